@@ -1,0 +1,65 @@
+// Bounded text helpers for the fixed-size NUL-terminated buffers the program
+// keeps its texts in. Every helper leaves a terminated text within the size.
+#pragma once
+
+#include <cstddef>
+#include <cstring>
+
+// Length of a text held in a buffer of the given size; never reads past it.
+inline std::size_t BoundedLength(const char* text, std::size_t size) {
+    if (text == nullptr) return 0;
+    const void* end = std::memchr(text, '\0', size);
+    return end ? static_cast<const char*>(end) - text : size;
+}
+
+// Copies source into destination, cutting it to fit. Gives false when cut.
+inline bool CopyText(char* destination, std::size_t size, const char* source) {
+    if (size == 0) return false;
+    std::size_t length = source ? std::strlen(source) : 0;
+    bool fits = length < size;
+    if (!fits) length = size - 1;
+    std::memmove(destination, source ? source : "", length);
+    destination[length] = '\0';
+    return fits;
+}
+
+// Appends source to the text in destination, cutting it to fit. Gives false when cut.
+inline bool AppendText(char* destination, std::size_t size, const char* source) {
+    std::size_t used = BoundedLength(destination, size);
+    if (used >= size) {  // unterminated: terminate at the last byte
+        if (size) destination[size - 1] = '\0';
+        return false;
+    }
+    return CopyText(destination + used, size - used, source);
+}
+
+template <std::size_t N>
+bool CopyText(char (&destination)[N], const char* source) { return CopyText(destination, N, source); }
+template <std::size_t N>
+bool AppendText(char (&destination)[N], const char* source) { return AppendText(destination, N, source); }
+
+// Forces the last byte of a fixed buffer to be a terminator, so that a record
+// filled from outside (registry, file, memory copy) always holds a text.
+template <std::size_t N>
+void TerminateText(char (&buffer)[N]) { buffer[N - 1] = '\0'; }
+
+// ASCII-only case-insensitive equality; other bytes compare exactly.
+inline bool EqualNoCase(const char* a, const char* b) {
+    for (;; ++a, ++b) {
+        unsigned char x = static_cast<unsigned char>(*a), y = static_cast<unsigned char>(*b);
+        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
+        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
+        if (x != y) return false;
+        if (x == 0) return true;
+    }
+}
+
+// Copies a fixed text field into another, reading the source only within its
+// own size (it need not be terminated) and cutting to fit the destination.
+template <std::size_t N, std::size_t M>
+void CopyField(char (&destination)[N], const char (&source)[M]) {
+    std::size_t length = BoundedLength(source, M);
+    if (length >= N) length = N - 1;
+    std::memmove(destination, source, length);
+    destination[length] = '\0';
+}

@@ -1,0 +1,67 @@
+#include "log/log.h"
+
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <string>
+
+#include "log/clock.h"
+#include "settings/preferences.h"
+
+char LogFilePath[LogFilePathSize];
+void (*EnsureLogWindow)() = nullptr;
+void (*AddLogWindowLine)(const char* line) = nullptr;
+
+namespace {
+// Writers are serialised so that no line is lost from the file when two
+// threads log at once.
+std::mutex& LogFileMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+}  // namespace
+
+void AppendLogFile(const char* line) {
+    std::lock_guard<std::mutex> guard(LogFileMutex());
+    if (LogFilePath[0] == '\0') return;
+    try {
+        std::string data(line);
+        data += "\r\n";
+        AppendToFile(LogFilePath, data.data(), data.size());
+    } catch (const std::bad_alloc&) {
+    }
+}
+
+void WriteLog(int flags, const char* first, const char* second, const char* third, const char* fourth,
+              const char* fifth) {
+    if (flags & (2 | 8)) {
+        SharedDataGuard guard(SharedDataMutex());
+        if (Preferences.DetailedLogging == 0) return;
+    }
+    if (EnsureLogWindow) EnsureLogWindow();
+
+    std::string line;
+    try {
+        const char* more[] = {second, third, fourth, fifth};
+        std::size_t size = std::strlen(first) + 128;
+        for (const char* piece : more)
+            if (piece) size += std::strlen(piece);
+        line.reserve(size);
+        char stamp[18];
+        FormatTimeStamp(CurrentTime(), stamp);
+        line += stamp;
+        line += ": ";
+        if (flags & 2) line += "   ";
+        if (flags & 4) line += "*** ";
+        line += first;
+        for (const char* piece : more) {
+            if (!piece) continue;
+            line += ' ';
+            line += piece;
+        }
+    } catch (const std::bad_alloc&) {
+        return;  // no memory for the line: it is lost
+    }
+    AppendLogFile(line.c_str());
+    if (flags != 8 && AddLogWindowLine) AddLogWindowLine(line.c_str());
+}

@@ -1,0 +1,105 @@
+#include "update/connection.h"
+
+#include <cstring>
+
+#include "common/text.h"
+#include "log/log.h"
+#include "settings/preferences.h"
+
+int NetworkTimeoutMs = 30000;
+
+namespace {
+constexpr std::uint32_t NoAddress = 0xFFFFFFFFu;
+
+void LogSocketFailure(int flags, const char* message) {
+    WriteLog(flags, message, NumberToText(LastSocketError()).c_str(), ")");
+}
+}  // namespace
+
+std::string NumberToText(std::int32_t value) { return std::to_string(value); }
+
+std::uint32_t ResolveHost(const char* name) {
+    WriteLog(LogTrace, "GetAddr for", name);
+    if (name[0] == '\0') return 0;
+    std::uint32_t address = TextToAddress(name);
+    if (address != NoAddress || std::strcmp(name, "255.255.255.255") == 0) {
+        WriteLog(LogTrace, name, "is IP address already, no need for lookup");
+        return address;
+    }
+    int error = LookUpHost(name, &address);
+    if (error != 0) {
+        WriteLog(LogTrace, "Failed to resolve hostname", name, " (winsock error:", NumberToText(error).c_str(), ")");
+        return 0;
+    }
+    WriteLog(LogTrace, "Hostname", name, "resolved successfully");
+    return address;
+}
+
+SocketHandle OpenConnection() {
+    if (StartSockets(0x0101) != 0) {
+        LogSocketFailure(LogTrace, "Could not initialize WinSock! (winsock error:");
+        return InvalidSocket;
+    }
+    WriteLog(LogTrace, "WinSock initialized.");
+    SocketHandle socket = CreateStreamSocket();
+    if (socket == InvalidSocket) {
+        LogSocketFailure(LogTrace, "Could not create socket! (winsock error:");
+        return InvalidSocket;
+    }
+    WriteLog(LogTrace, "Socket created.");
+    return socket;
+}
+
+int SendRequest(SocketHandle socket, const char* host, const char* request) {
+    WriteLog(LogTrace, "Trying to connect...");
+    char name[81];
+    std::int32_t port;
+    {
+        SharedDataGuard guard(SharedDataMutex());
+        if (Preferences.UseProxy) {
+            CopyField(name, Preferences.ProxyServer);
+            port = Preferences.ProxyPort;
+        } else {
+            CopyText(name, host);
+            port = Preferences.PortNumber;
+        }
+    }
+    std::uint32_t address = ResolveHost(name);
+    if (address == 0 || address == NoAddress) {
+        WriteLog(LogFailure, "Request failed, invalid server address!");
+        return 0;
+    }
+    WriteLog(LogTrace, "Remote host address OK. Connecting...");
+    if (ConnectSocket(socket, address, static_cast<std::uint16_t>(port & 0xFFFF), NetworkTimeoutMs) != 0) {
+        LogSocketFailure(LogFailure, "Request failed, could not connect! (winsock error:");
+        return 0;
+    }
+    WriteLog(LogIndented, "Connected. Sending update request...");
+    WriteLog(LogTrace, "Request sent to server:", request);
+    // The whole request goes out: a socket may take it in several parts.
+    std::size_t length = std::strlen(request), done = 0;
+    while (done < length) {
+        int part = length - done > 0x10000 ? 0x10000 : static_cast<int>(length - done);
+        int sent = SendSome(socket, request + done, part, NetworkTimeoutMs);
+        if (sent <= 0) {
+            LogSocketFailure(LogFailure, "Request failed, could not send! (winsock error:");
+            return 0;
+        }
+        done += static_cast<std::size_t>(sent);
+    }
+    WriteLog(LogIndented, "Sent. Waiting for response...");
+    return 1;
+}
+
+void CloseConnection(SocketHandle socket) {
+    if (socket != InvalidSocket) {
+        CloseSocket(socket);
+        WriteLog(LogTrace, "Socket closed.");
+    }
+    StopSockets();
+    WriteLog(LogTrace, "WinSock cleaned up.");
+}
+
+int ReceiveReply(SocketHandle socket, char* buffer, int length) {
+    return ReceiveSome(socket, buffer, length, NetworkTimeoutMs);
+}

@@ -1,0 +1,119 @@
+#include "update/request.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "common/text.h"
+#include "settings/preferences.h"
+#include "update/server_table.h"
+
+namespace {
+constexpr std::size_t MaxCredentialsInput = 65;  // user (32), ":", password (32)
+}
+
+bool ReplacePlaceholder(char* text, std::size_t textSize, const char* placeholder, const char* value) {
+    std::size_t placeholderLength = std::strlen(placeholder);
+    std::size_t valueLength = std::strlen(value);
+    if (placeholderLength == 0) return true;
+    std::size_t limit = textSize < ReplaceScratchSize ? textSize : ReplaceScratchSize;
+    char scratch[ReplaceScratchSize];
+    std::size_t used = 0;
+    const char* position = text;
+    const char* next = std::strstr(position, placeholder);
+    while (*position) {
+        if (position == next) {
+            if (used + valueLength >= limit) return false;
+            std::memcpy(scratch + used, value, valueLength);
+            used += valueLength;
+            position += placeholderLength;
+            next = std::strstr(position, placeholder);
+        } else {
+            if (used + 1 >= limit) return false;
+            scratch[used++] = *position++;
+        }
+    }
+    scratch[used] = '\0';
+    std::memcpy(text, scratch, used + 1);
+    return true;
+}
+
+const char* EncodeBase64(const char* text) {
+    static const char Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    thread_local char encoded[(MaxCredentialsInput + 2) / 3 * 4 + 1];
+    std::size_t length = BoundedLength(text, MaxCredentialsInput);
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text);
+    char* out = encoded;
+    for (std::size_t i = 0; i < length; i += 3) {
+        std::size_t left = length - i;
+        std::uint32_t group = static_cast<std::uint32_t>(bytes[i]) << 16;
+        if (left > 1) group |= static_cast<std::uint32_t>(bytes[i + 1]) << 8;
+        if (left > 2) group |= bytes[i + 2];
+        *out++ = Alphabet[(group >> 18) & 63];
+        *out++ = Alphabet[(group >> 12) & 63];
+        *out++ = left > 1 ? Alphabet[(group >> 6) & 63] : '=';
+        *out++ = left > 2 ? Alphabet[group & 63] : '=';
+    }
+    *out = '\0';
+    return encoded;
+}
+
+const char* OnOffText(std::int32_t flag) { return flag ? "ON" : "OFF"; }
+
+void FormatAddress(std::uint32_t address, char out[16]) {
+    unsigned char b[4];
+    std::memcpy(b, &address, 4);
+    std::snprintf(out, 16, "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
+}
+
+char* BuildUpdateRequest(const Account& account, char* out, std::size_t outSize) {
+    if (outSize == 0) return out;
+    out[0] = '\0';
+    const ServerEntry* row = ServerRow(account.Server);
+    if (!row) return out;
+
+    bool fits = CopyText(out, outSize, row->Template);
+    fits = AppendText(out, outSize, "Host: ") && fits;
+    fits = AppendText(out, outSize, row->UpdateHost) && fits;
+    fits = AppendText(out, outSize, "\r\n") && fits;
+    fits = AppendText(out, outSize, "Authorization: Basic ###CREDENTIALS###\r\n") && fits;
+    fits = AppendText(out, outSize, "Content-Type: application/x-www-form-urlencoded\r\n") && fits;
+    fits = AppendText(out, outSize, "User-Agent: Vastrel/1.5.7\r\n") && fits;
+    fits = AppendText(out, outSize, "\r\n") && fits;
+
+    char credentials[68], user[33], password[33];
+    CopyField(user, account.UserName);
+    CopyField(password, account.Password);
+    CopyText(credentials, user);
+    AppendText(credentials, ":");
+    AppendText(credentials, password);
+
+    char serverPrefix[88] = "";
+    bool useProxy;
+    {
+        SharedDataGuard guard(SharedDataMutex());
+        useProxy = Preferences.UseProxy != 0;
+    }
+    if (useProxy) {
+        CopyText(serverPrefix, "http://");
+        AppendText(serverPrefix, row->UpdateHost);
+    }
+    char fullHost[164];
+    FullHostName(account, fullHost, sizeof fullHost);
+    char address[16];
+    FormatAddress(account.CurrentIP, address);
+    char mailExtender[81];
+    CopyField(mailExtender, account.MailExtender);
+
+    const char* const replacements[][2] = {
+        {"###SERVER###", serverPrefix},
+        {"###HOST###", fullHost},
+        {"###IP###", address},
+        {"###WILDCARD###", OnOffText(account.Wildcards)},
+        {"###MAILEXT###", mailExtender},
+        {"###BACKUPMX###", OnOffText(account.BackupMX)},
+        {"###CREDENTIALS###", EncodeBase64(credentials)},
+    };
+    for (const auto& r : replacements) fits = fits && ReplacePlaceholder(out, outSize, r[0], r[1]);
+    if (!fits) out[0] = '\0';
+    return out;
+}

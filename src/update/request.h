@@ -1,0 +1,32 @@
+// The update request: one HTTP/1.1 GET built from an account and its server row.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "update/account.h"
+
+// Size of the transaction's transfer buffer that holds request, then reply.
+constexpr std::size_t TransferBufferSize = 1028;
+// Room of the scratch area a replacement works in, terminator included.
+constexpr std::size_t ReplaceScratchSize = 1024;
+
+// Fills out (outSize bytes, normally TransferBufferSize) with the complete
+// request and gives out. An account without a valid server row, or a request
+// that would not fit, leaves out empty.
+char* BuildUpdateRequest(const Account& account, char* out, std::size_t outSize);
+
+// Replaces every occurrence of placeholder in text (a buffer of textSize bytes)
+// by value, left to right, never searching a written value again. Gives false,
+// leaving text unchanged, when the result would not fit the buffer or the
+// 1024-byte scratch area.
+bool ReplacePlaceholder(char* text, std::size_t textSize, const char* placeholder, const char* value);
+
+// Standard base64 of a text of at most 65 bytes (longer input is cut there).
+// The result lives in per-thread storage that the next call overwrites.
+const char* EncodeBase64(const char* text);
+
+const char* OnOffText(std::int32_t flag);
+
+// Dotted-decimal form of an address in network byte order, into 16 bytes.
+void FormatAddress(std::uint32_t address, char out[16]);

@@ -1,0 +1,20 @@
+// The built-in table of service domains, their update host and request template,
+// and the maker's web server. Host names are set at build time (see CMake).
+#pragma once
+
+struct ServerEntry {
+    const char* Domain;
+    const char* UpdateHost;
+    const char* Template;
+};
+
+constexpr int ServerCount = 10;
+
+// Rows 0..9, then an end row whose three texts are null.
+extern const ServerEntry ServerTable[ServerCount + 1];
+
+// The row for an account's Server value, or null when the value is no row.
+const ServerEntry* ServerRow(int server);
+
+// The maker's web server: version file, help and download pages.
+extern const char* const MakerHost;

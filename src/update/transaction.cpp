@@ -1,0 +1,105 @@
+#include "update/transaction.h"
+
+#include <cstring>
+
+#include "common/text.h"
+#include "log/clock.h"
+#include "log/log.h"
+#include "settings/preferences.h"
+#include "update/address.h"
+#include "update/connection.h"
+#include "update/request.h"
+#include "update/server_table.h"
+
+namespace {
+constexpr int ReplyLimit = 1024;
+
+struct ReplyClass {
+    const char* Marker;
+    bool Success;
+    const char* Message;
+};
+
+// Searched in this order; the first marker found decides.
+const ReplyClass ReplyClasses[] = {
+    {"NOERROR", true, "DNS update successful!"},
+    {"401 Authorization Required", false, "Authorization failed! Wrong or missing user credentials?"},
+    {"Invalid Hostname", false, "Host not owned by you!"},
+    {"Hostname blocked due to abuse", false, "Account is blocked due to abuse!"},
+    {"Bad Client Input", false, "Bad or unknown host name!"},
+};
+
+int ClassifyReply(Account& account, const char* reply) {
+    for (const ReplyClass& c : ReplyClasses) {
+        if (!std::strstr(reply, c.Marker)) continue;
+        if (c.Success) {
+            account.LastIP = account.CurrentIP;
+            account.LastUpdate = static_cast<std::int32_t>(CurrentTime());
+            WriteLog(LogDetail, c.Message);
+            return 0;
+        }
+        account.Update = 0;
+        WriteLog(LogFailure, c.Message);
+        return -1;
+    }
+    WriteLog(LogFailure, "Unknown error occurred!");
+    return -1;
+}
+}  // namespace
+
+std::int64_t DaysSince(std::int32_t storedTime) { return (CurrentTime() - storedTime) / 86400; }
+
+int UpdateAccount(Account& account, UpdateMode mode) {
+    if (account.Update == 0) return 0;
+    TerminateAccountTexts(account);
+
+    const ServerEntry* row = ServerRow(account.Server);
+    if (!row) {
+        // Damaged stored data: nothing to send it to, and the user must see why.
+        WriteLog(LogMilestone | 4, "Account", account.HostName, "has an invalid server number",
+                 NumberToText(account.Server).c_str(), "and was not updated!");
+        return -1;
+    }
+
+    std::int32_t interfaceIndex, daysToForcedUpdate;
+    {
+        SharedDataGuard guard(SharedDataMutex());
+        interfaceIndex = Preferences.Interface;
+        daysToForcedUpdate = Preferences.DaysToForcedUpdate;
+    }
+    std::uint32_t address = GetLocalAddress(interfaceIndex);
+    if (address == 0) {
+        WriteLog(LogFailure, "No interface available to retrieve the current IP");
+        return -1;
+    }
+    account.CurrentIP = address;
+
+    if (mode != Forced && account.CurrentIP == account.LastIP && DaysSince(account.LastUpdate) < daysToForcedUpdate) {
+        WriteLog(mode == Manual ? LogDetail : LogIndented, account.HostName, row->UpdateHost, "is already up-to-date");
+        return 0;
+    }
+
+    char dotted[16];
+    FormatAddress(account.CurrentIP, dotted);
+    WriteLog(LogMilestone, "Updating", account.HostName, row->Domain, "to", dotted);
+
+    SocketHandle socket = OpenConnection();
+    char transfer[TransferBufferSize];
+    BuildUpdateRequest(account, transfer, sizeof transfer);
+    int result = -1;
+    if (transfer[0] == '\0') {
+        WriteLog(LogMilestone | 4, "Account", account.HostName, "gives an update request that is too long!");
+    } else if (SendRequest(socket, row->UpdateHost, transfer)) {
+        int received = ReceiveReply(socket, transfer, ReplyLimit);
+        if (received > 0) {
+            transfer[received] = '\0';
+            WriteLog(LogTrace, "Received from server:", transfer);
+            result = ClassifyReply(account, transfer);
+        } else if (received < 0) {
+            WriteLog(LogFailure, "Update failed, could not receive! (winsock error:",
+                     NumberToText(LastSocketError()).c_str(), ")");
+        }
+    }
+    CloseConnection(socket);
+    return result;
+}

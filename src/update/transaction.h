@@ -1,0 +1,15 @@
+// One account's exchange with the update service.
+#pragma once
+
+#include <cstdint>
+
+#include "update/account.h"
+
+enum UpdateMode : int { Timer = 0, Manual = 1, Forced = 2 };
+
+// Whole days from a stored time to now, truncated toward zero.
+std::int64_t DaysSince(std::int32_t storedTime);
+
+// Updates the account when it needs it and records the outcome in the given
+// record: 0 nothing wrong (disabled, up to date, accepted), -1 failed.
+int UpdateAccount(Account& account, UpdateMode mode);

@@ -1,0 +1,209 @@
+#include "test_support.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <process.h>
+#define getpid _getpid
+using socklen_t = int;
+#else
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
+#include "common/text.h"
+#include "log/clock.h"
+#include "log/log.h"
+#include "settings/preferences.h"
+#include "update/connection.h"
+#include "update/sockets.h"
+
+namespace {
+std::atomic<int> captureNumber{0};
+std::vector<InterfaceEntry> injected;
+std::int64_t fixedNow = 0;
+
+int InjectedList(InterfaceEntry list[MaxInterfaces]) {
+    int count = 0;
+    for (const InterfaceEntry& e : injected) {
+        if (count == MaxInterfaces) return 0;
+        list[count++] = e;
+    }
+    return count;
+}
+std::int64_t FixedTime() { return fixedNow; }
+
+struct SocketsStarted {
+    SocketsStarted() { StartSockets(0x0202); }
+};
+void EnsureSockets() { static SocketsStarted started; }
+}  // namespace
+
+LogCapture::LogCapture(bool detailed) {
+    path_ = "capture-" + std::to_string(getpid()) + "-" + std::to_string(++captureNumber) + ".log";
+    std::remove(path_.c_str());
+    CopyText(LogFilePath, path_.c_str());
+    SharedDataGuard guard(SharedDataMutex());
+    Preferences.DetailedLogging = detailed ? 1 : 0;
+}
+
+LogCapture::~LogCapture() {
+    LogFilePath[0] = '\0';
+    std::remove(path_.c_str());
+}
+
+std::string LogCapture::Text() const {
+    std::ifstream in(path_, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::vector<std::string> LogCapture::Lines() const {
+    std::vector<std::string> lines;
+    std::string text = Text();
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find("\r\n", start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        // Only stamped lines start an entry; others continue a multi-line piece.
+        if (line.size() >= 19 && line[2] == '/' && line[5] == '/' && line[17] == ':')
+            lines.push_back(line.substr(19));
+        else if (!lines.empty())
+            lines.back() += "\r\n" + line;
+        start = end + 2;
+    }
+    return lines;
+}
+
+void ResetSharedState() {
+    SharedDataGuard guard(SharedDataMutex());
+    Preferences = InitialPreferences();
+    Preferences.Connection = 1;
+    Preferences.DaysToForcedUpdate = 28;
+    Preferences.PortNumber = ServerPort() ? ServerPort() : 80;
+    AccountTable = AccountSet{};
+    NetworkTimeoutMs = 2000;
+    LogFilePath[0] = '\0';
+    RestoreInterfaces();
+    RestoreClock();
+}
+
+int ServerPort() {
+    const char* text = std::getenv("VASTREL_TEST_PORT");
+    return text ? std::atoi(text) : 0;
+}
+
+std::string ServerGet(const std::string& path) {
+    EnsureSockets();
+    SocketHandle s = CreateStreamSocket();
+    if (s == InvalidSocket) return "";
+    std::string reply;
+    if (ConnectSocket(s, Address("127.0.0.1"), static_cast<std::uint16_t>(ServerPort()), 5000) == 0) {
+        std::string request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+        SendSome(s, request.data(), static_cast<int>(request.size()), 5000);
+        char buffer[4096];
+        int n;
+        while ((n = ReceiveSome(s, buffer, sizeof buffer, 5000)) > 0) reply.append(buffer, n);
+    }
+    CloseSocket(s);
+    std::size_t body = reply.find("\r\n\r\n");
+    return body == std::string::npos ? "" : reply.substr(body + 4);
+}
+
+int ServerRequestCount(const std::string& fullHost) { return std::atoi(ServerGet("/__count?host=" + fullHost).c_str()); }
+
+void InjectInterfaces(const std::vector<InterfaceEntry>& list) {
+    injected = list;
+    InterfaceListSource = InjectedList;
+}
+void RestoreInterfaces() { InterfaceListSource = GetInterfaceList; }
+
+std::uint32_t Address(const char* dotted) { return TextToAddress(dotted); }
+
+void FixClock(std::int64_t now) {
+    fixedNow = now;
+    CurrentTime = FixedTime;
+}
+void RestoreClock() { CurrentTime = SystemTime; }
+
+Account MakeAccount(const char* host, int server, const char* user, const char* password) {
+    Account a{};
+    CopyText(a.HostName, host);
+    CopyText(a.UserName, user);
+    CopyText(a.Password, password);
+    a.Update = 1;
+    a.Server = server;
+    return a;
+}
+
+TestListener::TestListener() : socket_(-1), port_(0) {
+    EnsureSockets();
+    auto s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = Address("127.0.0.1");
+    if (bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(s, 4) != 0) return;
+    socklen_t length = sizeof address;
+    getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+    socket_ = static_cast<std::intptr_t>(s);
+}
+
+TestListener::~TestListener() { Stop(); }
+
+void TestListener::Stop() {
+    if (socket_ != -1) Close(socket_);
+    socket_ = -1;
+}
+
+std::intptr_t TestListener::Accept(int timeoutMs) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < deadline) {
+#ifdef _WIN32
+        fd_set set;
+        FD_ZERO(&set);
+        FD_SET(static_cast<SOCKET>(socket_), &set);
+        timeval wait{0, 50000};
+        if (select(0, &set, nullptr, nullptr, &wait) > 0)
+            return static_cast<std::intptr_t>(accept(static_cast<SOCKET>(socket_), nullptr, nullptr));
+#else
+        pollfd entry{static_cast<int>(socket_), POLLIN, 0};
+        if (poll(&entry, 1, 50) > 0) return accept(static_cast<int>(socket_), nullptr, nullptr);
+#endif
+    }
+    return -1;
+}
+
+void TestListener::Close(std::intptr_t socket) {
+#ifdef _WIN32
+    closesocket(static_cast<SOCKET>(socket));
+#else
+    close(static_cast<int>(socket));
+#endif
+}
+
+std::string TestListener::ReadAll(std::intptr_t socket, std::size_t limit, int pauseMs) {
+    std::string data;
+    char buffer[512];
+    while (data.size() < limit) {
+        if (pauseMs) std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+        int n = ReceiveSome(socket, buffer, sizeof buffer, 5000);
+        if (n <= 0) break;
+        data.append(buffer, n);
+    }
+    return data;
+}

@@ -1,0 +1,65 @@
+// Shared helpers of the core tests: a captured log, the reference server,
+// injected interface lists and a fixed clock.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "update/account.h"
+#include "update/address.h"
+
+// Points the log at a fresh file of its own for the test's lifetime and turns
+// detailed logging on or off.
+class LogCapture {
+public:
+    explicit LogCapture(bool detailed = true);
+    ~LogCapture();
+    std::string Text() const;
+    // The text of each line after the time stamp and ": ".
+    std::vector<std::string> Lines() const;
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+// Resets preferences and accounts to their initial state, with short network
+// time limits and the "Connection" LAN setting the tests use.
+void ResetSharedState();
+
+// The reference server started by the test runner, or 0 when none runs.
+int ServerPort();
+// GET path from the reference server; the body of its answer ("" on failure).
+std::string ServerGet(const std::string& path);
+// How many update requests the server recorded for a full host name.
+int ServerRequestCount(const std::string& fullHost);
+
+// Replaces the system's interface list by the given one until reset.
+void InjectInterfaces(const std::vector<InterfaceEntry>& list);
+void RestoreInterfaces();
+std::uint32_t Address(const char* dotted);
+
+// A clock fixed at the given time until reset.
+void FixClock(std::int64_t now);
+void RestoreClock();
+
+Account MakeAccount(const char* host, int server, const char* user, const char* password);
+
+// A loopback listener for tests that need a peer of their own.
+class TestListener {
+public:
+    TestListener();
+    ~TestListener();
+    int Port() const { return port_; }
+    // Accepts one connection; gives its socket or -1.
+    std::intptr_t Accept(int timeoutMs);
+    static void Close(std::intptr_t socket);
+    // Reads until the peer closes or limit bytes arrived, slowly when asked.
+    static std::string ReadAll(std::intptr_t socket, std::size_t limit, int pauseMs);
+    void Stop();
+
+private:
+    std::intptr_t socket_;
+    int port_;
+};

@@ -1,0 +1,138 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/text.h"
+#include "settings/preferences.h"
+#include "test_support.h"
+#include "update/connection.h"
+
+namespace {
+class ConnectionTest : public ::testing::Test {
+protected:
+    void SetUp() override { ResetSharedState(); }
+};
+}  // namespace
+
+TEST(NumberToText, FormsLikeLtoa) {
+    const std::pair<std::int32_t, const char*> cases[] = {
+        {0, "0"}, {7, "7"}, {-1, "-1"}, {10060, "10060"}, {2147483647, "2147483647"}, {-2147483647 - 1, "-2147483648"}};
+    for (auto& c : cases) EXPECT_EQ(NumberToText(c.first), c.second);
+}
+
+TEST_F(ConnectionTest, ResolveHostCases) {
+    struct Case {
+        std::string name;
+        std::uint32_t expected;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {"", 0, {"GetAddr for "}},
+        {"192.0.2.1", Address("192.0.2.1"),
+         {"GetAddr for 192.0.2.1", "192.0.2.1 is IP address already, no need for lookup"}},
+        {"255.255.255.255", 0xFFFFFFFFu,
+         {"GetAddr for 255.255.255.255", "255.255.255.255 is IP address already, no need for lookup"}},
+        {"0.0.0.0", 0, {"GetAddr for 0.0.0.0", "0.0.0.0 is IP address already, no need for lookup"}},
+        {"localhost", Address("127.0.0.1"), {"GetAddr for localhost", "Hostname localhost resolved successfully"}},
+    };
+    for (const Case& c : cases) {
+        LogCapture log(true);
+        EXPECT_EQ(ResolveHost(c.name.c_str()), c.expected) << c.name;
+        EXPECT_EQ(log.Lines(), c.lines);
+    }
+    // A name no resolver can take (labels over 63 bytes): refused without a query.
+    LogCapture log(true);
+    std::string bad(70, 'a');
+    bad += ".invalid";
+    EXPECT_EQ(ResolveHost(bad.c_str()), 0u);
+    std::vector<std::string> lines = log.Lines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1].rfind("Failed to resolve hostname " + bad + "  (winsock error: ", 0), 0u) << lines[1];
+    EXPECT_EQ(lines[1].back(), ')');
+}
+
+TEST_F(ConnectionTest, ProxyWithoutServerIsAnInvalidAddress) {
+    Preferences.UseProxy = 1;
+    LogCapture log(true);
+    SocketHandle s = OpenConnection();
+    EXPECT_EQ(SendRequest(s, "localhost", "GET / HTTP/1.1\r\n\r\n"), 0);
+    CloseConnection(s);
+    std::vector<std::string> expected = {"WinSock initialized.", "Socket created.", "Trying to connect...",
+                                         "GetAddr for ", "*** Request failed, invalid server address!",
+                                         "Socket closed.", "WinSock cleaned up."};
+    EXPECT_EQ(log.Lines(), expected);
+}
+
+TEST_F(ConnectionTest, RefusedConnectionLogsTheErrorNumber) {
+    int port;
+    {
+        TestListener probe;  // a port that nobody listens on once closed
+        port = probe.Port();
+    }
+    Preferences.PortNumber = port + 65536;  // only the low 16 bits count
+    LogCapture log(true);
+    SocketHandle s = OpenConnection();
+    EXPECT_EQ(SendRequest(s, "127.0.0.1", "GET / HTTP/1.1\r\n\r\n"), 0);
+    CloseConnection(s);
+    std::vector<std::string> lines = log.Lines();
+    ASSERT_GE(lines.size(), 6u);
+    EXPECT_EQ(lines[5], "Remote host address OK. Connecting...");
+    EXPECT_EQ(lines[6].rfind("*** Request failed, could not connect! (winsock error: ", 0), 0u) << lines[6];
+    EXPECT_NE(lines[6], "*** Request failed, could not connect! (winsock error: 0 )");
+}
+
+TEST_F(ConnectionTest, InvalidSocketStillCleansUp) {
+    LogCapture log(true);
+    EXPECT_EQ(SendRequest(InvalidSocket, "127.0.0.1", "x"), 0);
+    CloseConnection(InvalidSocket);
+    std::vector<std::string> lines = log.Lines();
+    ASSERT_EQ(lines.size(), 6u);
+    EXPECT_EQ(lines[4].rfind("*** Request failed, could not connect!", 0), 0u);
+    EXPECT_EQ(lines[5], "WinSock cleaned up.");  // no "Socket closed." for an invalid socket
+}
+
+TEST_F(ConnectionTest, WholeRequestIsSentToASlowReader) {
+    TestListener listener;
+    Preferences.PortNumber = listener.Port();
+    // Far more than one send call takes while the peer is not reading.
+    std::string request(3 * 1024 * 1024, 'r');
+    std::string received;
+    std::thread peer([&] {
+        std::intptr_t s = listener.Accept(5000);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        received = TestListener::ReadAll(s, request.size(), 0);
+        TestListener::Close(s);
+    });
+    {
+        LogCapture log(false);
+        SocketHandle s = OpenConnection();
+        EXPECT_EQ(SendRequest(s, "127.0.0.1", request.c_str()), 1);
+        CloseConnection(s);
+    }
+    peer.join();
+    EXPECT_EQ(received.size(), request.size());
+}
+
+TEST_F(ConnectionTest, PeerThatStopsReadingFailsTheSendWithinTheLimit) {
+    TestListener listener;
+    Preferences.PortNumber = listener.Port();
+    NetworkTimeoutMs = 300;
+    std::string request(32 * 1024 * 1024, 'r');
+    std::intptr_t accepted = -1;
+    std::thread peer([&] { accepted = listener.Accept(5000); });
+    LogCapture log(true);
+    SocketHandle s = OpenConnection();
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(SendRequest(s, "127.0.0.1", request.c_str()), 0);
+    auto took = std::chrono::steady_clock::now() - start;
+    CloseConnection(s);
+    peer.join();
+    if (accepted != -1) TestListener::Close(accepted);
+    EXPECT_LT(took, std::chrono::seconds(20));
+    bool failureLine = false;
+    for (const std::string& line : log.Lines())
+        if (line.rfind("*** Request failed, could not send! (winsock error: ", 0) == 0) failureLine = true;
+    EXPECT_TRUE(failureLine);
+}
