@@ -43,4 +43,7 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
 fi
 # One persistent server: each Wine process then starts in well under a second.
 wineserver -p >/dev/null 2>&1 &
+# Start Wine's own services now, detached from our output: they outlive the
+# process that starts them and would hold a caller's pipe open.
+wine cmd /c exit >/dev/null 2>&1 </dev/null || true
 "$@"

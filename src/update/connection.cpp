@@ -11,6 +11,10 @@ int NetworkTimeoutMs = 30000;
 namespace {
 constexpr std::uint32_t NoAddress = 0xFFFFFFFFu;
 
+// Whether this thread's OpenConnection started the socket layer: a cleanup
+// without a start would end another thread's use of it.
+thread_local bool SocketsStarted = false;
+
 void LogSocketFailure(int flags, const char* message) {
     WriteLog(flags, message, NumberToText(LastSocketError()).c_str(), ")");
 }
@@ -36,8 +40,10 @@ std::uint32_t ResolveHost(const char* name) {
 }
 
 SocketHandle OpenConnection() {
-    if (StartSockets(0x0101) != 0) {
-        LogSocketFailure(LogTrace, "Could not initialize WinSock! (winsock error:");
+    int error = StartSockets(0x0101);  // reports its own error: there is no last error yet
+    SocketsStarted = error == 0;
+    if (!SocketsStarted) {
+        WriteLog(LogTrace, "Could not initialize WinSock! (winsock error:", NumberToText(error).c_str(), ")");
         return InvalidSocket;
     }
     WriteLog(LogTrace, "WinSock initialized.");
@@ -96,7 +102,8 @@ void CloseConnection(SocketHandle socket) {
         CloseSocket(socket);
         WriteLog(LogTrace, "Socket closed.");
     }
-    StopSockets();
+    if (SocketsStarted) StopSockets();
+    SocketsStarted = false;
     WriteLog(LogTrace, "WinSock cleaned up.");
 }
 

@@ -37,6 +37,7 @@ TEST_F(ConnectionTest, ResolveHostCases) {
         {"0.0.0.0", 0, {"GetAddr for 0.0.0.0", "0.0.0.0 is IP address already, no need for lookup"}},
         {"localhost", Address("127.0.0.1"), {"GetAddr for localhost", "Hostname localhost resolved successfully"}},
     };
+    StartSockets(0x0101);  // the connection has started them before any lookup
     for (const Case& c : cases) {
         LogCapture log(true);
         EXPECT_EQ(ResolveHost(c.name.c_str()), c.expected) << c.name;
@@ -51,6 +52,7 @@ TEST_F(ConnectionTest, ResolveHostCases) {
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[1].rfind("Failed to resolve hostname " + bad + "  (winsock error: ", 0), 0u) << lines[1];
     EXPECT_EQ(lines[1].back(), ')');
+    StopSockets();
 }
 
 TEST_F(ConnectionTest, ProxyWithoutServerIsAnInvalidAddress) {

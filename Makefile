@@ -1,0 +1,40 @@
+# Vastrel: `make test` builds the native, sanitizer and Windows trees and runs
+# every suite; `make demo` runs the program against the reference server.
+BUILD  ?= build
+JOBS   ?= 2
+SERVER := $(BUILD)/native/tools/update-server/vastrel-update-server
+CMAKE_BUILD = cmake --build $(1) -j$(JOBS)
+
+.PHONY: all deps native asan windows test test-native test-asan test-windows clean
+
+all: native windows
+
+deps:
+	@tools/install-deps.sh
+
+native: deps
+	cmake -S . -B $(BUILD)/native -DCMAKE_BUILD_TYPE=Debug >/dev/null
+	$(call CMAKE_BUILD,$(BUILD)/native)
+
+asan: deps
+	cmake -S . -B $(BUILD)/asan -DCMAKE_BUILD_TYPE=Debug -DVASTREL_SANITIZE=address,undefined >/dev/null
+	$(call CMAKE_BUILD,$(BUILD)/asan)
+
+windows: deps
+	cmake -S . -B $(BUILD)/windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
+	$(call CMAKE_BUILD,$(BUILD)/windows)
+
+test: test-native test-asan test-windows
+
+test-native: native
+	tests/run-suite.sh $(BUILD)/native $(SERVER)
+
+test-asan: asan native
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  tests/run-suite.sh $(BUILD)/asan $(SERVER)
+
+test-windows: windows native
+	tests/run-suite.sh $(BUILD)/windows $(SERVER) --wine
+
+clean:
+	rm -rf $(BUILD)
