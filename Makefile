@@ -5,7 +5,7 @@ JOBS   ?= 2
 SERVER := $(BUILD)/native/tools/update-server/vastrel-update-server
 CMAKE_BUILD = cmake --build $(1) -j$(JOBS)
 
-.PHONY: all deps native asan windows test test-native test-asan test-windows clean
+.PHONY: all deps native asan tsan windows test test-native test-asan test-tsan test-windows clean
 
 all: native windows
 
@@ -20,11 +20,15 @@ asan: deps
 	cmake -S . -B $(BUILD)/asan -DCMAKE_BUILD_TYPE=Debug -DVASTREL_SANITIZE=address,undefined >/dev/null
 	$(call CMAKE_BUILD,$(BUILD)/asan)
 
+tsan: deps
+	cmake -S . -B $(BUILD)/tsan -DCMAKE_BUILD_TYPE=Debug -DVASTREL_SANITIZE=thread >/dev/null
+	$(call CMAKE_BUILD,$(BUILD)/tsan)
+
 windows: deps
 	cmake -S . -B $(BUILD)/windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
 	$(call CMAKE_BUILD,$(BUILD)/windows)
 
-test: test-native test-asan test-windows
+test: test-native test-asan test-tsan test-windows
 
 test-native: native
 	tests/run-suite.sh $(BUILD)/native $(SERVER)
@@ -32,6 +36,10 @@ test-native: native
 test-asan: asan native
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  tests/run-suite.sh $(BUILD)/asan $(SERVER)
+
+# The threads: concurrent log writers, stores during rebuilds, the server.
+test-tsan: tsan native
+	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 tests/run-suite.sh $(BUILD)/tsan $(SERVER)
 
 test-windows: windows native
 	tests/run-suite.sh $(BUILD)/windows $(SERVER) --wine

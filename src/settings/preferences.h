@@ -44,3 +44,8 @@ using SharedDataGuard = std::lock_guard<std::recursive_mutex>;
 
 // Copy of the preferences taken under the lock, for readers on any thread.
 PreferenceSet PreferenceSnapshot();
+
+// Shared flags of the shell, guarded by SharedDataMutex() like the preferences.
+extern std::int32_t UpdatesDisabled;  // 1 while the periodic updates are disabled
+extern std::int32_t RunFailed;        // 1 when an account of the latest run failed
+extern std::int32_t AutoExit;         // 1 when started with "/autoexit"; set once at start-up

@@ -207,3 +207,72 @@ std::string TestListener::ReadAll(std::intptr_t socket, std::size_t limit, int p
     }
     return data;
 }
+
+#include "settings/key_store.h"
+#include "settings/settings.h"
+
+void UseFreshSettingsStore() {
+    static int number = 0;
+#ifdef _WIN32
+    (void)number;
+    DeleteKeyTree("Software\\Brannock");
+    KeyHandle run;
+    if (OpenOrCreateKey(RunKeyPath, &run)) {
+        DeleteValue(run, RunValueName);
+        CloseKey(run);
+    }
+#else
+    std::string path = "settings-" + std::to_string(getpid()) + "-" + std::to_string(++number) + ".txt";
+    std::remove(path.c_str());
+    std::remove((path + ".damaged").c_str());
+    CopyText(KeyStoreFile, path.c_str());
+#endif
+    SharedDataGuard guard(SharedDataMutex());
+    PreferenceRegInfo.Clear();
+    AccountRegInfo.Clear();
+    UpdatesDisabled = 0;
+    RunFailed = 0;
+    AutoExit = 0;
+}
+
+bool ReadStoredValue(const char* path, const char* name, std::uint32_t* type, std::string* data) {
+    KeyHandle key;
+    if (!OpenOrCreateKey(path, &key)) return false;
+    char area[4096];
+    std::uint32_t size = sizeof area;
+    bool read = ReadValue(key, name, type, area, &size);
+    CloseKey(key);
+    if (read) data->assign(area, size);
+    return read;
+}
+
+void WriteStoredValue(const char* path, const char* name, std::uint32_t type, const std::string& data) {
+    KeyHandle key;
+    if (!OpenOrCreateKey(path, &key)) return;
+    WriteValue(key, name, type, data.data(), static_cast<std::uint32_t>(data.size()));
+    CloseKey(key);
+}
+
+void WriteStoredNumber(const char* path, const char* name, std::int32_t value) {
+    WriteStoredValue(path, name, TypeNumber, std::string(reinterpret_cast<const char*>(&value), 4));
+}
+
+void WriteStoredText(const char* path, const char* name, const std::string& text) {
+    WriteStoredValue(path, name, TypeText, text);
+}
+
+std::int32_t StoredNumber(const char* path, const char* name) {
+    std::uint32_t type;
+    std::string data;
+    if (!ReadStoredValue(path, name, &type, &data) || data.size() != 4) return -999999;
+    std::int32_t value;
+    std::memcpy(&value, data.data(), 4);
+    return value;
+}
+
+std::string StoredText(const char* path, const char* name) {
+    std::uint32_t type;
+    std::string data;
+    if (!ReadStoredValue(path, name, &type, &data)) return "<missing>";
+    return data.substr(0, data.find('\0'));
+}

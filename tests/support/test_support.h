@@ -63,3 +63,15 @@ private:
     std::intptr_t socket_;
     int port_;
 };
+
+// Starts every settings test on an empty store: natively a file of the
+// test's own, on Windows the test prefix's registry with the program's keys
+// and the Run value removed. Also clears the schema's descriptor lists.
+void UseFreshSettingsStore();
+// Reads a value through the key store: type and bytes; false when missing.
+bool ReadStoredValue(const char* path, const char* name, std::uint32_t* type, std::string* data);
+void WriteStoredValue(const char* path, const char* name, std::uint32_t type, const std::string& data);
+void WriteStoredNumber(const char* path, const char* name, std::int32_t value);
+void WriteStoredText(const char* path, const char* name, const std::string& text);
+std::int32_t StoredNumber(const char* path, const char* name);  // -999999 when missing
+std::string StoredText(const char* path, const char* name);      // "<missing>" when missing

@@ -1,0 +1,28 @@
+// A hierarchical key-value store below the current user's root: the registry
+// on Windows, a file of the user's natively. Keys are opened and closed
+// around each single operation.
+#pragma once
+
+#include <cstdint>
+
+using KeyHandle = void*;
+
+// Value types, numbered as the registry numbers them.
+enum ValueType : std::uint32_t { TypeNone = 0, TypeText = 1, TypeExpandText = 2, TypeBinary = 3, TypeNumber = 4 };
+
+// 0 when the key could neither be opened nor created, 1 when it was created
+// (with any missing key above it), 2 when an existing key was opened.
+int OpenOrCreateKey(const char* path, KeyHandle* handle);
+void CloseKey(KeyHandle handle);
+// Writes size bytes of data under name (empty name: the key's unnamed value).
+bool WriteValue(KeyHandle handle, const char* name, std::uint32_t type, const void* data, std::uint32_t size);
+// Reads a value into an area of *size bytes. Fails when missing or larger than
+// the area; on success *size holds the bytes read and *type the value's type.
+bool ReadValue(KeyHandle handle, const char* name, std::uint32_t* type, void* area, std::uint32_t* size);
+bool DeleteValue(KeyHandle handle, const char* name);
+// Removes a key with everything below it (for tests and clean-ups).
+bool DeleteKeyTree(const char* path);
+
+// Natively: the file the store lives in (set before first use; tests point it
+// at files of their own). Unused on Windows.
+extern char KeyStoreFile[4096];

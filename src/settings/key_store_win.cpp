@@ -1,0 +1,38 @@
+#include <windows.h>
+
+#include "settings/key_store.h"
+
+char KeyStoreFile[4096];
+
+int OpenOrCreateKey(const char* path, KeyHandle* handle) {
+    HKEY key = nullptr;
+    DWORD disposition = 0;
+    LONG result = RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, const_cast<char*>(""), REG_OPTION_NON_VOLATILE,
+                                  KEY_READ | KEY_WRITE, nullptr, &key, &disposition);
+    if (result != ERROR_SUCCESS) return 0;
+    *handle = key;
+    return disposition == REG_OPENED_EXISTING_KEY ? 2 : 1;
+}
+
+void CloseKey(KeyHandle handle) { RegCloseKey(static_cast<HKEY>(handle)); }
+
+bool WriteValue(KeyHandle handle, const char* name, std::uint32_t type, const void* data, std::uint32_t size) {
+    return RegSetValueExA(static_cast<HKEY>(handle), name, 0, type, static_cast<const BYTE*>(data), size) ==
+           ERROR_SUCCESS;
+}
+
+bool ReadValue(KeyHandle handle, const char* name, std::uint32_t* type, void* area, std::uint32_t* size) {
+    DWORD kind = 0, bytes = *size;
+    if (RegQueryValueExA(static_cast<HKEY>(handle), name, nullptr, &kind, static_cast<BYTE*>(area), &bytes) !=
+        ERROR_SUCCESS)
+        return false;
+    *type = kind;
+    *size = bytes;
+    return true;
+}
+
+bool DeleteValue(KeyHandle handle, const char* name) {
+    return RegDeleteValueA(static_cast<HKEY>(handle), name) == ERROR_SUCCESS;
+}
+
+bool DeleteKeyTree(const char* path) { return RegDeleteTreeA(HKEY_CURRENT_USER, path) == ERROR_SUCCESS; }

@@ -1,0 +1,145 @@
+#include "settings/reg_info.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "settings/preferences.h"
+
+namespace {
+// What one descriptor holds at the moment of a store, taken under the lock.
+struct PendingValue {
+    std::string SubKey;
+    std::string ValueName;
+    std::uint32_t Type;
+    std::string Data;
+};
+
+bool IsTextType(std::uint32_t type) { return type == TypeText || type == TypeExpandText; }
+
+// A number stored as decimal text (by hand, say) still counts.
+bool ParseNumber(const char* text, std::int32_t* value) {
+    errno = 0;
+    char* end = nullptr;
+    long long number = std::strtoll(text, &end, 10);
+    while (end && *end == ' ') ++end;
+    if (end == text || !end || *end != '\0' || errno || number < INT32_MIN || number > UINT32_MAX) return false;
+    *value = static_cast<std::int32_t>(static_cast<std::uint32_t>(number));
+    return true;
+}
+}  // namespace
+
+RegInfo::RegInfo(const char* company, const char* product)
+    : company_(company ? company : ""), product_(product ? product : "") {}
+
+void RegInfo::AddNumber(const char* subKey, const char* valueName, std::int32_t* variable, std::int32_t defaultValue) {
+    entries_.push_back({subKey ? subKey : "", valueName ? valueName : "", RegEntry::Number, variable, 4, defaultValue, ""});
+}
+
+void RegInfo::AddNumber(const char* valueName, std::int32_t* variable, std::int32_t defaultValue) {
+    AddNumber("", valueName, variable, defaultValue);
+}
+
+void RegInfo::AddText(const char* subKey, const char* valueName, char* buffer, std::uint32_t size,
+                      const char* defaultText) {
+    entries_.push_back(
+        {subKey ? subKey : "", valueName ? valueName : "", RegEntry::Text, buffer, size, 0, defaultText ? defaultText : ""});
+}
+
+void RegInfo::AddText(const char* valueName, char* buffer, std::uint32_t size, const char* defaultText) {
+    AddText("", valueName, buffer, size, defaultText);
+}
+
+void RegInfo::Clear() { entries_.clear(); }
+
+std::string RegInfo::KeyPath(const char* subKey) const {
+    std::string path = "Software";
+    for (const std::string& part : {company_, product_, std::string(subKey ? subKey : "")})
+        if (!part.empty()) path += "\\" + part;
+    return path;
+}
+
+int RegInfo::OpenKey(const char* subKey, KeyHandle* handle) const {
+    return OpenOrCreateKey(KeyPath(subKey).c_str(), handle);
+}
+
+bool RegInfo::TestKey() const {
+    KeyHandle key;
+    if (!OpenKey("", &key)) return false;
+    CloseKey(key);
+    return true;
+}
+
+void RegInfo::Store() const {
+    // Copy every value under the lock, then write without it: a record is
+    // never seen half-changed and the GUI thread never waits for the disk.
+    std::vector<PendingValue> pending;
+    {
+        SharedDataGuard guard(SharedDataMutex());
+        pending.reserve(entries_.size());
+        for (const RegEntry& e : entries_) {
+            PendingValue v{e.SubKey, e.ValueName, TypeNumber, ""};
+            if (e.ValueKind == RegEntry::Number) {
+                v.Data.assign(static_cast<const char*>(e.Variable), 4);
+            } else {
+                const char* text = static_cast<const char*>(e.Variable);
+                v.Type = TypeText;
+                v.Data.assign(text, strnlen(text, e.Size));
+            }
+            pending.push_back(std::move(v));
+        }
+    }
+    for (const PendingValue& v : pending) {
+        KeyHandle key;
+        if (!OpenKey(v.SubKey.c_str(), &key)) continue;
+        WriteValue(key, v.ValueName.c_str(), v.Type, v.Data.data(), static_cast<std::uint32_t>(v.Data.size()));
+        CloseKey(key);
+    }
+}
+
+int RegInfo::Retrieve() {
+    int result = 0;
+    for (const RegEntry& e : entries_) {
+        KeyHandle key;
+        if (!OpenKey(e.SubKey.c_str(), &key)) return -1;
+        std::uint32_t type = TypeNone;
+        if (e.ValueKind == RegEntry::Text) {
+            std::string area(e.Size, '\0');
+            std::uint32_t size = e.Size;
+            bool read = ReadValue(key, e.ValueName.c_str(), &type, &area[0], &size) && IsTextType(type);
+            // A text that fills the whole buffer with no terminator is too long.
+            if (read && size == e.Size && size > 0 && area[size - 1] != '\0') read = false;
+            if (read) {
+                area.resize(size);
+            } else {
+                area = e.DefaultText.substr(0, e.Size ? e.Size - 1 : 0);
+                result = 1;
+            }
+            SharedDataGuard guard(SharedDataMutex());
+            char* buffer = static_cast<char*>(e.Variable);
+            std::size_t length = strnlen(area.c_str(), e.Size ? e.Size - 1 : 0);
+            std::memcpy(buffer, area.data(), length);
+            if (e.Size) buffer[length] = '\0';
+        } else {
+            char area[64] = {};  // room for a number written as text, always terminated
+            std::uint32_t size = sizeof area - 1;
+            std::int32_t value = e.DefaultNumber;
+            bool read = ReadValue(key, e.ValueName.c_str(), &type, area, &size);
+            if (read && IsTextType(type)) {
+                read = ParseNumber(area, &value);
+            } else if (read && size == 4) {
+                std::memcpy(&value, area, 4);
+            } else {
+                read = false;  // missing, or not four bytes: no number of ours
+            }
+            if (!read) {
+                value = e.DefaultNumber;
+                result = 1;
+            }
+            SharedDataGuard guard(SharedDataMutex());
+            std::memcpy(e.Variable, &value, 4);
+        }
+        CloseKey(key);
+    }
+    return result;
+}

@@ -1,0 +1,47 @@
+// A settings store that binds program variables to values below
+// HKEY_CURRENT_USER\Software\<company>\<product>, and writes or reads them
+// all with one call.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "settings/key_store.h"
+
+struct RegEntry {
+    enum Kind { Text, Number };
+    std::string SubKey;
+    std::string ValueName;
+    Kind ValueKind;
+    void* Variable;           // a 32-bit number, or a text buffer of Size bytes
+    std::uint32_t Size;       // text only, terminator included
+    std::int32_t DefaultNumber;
+    std::string DefaultText;  // the store's own copy
+};
+
+class RegInfo {
+public:
+    RegInfo(const char* company, const char* product);
+
+    void AddNumber(const char* subKey, const char* valueName, std::int32_t* variable, std::int32_t defaultValue);
+    void AddNumber(const char* valueName, std::int32_t* variable, std::int32_t defaultValue);
+    void AddText(const char* subKey, const char* valueName, char* buffer, std::uint32_t size, const char* defaultText);
+    void AddText(const char* valueName, char* buffer, std::uint32_t size, const char* defaultText);
+    void Clear();
+
+    std::string KeyPath(const char* subKey) const;
+    // 0 failed, 1 created, 2 opened; on success the caller closes the handle.
+    int OpenKey(const char* subKey, KeyHandle* handle) const;
+    bool TestKey() const;
+    void Store() const;
+    // -1 a key failed, 1 a value fell back to its default, 0 all read.
+    int Retrieve();
+
+    std::size_t EntryCount() const { return entries_.size(); }
+
+private:
+    std::string company_;
+    std::string product_;
+    std::vector<RegEntry> entries_;
+};

@@ -1,0 +1,168 @@
+#include "settings/settings.h"
+
+#include <string>
+
+#include "common/program_path.h"
+#include "log/log.h"
+#include "settings/preferences.h"
+#include "update/account.h"
+#include "update/connection.h"
+#include "update/server_table.h"
+
+RegInfo PreferenceRegInfo("Brannock", "Vastrel");
+RegInfo AccountRegInfo("Brannock", "Vastrel");
+void (*ArmWindowTimer)(int timer, std::uint32_t delayMs) = nullptr;
+const char* const RunKeyPath = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const char* const RunValueName = "Vastrel";
+
+namespace {
+std::int32_t* AsNumber(std::uint32_t* address) { return reinterpret_cast<std::int32_t*>(address); }
+
+void AddPreferenceDescriptors() {
+    static const std::string helpUrl = std::string("http://") + MakerHost + "/Products/Vastrel/help.html";
+    PreferenceSet& p = Preferences;
+    RegInfo& r = PreferenceRegInfo;
+    r.AddNumber("AutoStart", &p.AutoStart, 1);
+    r.AddNumber("StartDisabled", &p.StartDisabled, 0);
+    r.AddNumber("ShowTrayIcon", &p.ShowTrayIcon, 1);
+    r.AddNumber("PortNumber", &p.PortNumber, 80);
+    r.AddNumber("SleepTime", &p.SleepTime, 300000);
+    r.AddNumber("UseProxy", &p.UseProxy, 0);
+    r.AddNumber("Connection", &p.Connection, 0);
+    r.AddNumber("Interface", &p.Interface, 0);
+    r.AddText("ProxyServer", p.ProxyServer, sizeof p.ProxyServer, "");
+    r.AddNumber("ProxyPort", &p.ProxyPort, 80);
+    r.AddNumber("UseBasicAuthentication", &p.UseBasicAuthentication, 0);
+    r.AddText("ProxyUser", p.ProxyUser, sizeof p.ProxyUser, "");
+    r.AddText("ProxyPassword", p.ProxyPassword, sizeof p.ProxyPassword, "");
+    r.AddNumber("VersionCheck", &p.VersionCheck, 1);
+    r.AddNumber("DetailedLogging", &p.DetailedLogging, 0);
+    r.AddNumber("FirstCheck", &p.FirstCheck, 1);
+    r.AddNumber("DaysToForcedUpdate", &p.DaysToForcedUpdate, 28);
+    r.AddText("HelpURL", p.HelpURL, sizeof p.HelpURL, helpUrl.c_str());
+    r.AddNumber("Accounts", "Count", &AccountTable.Count, 0);
+    r.AddText("LastVersion", p.LastVersion, sizeof p.LastVersion, "");
+}
+// A damaged stored count never binds descriptors beyond the table; the
+// accounts that fit are kept. Reported once, not at every retrieval.
+void ClampAccountCount() {
+    static bool reported = false;
+    std::int32_t stored, count;
+    {
+        SharedDataGuard guard(SharedDataMutex());
+        stored = AccountTable.Count;
+        count = ValidAccountCount();
+        AccountTable.Count = count;
+    }
+    if (stored == count || reported) return;
+    reported = true;
+    WriteLog(LogMilestone | 4, "The stored account count", NumberToText(stored).c_str(), "is out of range; using",
+             NumberToText(count).c_str(), "accounts.");
+}
+}  // namespace
+
+bool RetrieveSettings() {
+    WriteLog(LogTrace, "Retrieving preference settings from the registry...");
+    bool newSettings = PreferenceRegInfo.Retrieve() == 1;
+    ClampAccountCount();
+    if (newSettings) WriteLog(LogTrace, "New preference settings detected.");
+    WriteLog(LogTrace, "Retrieving accounts from the registry...");
+    AccountRegInfo.Retrieve();
+    WriteLog(LogTrace, "Retrieved.");
+    return newSettings;
+}
+
+void StoreSettings() {
+    WriteLog(LogTrace, "Storing preference settings to the registry...");
+    PreferenceRegInfo.Store();
+    WriteLog(LogTrace, "Storing accounts to the registry...");
+    AccountRegInfo.Store();
+    std::int32_t autoStart;
+    {
+        SharedDataGuard guard(SharedDataMutex());
+        autoStart = Preferences.AutoStart;
+    }
+    SetAutoStart(autoStart);
+    WriteLog(LogTrace, "Stored.");
+}
+
+void CreateAccountRegInfo() {
+    // A store on a worker copies the descriptors under the same lock, so it
+    // never sees the list half rebuilt. Only the GUI thread rebuilds, and it
+    // may log while holding the lock.
+    SharedDataGuard guard(SharedDataMutex());
+    AccountRegInfo.Clear();
+    WriteLog(LogTrace, "Creating reginfo for accounts");
+    int count = ValidAccountCount();
+    for (int i = 0; i < count; ++i) {
+        std::string subKey = "Accounts\\" + std::to_string(i);
+        WriteLog(LogTrace, "Creating reginfo for account", subKey.c_str());
+        Account& a = AccountTable.Accounts[i];
+        const char* k = subKey.c_str();
+        RegInfo& r = AccountRegInfo;
+        r.AddNumber(k, "Update", &a.Update, 1);
+        r.AddNumber(k, "Server", &a.Server, 0);
+        r.AddText(k, "HostName", a.HostName, sizeof a.HostName, "");
+        r.AddText(k, "UserName", a.UserName, sizeof a.UserName, "");
+        r.AddText(k, "Password", a.Password, sizeof a.Password, "");
+        r.AddNumber(k, "Wildcards", &a.Wildcards, 0);
+        r.AddText(k, "MailExtender", a.MailExtender, sizeof a.MailExtender, "");
+        r.AddNumber(k, "BackupMX", &a.BackupMX, 0);
+        r.AddNumber(k, "LastIP", AsNumber(&a.LastIP), 0);
+        r.AddNumber(k, "LastUpdate", &a.LastUpdate, 0);
+    }
+}
+
+void SetAutoStart(std::int32_t enabled) {
+    char path[260];
+    std::size_t length = OwnProgramPath(path, sizeof path);
+    if (length == 0) {
+        WriteLog(LogFailure, "Could not enable/disable auto start because GetModuleFileName error!");
+        return;
+    }
+    KeyHandle key;
+    if (!OpenOrCreateKey(RunKeyPath, &key)) {
+        WriteLog(LogFailure, "Could not enable/disable auto start feature in the registry!");
+        return;
+    }
+    if (enabled) {
+        WriteValue(key, RunValueName, TypeText, path, static_cast<std::uint32_t>(length));
+        WriteLog(LogTrace, "Auto start feature enabled in the registry");
+    } else {
+        DeleteValue(key, RunValueName);
+        WriteLog(LogTrace, "Auto start feature disabled in the registry");
+    }
+    CloseKey(key);
+}
+
+void InitSettings() {
+    WriteLog(LogTrace, "Creating reginfo for preferences");
+    {
+        SharedDataGuard guard(SharedDataMutex());
+        AddPreferenceDescriptors();
+    }
+    if (PreferenceRegInfo.TestKey()) {
+        bool newSettings = RetrieveSettings();
+        CreateAccountRegInfo();
+        RetrieveSettings();
+        if (newSettings) {
+            StoreSettings();
+        } else {
+            SetAutoStart(PreferenceSnapshot().AutoStart);
+        }
+    }
+    std::int32_t disabled, count, firstCheck, autoExit;
+    {
+        SharedDataGuard guard(SharedDataMutex());
+        UpdatesDisabled = Preferences.StartDisabled ? 1 : 0;
+        disabled = UpdatesDisabled;
+        count = AccountTable.Count;
+        firstCheck = Preferences.FirstCheck;
+        autoExit = AutoExit;
+    }
+    if (disabled || !ArmWindowTimer) return;
+    // 32-bit millisecond counts, as the timers take them.
+    std::uint32_t first = static_cast<std::uint32_t>(firstCheck);
+    if (count != 0) ArmWindowTimer(UpdateTimer, first * 1000u);
+    if (!autoExit) ArmWindowTimer(VersionTimer, (first + 1u) * 1000u);
+}

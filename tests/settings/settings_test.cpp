@@ -1,0 +1,294 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "common/program_path.h"
+#include "common/text.h"
+#include "settings/key_store.h"
+#include "settings/preferences.h"
+#include "settings/settings.h"
+#include "test_support.h"
+#include "update/server_table.h"
+
+#ifndef _WIN32
+#include "settings/key_store_file.h"
+#endif
+
+namespace {
+const char* const ProductKey = "Software\\Brannock\\Vastrel";
+const char* const AccountsKey = "Software\\Brannock\\Vastrel\\Accounts";
+
+std::vector<std::pair<int, std::uint32_t>> armed;
+void RecordTimer(int timer, std::uint32_t delay) { armed.emplace_back(timer, delay); }
+
+class SettingsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetSharedState();
+        UseFreshSettingsStore();
+        armed.clear();
+        ArmWindowTimer = RecordTimer;
+    }
+    void TearDown() override { ArmWindowTimer = nullptr; }
+    // A start of the program as far as the settings go: memory as at start-up.
+    void Start() {
+        {
+            SharedDataGuard guard(SharedDataMutex());
+            Preferences = InitialPreferences();
+            AccountTable = AccountSet{};
+            PreferenceRegInfo.Clear();
+            AccountRegInfo.Clear();
+        }
+        armed.clear();
+        InitSettings();
+    }
+    static std::string AccountKey(int i) { return std::string(AccountsKey) + "\\" + std::to_string(i); }
+    static std::string ProgramPath() {
+        char path[260];
+        OwnProgramPath(path, sizeof path);
+        return path;
+    }
+};
+
+Account Sample(int i) {
+    Account a = MakeAccount(("host" + std::to_string(i)).c_str(), i % 10, ("user" + std::to_string(i)).c_str(),
+                            ("pw" + std::to_string(i)).c_str());
+    CopyText(a.MailExtender, ("mx" + std::to_string(i)).c_str());
+    a.Wildcards = i & 1;
+    a.BackupMX = (i >> 1) & 1;
+    a.Update = i % 3 ? 1 : 0;
+    a.LastIP = 0xC0000200u + static_cast<std::uint32_t>(i);
+    a.LastUpdate = 1700000000 + i;
+    a.CurrentIP = 77;
+    return a;
+}
+
+bool SameStoredFields(const Account& a, const Account& b) {
+    return std::strcmp(a.HostName, b.HostName) == 0 && std::strcmp(a.UserName, b.UserName) == 0 &&
+           std::strcmp(a.Password, b.Password) == 0 && std::strcmp(a.MailExtender, b.MailExtender) == 0 &&
+           a.Update == b.Update && a.Server == b.Server && a.Wildcards == b.Wildcards && a.BackupMX == b.BackupMX &&
+           a.LastIP == b.LastIP && a.LastUpdate == b.LastUpdate;
+}
+}  // namespace
+
+TEST_F(SettingsTest, FreshProfileGetsEveryDefault) {
+    Start();
+    const std::pair<const char*, std::int32_t> numbers[] = {
+        {"AutoStart", 1},     {"StartDisabled", 0},          {"ShowTrayIcon", 1},    {"PortNumber", 80},
+        {"SleepTime", 300000}, {"UseProxy", 0},             {"Connection", 0},      {"Interface", 0},
+        {"ProxyPort", 80},    {"UseBasicAuthentication", 0}, {"VersionCheck", 1},    {"DetailedLogging", 0},
+        {"FirstCheck", 1},    {"DaysToForcedUpdate", 28},
+    };
+    for (auto& n : numbers) EXPECT_EQ(StoredNumber(ProductKey, n.first), n.second) << n.first;
+    for (const char* t : {"ProxyServer", "ProxyUser", "ProxyPassword", "LastVersion"})
+        EXPECT_EQ(StoredText(ProductKey, t), "") << t;
+    EXPECT_EQ(StoredText(ProductKey, "HelpURL"), std::string("http://") + MakerHost + "/Products/Vastrel/help.html");
+    EXPECT_EQ(StoredNumber(AccountsKey, "Count"), 0);
+    EXPECT_EQ(StoredNumber(ProductKey, "Count"), -999999);  // "Count" lives in the sub-key only
+    EXPECT_EQ(StoredText(RunKeyPath, RunValueName), ProgramPath());
+    EXPECT_EQ(Preferences.SleepTime, 300000);
+    // First timers with the defaults: no accounts, so only the version check.
+    EXPECT_EQ(armed, (std::vector<std::pair<int, std::uint32_t>>{{VersionTimer, 2000}}));
+}
+
+TEST_F(SettingsTest, MissingValueIsCompletedAndNothingElseRewritten) {
+    Start();
+    WriteStoredNumber(ProductKey, "PortNumber", 8080);
+    KeyHandle key;
+    ASSERT_TRUE(OpenOrCreateKey(ProductKey, &key));
+    DeleteValue(key, "SleepTime");
+    CloseKey(key);
+    Start();
+    EXPECT_EQ(StoredNumber(ProductKey, "SleepTime"), 300000);
+    EXPECT_EQ(StoredNumber(ProductKey, "PortNumber"), 8080);
+    EXPECT_EQ(Preferences.PortNumber, 8080);
+
+    // With nothing missing nothing is stored: a value written as text stays text.
+    WriteStoredText(ProductKey, "SleepTime", "400000");
+    Start();
+    EXPECT_EQ(Preferences.SleepTime, 400000);
+    std::uint32_t type = 0;
+    std::string data;
+    ASSERT_TRUE(ReadStoredValue(ProductKey, "SleepTime", &type, &data));
+    EXPECT_EQ(type, static_cast<std::uint32_t>(TypeText));
+}
+
+TEST_F(SettingsTest, AutoStartOffDeletesTheRunValueEveryTime) {
+    Start();
+    WriteStoredNumber(ProductKey, "AutoStart", 0);
+    WriteStoredNumber(ProductKey, "DetailedLogging", 1);
+    LogCapture log(true);
+    Start();
+    EXPECT_EQ(StoredText(RunKeyPath, RunValueName), "<missing>");
+    StoreSettings();  // already absent: still logged
+    int disabledLines = 0;
+    for (const std::string& line : log.Lines()) disabledLines += line == "Auto start feature disabled in the registry";
+    EXPECT_EQ(disabledLines, 2);
+}
+
+TEST_F(SettingsTest, AccountsRoundTripAndMissingSubKeyGetsDefaults) {
+    Start();
+    for (int i = 0; i < 3; ++i) ASSERT_EQ(AppendAccount(Sample(i)), 1);
+    CreateAccountRegInfo();
+    StoreSettings();
+    EXPECT_EQ(StoredNumber(AccountsKey, "Count"), 3);
+    EXPECT_EQ(StoredText(AccountKey(2).c_str(), "Password"), "pw2");
+    EXPECT_EQ(StoredNumber(AccountKey(1).c_str(), "LastIP"), static_cast<std::int32_t>(0xC0000201u));
+
+    Start();
+    ASSERT_EQ(AccountTable.Count, 3);
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(SameStoredFields(AccountTable.Accounts[i], Sample(i))) << i;
+    EXPECT_EQ(AccountTable.Accounts[0].CurrentIP, 0u);  // not stored
+
+    DeleteKeyTree(AccountKey(1).c_str());
+    Start();
+    const Account& restored = AccountTable.Accounts[1];
+    EXPECT_EQ(restored.Update, 1);
+    EXPECT_EQ(restored.Server, 0);
+    EXPECT_STREQ(restored.HostName, "");
+    EXPECT_EQ(restored.LastIP, 0u);
+    EXPECT_TRUE(SameStoredFields(AccountTable.Accounts[2], Sample(2)));
+    EXPECT_EQ(StoredNumber(AccountKey(1).c_str(), "Update"), -999999);  // written at the next store
+}
+
+TEST_F(SettingsTest, EnabledStateAndFirstTimers) {
+    struct Case {
+        std::int32_t startDisabled, firstCheck, count, autoExit;
+        std::vector<std::pair<int, std::uint32_t>> timers;
+    } cases[] = {
+        {1, 1, 2, 0, {}},
+        {0, 0, 2, 0, {{UpdateTimer, 0}, {VersionTimer, 1000}}},
+        {0, 5, 1, 0, {{UpdateTimer, 5000}, {VersionTimer, 6000}}},
+        {0, 1, 1, 1, {{UpdateTimer, 1000}}},
+        {0, 1, 0, 1, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.startDisabled) + " " + std::to_string(c.firstCheck) + " " +
+                     std::to_string(c.count) + " " + std::to_string(c.autoExit));
+        UseFreshSettingsStore();
+        WriteStoredNumber(ProductKey, "StartDisabled", c.startDisabled);
+        WriteStoredNumber(ProductKey, "FirstCheck", c.firstCheck);
+        WriteStoredNumber(AccountsKey, "Count", c.count);
+        AutoExit = c.autoExit;
+        Start();
+        EXPECT_EQ(UpdatesDisabled, c.startDisabled);
+        EXPECT_EQ(armed, c.timers);
+    }
+}
+
+TEST_F(SettingsTest, DamagedStoredCountsAndServersLoseNothingElse) {
+    for (std::int32_t stored : {40, -3}) {
+        SCOPED_TRACE(stored);
+        UseFreshSettingsStore();
+        Start();
+        for (int i = 0; i < MaxAccounts; ++i) ASSERT_EQ(AppendAccount(Sample(i)), 1);
+        CreateAccountRegInfo();
+        StoreSettings();
+        WriteStoredNumber(AccountsKey, "Count", stored);
+        WriteStoredNumber(AccountKey(3).c_str(), "Server", 12);
+        WriteStoredNumber(AccountKey(4).c_str(), "Server", -1);
+        Start();
+        int expected = stored > MaxAccounts ? MaxAccounts : 0;
+        EXPECT_EQ(AccountTable.Count, expected);
+        EXPECT_EQ(ValidAccountCount(), expected);
+        EXPECT_EQ(AccountRegInfo.EntryCount(), static_cast<std::size_t>(expected) * 10);
+        if (expected) {
+            EXPECT_EQ(AccountTable.Accounts[3].Server, 12);  // kept as stored; the update refuses it
+            EXPECT_EQ(AccountTable.Accounts[4].Server, -1);
+            EXPECT_STREQ(AccountTable.Accounts[31].HostName, "host31");
+        }
+        StoreSettings();
+        EXPECT_EQ(StoredNumber(AccountsKey, "Count"), expected);
+        EXPECT_EQ(StoredText(AccountKey(31).c_str(), "HostName"), "host31");  // nothing removed
+    }
+}
+
+TEST_F(SettingsTest, OversizedTextFallsBackAlone) {
+    Start();
+    WriteStoredText(ProductKey, "ProxyServer", std::string(200, 'p'));
+    WriteStoredText(ProductKey, "LastVersion", "1234567890123456");  // exactly 16: no terminator room
+    WriteStoredNumber(ProductKey, "ProxyPort", 3128);
+    Start();
+    EXPECT_STREQ(Preferences.ProxyServer, "");
+    EXPECT_STREQ(Preferences.LastVersion, "");
+    EXPECT_EQ(Preferences.ProxyPort, 3128);
+    EXPECT_EQ(StoredText(ProductKey, "ProxyServer"), "");  // a fallback makes start-up store everything
+}
+
+TEST_F(SettingsTest, StoresOnAWorkerWhileTheGuiRebuildsAndEdits) {
+    Start();
+    for (int i = 0; i < 8; ++i) AppendAccount(Sample(i));
+    CreateAccountRegInfo();
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        while (!done) StoreSettings();
+    });
+    for (int round = 0; round < 40; ++round) {
+        {
+            SharedDataGuard guard(SharedDataMutex());
+            // Each record always holds one consistent set of fields.
+            int n = round % 8;
+            Account a = Sample(100 + round);
+            AccountTable.Accounts[n] = a;
+            if (round % 5 == 0) AppendAccount(Sample(200 + round));
+            if (round % 5 == 2) RemoveAccount(0);
+        }
+        CreateAccountRegInfo();
+    }
+    done = true;
+    worker.join();
+    StoreSettings();
+    AccountSet written = AccountTable;
+    Start();
+    ASSERT_EQ(AccountTable.Count, written.Count);
+    for (int i = 0; i < written.Count; ++i) {
+        const Account& a = AccountTable.Accounts[i];
+        EXPECT_TRUE(SameStoredFields(a, written.Accounts[i])) << i;
+        std::string number = std::string(a.HostName).substr(4);
+        EXPECT_EQ(std::string(a.UserName), "user" + number) << "torn record " << i;
+    }
+}
+
+#ifndef _WIN32
+TEST_F(SettingsTest, InterruptedStoreLeavesTheOldFile) {
+    Start();
+    WriteStoredNumber(ProductKey, "SleepTime", 123000);
+    std::ifstream before(KeyStoreFile);
+    std::string old((std::istreambuf_iterator<char>(before)), std::istreambuf_iterator<char>());
+    CommitKeyStoreFile = [](const char*, const char*) { return false; };  // stopped before the rename
+    Preferences.SleepTime = 999;
+    StoreSettings();
+    CommitKeyStoreFile = [](const char* t, const char* p) { return std::rename(t, p) == 0; };
+    std::ifstream after(KeyStoreFile);
+    std::string now((std::istreambuf_iterator<char>(after)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(now, old);
+    EXPECT_EQ(StoredNumber(ProductKey, "SleepTime"), 123000);
+}
+
+TEST_F(SettingsTest, DamagedFileIsReportedKeptAndReplacedByDefaults) {
+    for (const char* content : {"garbage\n\x01\x02", "# Vastrel settings store 1\n[Software]\n\"x\"=dword:12\n",
+                                "# Vastrel settings store 1\n\"orphan\"=\"value\"\n", ""}) {
+        UseFreshSettingsStore();
+        {
+            std::ofstream out(KeyStoreFile, std::ios::binary);
+            out << content;
+        }
+        LogCapture log(false);
+        Start();
+        EXPECT_EQ(Preferences.SleepTime, 300000);
+        EXPECT_EQ(StoredNumber(ProductKey, "SleepTime"), 300000);
+        bool reported = false;
+        for (const std::string& line : log.Lines()) reported |= line.find("is damaged") != std::string::npos;
+        EXPECT_EQ(reported, content[0] != '\0') << content;
+        std::ifstream kept(std::string(KeyStoreFile) + ".damaged");
+        EXPECT_EQ(static_cast<bool>(kept), content[0] != '\0');
+    }
+}
+#endif
