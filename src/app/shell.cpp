@@ -1,0 +1,26 @@
+#include "app/shell.h"
+
+#include "res/resource.h"
+
+namespace {
+void NoTrayState(TrayState, const char*) {}
+void NoBlinking(int) {}
+void NoQuit() {}
+}  // namespace
+
+ShellCalls Shell = {NoTrayState, NoBlinking, NoQuit};
+
+TrayDisplay ResolveTrayState(TrayState requested, int updatesDisabled, int blinkIcon) {
+    TrayState state = requested == Idle ? (updatesDisabled ? Disabled : Enabled) : requested;
+    int label = updatesDisabled ? IDS_ENABLE : IDS_DISABLE;
+    switch (state) {
+    case Disabled:
+        return {state, IDI_GLOBE_DISABLED, IDS_DISABLED, IDS_ENABLE};
+    case Enabled:
+        return {state, IDI_GLOBE, IDS_ENABLED, IDS_DISABLE};
+    case Busy:
+        return {state, IDI_GLOBE_BUSY, IDS_CONNECTING, label};
+    default:
+        return {Failed, blinkIcon, IDS_FAILED, label};
+    }
+}

@@ -1,0 +1,98 @@
+#include "update/update_run.h"
+
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "app/shell.h"
+#include "log/log.h"
+#include "settings/preferences.h"
+#include "settings/settings.h"
+#include "update/dialup.h"
+
+int (*DialUpCheck)() = CheckDialUp;
+
+namespace {
+std::mutex& RunMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+// The transaction worked on a copy; its results go back to the record of the
+// same account, wherever the user's edits have moved it meanwhile.
+void WriteBack(const Account& worked) {
+    int position;
+    if (!FindAccount(worked, &position)) return;  // deleted meanwhile
+    Account& record = AccountTable.Accounts[position];
+    record.Update = worked.Update;
+    record.CurrentIP = worked.CurrentIP;
+    record.LastIP = worked.LastIP;
+    record.LastUpdate = worked.LastUpdate;
+}
+}  // namespace
+
+void StartUpdateRun(UpdateMode mode) {
+    try {
+        std::thread([mode] { UpdateRun(mode); }).detach();
+    } catch (const std::system_error&) {
+        // No thread: no run takes place.
+    }
+}
+
+int UpdateRun(UpdateMode mode) {
+    std::lock_guard<std::mutex> oneRunAtATime(RunMutex());
+    WriteLog(LogStep, "Starting update...");
+    Shell.SetBlinking(0);
+    Shell.SetTrayState(Busy, nullptr);
+
+    if (PreferenceSnapshot().Connection == 0 && DialUpCheck() == 0) {
+        std::int32_t failed;
+        {
+            SharedDataGuard guard(SharedDataMutex());
+            failed = RunFailed;
+        }
+        if (!failed) Shell.SetTrayState(Idle, nullptr);
+        Shell.SetBlinking(failed);
+        return 0;
+    }
+
+    bool anyFailed = false;
+    {
+        SharedDataGuard guard(SharedDataMutex());
+        RunFailed = 0;
+    }
+    for (int i = 0;; ++i) {
+        Account copy;
+        {
+            SharedDataGuard guard(SharedDataMutex());
+            if (i >= ValidAccountCount()) break;
+            copy = AccountTable.Accounts[i];
+        }
+        int result = UpdateAccount(copy, mode);
+        SharedDataGuard guard(SharedDataMutex());
+        WriteBack(copy);
+        if (result == -1) {
+            anyFailed = true;
+            RunFailed = 1;
+        }
+    }
+
+    if (anyFailed) {
+        Shell.SetTrayState(Failed, "Update failed");
+        WriteLog(LogStep, "Some or all accounts failed to update!");
+        StoreSettings();
+        Shell.SetBlinking(1);
+        return 0;
+    }
+    Shell.SetTrayState(Idle, "Update successful");
+    WriteLog(LogStep, "Update successful");
+    std::int32_t autoExit;
+    {
+        SharedDataGuard guard(SharedDataMutex());
+        autoExit = AutoExit;
+    }
+    if (autoExit) Shell.PostQuit();
+    StoreSettings();
+    Shell.SetBlinking(0);
+    return 0;
+}

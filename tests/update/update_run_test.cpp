@@ -1,0 +1,165 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/shell.h"
+#include "settings/preferences.h"
+#include "settings/settings.h"
+#include "test_support.h"
+#include "update/server_table.h"
+#include "update/update_run.h"
+#include "settings/key_store.h"
+#include "update/dialup.h"
+
+namespace {
+std::mutex callsMutex;
+std::vector<std::string> calls;
+std::atomic<int> inRun{0}, maxInRun{0};
+
+void Record(const std::string& call) {
+    std::lock_guard<std::mutex> guard(callsMutex);
+    calls.push_back(call);
+}
+// A run lies between its "Busy" and its closing blink call, on its own thread.
+thread_local bool insideRun = false;
+void RecordTray(TrayState state, const char* tooltip) {
+    static const char* const names[] = {"Disabled", "Enabled", "Idle", "Busy", "Failed"};
+    if (state == Busy) {
+        insideRun = true;
+        int now = ++inRun, seen = maxInRun;
+        while (now > seen && !maxInRun.compare_exchange_weak(seen, now)) {
+        }
+    }
+    Record(std::string("tray ") + names[state] + (tooltip ? std::string(" ") + tooltip : ""));
+}
+void RecordBlink(int on) {
+    if (insideRun) {
+        insideRun = false;
+        --inRun;
+    }
+    Record("blink " + std::to_string(on));
+}
+void RecordQuit() { Record("quit"); }
+
+int dialUpAnswer = -1, dialUpAsked = 0;
+int FakeDialUp() {
+    ++dialUpAsked;
+    return dialUpAnswer;
+}
+
+class UpdateRunTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetSharedState();
+        UseFreshSettingsStore();
+        InitSettings();  // the schema, on an empty store
+        if (!ServerPort()) GTEST_SKIP() << "needs the reference server (VASTREL_TEST_PORT)";
+        ResetSharedState();
+        InjectInterfaces({{0, Address("192.0.2.44")}});
+        calls.clear();
+        inRun = maxInRun = 0;
+        dialUpAnswer = -1;
+        dialUpAsked = 0;
+        Shell = {RecordTray, RecordBlink, RecordQuit};
+        DialUpCheck = FakeDialUp;
+    }
+    void TearDown() override {
+        Shell = {[](TrayState, const char*) {}, [](int) {}, [] {}};
+        DialUpCheck = CheckDialUp;
+        RestoreInterfaces();
+    }
+    static void AddAccounts(const std::vector<std::pair<const char*, const char*>>& hostsAndPasswords) {
+        for (auto& hp : hostsAndPasswords) AppendAccount(MakeAccount(hp.first, 0, "alice", hp.second));
+        CreateAccountRegInfo();
+    }
+    static std::string Full(const char* host) { return std::string(host) + "." + ServerTable[0].Domain; }
+    static bool Stored() { return StoredNumber("Software\\Brannock\\Vastrel", "SleepTime") != -999999; }
+};
+using Calls = std::vector<std::string>;
+}  // namespace
+
+TEST_F(UpdateRunTest, ZeroAccountsSucceedAndQuitUnderAutoExit) {
+    AutoExit = 1;
+    UpdateRun(Timer);
+    EXPECT_EQ(calls, (Calls{"blink 0", "tray Busy", "tray Idle Update successful", "quit", "blink 0"}));
+    EXPECT_EQ(RunFailed, 0);
+    EXPECT_TRUE(Stored());
+}
+
+TEST_F(UpdateRunTest, DialUpGateDecidesBeforeAnyAccount) {
+    struct Case {
+        std::int32_t connection;
+        int answer;
+        std::int32_t failedBefore;
+        Calls expected;
+        bool stored;
+    } cases[] = {
+        {0, 0, 0, {"blink 0", "tray Busy", "tray Idle", "blink 0"}, false},
+        {0, 0, 1, {"blink 0", "tray Busy", "blink 1"}, false},
+        {0, -1, 1, {"blink 0", "tray Busy", "tray Idle Update successful", "blink 0"}, true},
+        {0, 1, 0, {"blink 0", "tray Busy", "tray Idle Update successful", "blink 0"}, true},
+        {1, 0, 0, {"blink 0", "tray Busy", "tray Idle Update successful", "blink 0"}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("connection " + std::to_string(c.connection) + " answer " + std::to_string(c.answer));
+        UseFreshSettingsStore();
+        InitSettings();
+        ResetSharedState();
+        KeyHandle key;
+        ASSERT_TRUE(OpenOrCreateKey("Software\\Brannock\\Vastrel", &key));
+        DeleteValue(key, "SleepTime");  // only a store brings it back
+        CloseKey(key);
+        AddAccounts({{"home", "secret"}});
+        int before = ServerRequestCount(Full("home"));
+        Preferences.Connection = c.connection;
+        RunFailed = c.failedBefore;
+        dialUpAnswer = c.answer;
+        dialUpAsked = 0;
+        calls.clear();
+        UpdateRun(Manual);
+        EXPECT_EQ(calls, c.expected);
+        EXPECT_EQ(dialUpAsked, c.connection == 0 ? 1 : 0);
+        EXPECT_EQ(Stored(), c.stored);
+        EXPECT_EQ(ServerRequestCount(Full("home")), before + (c.stored ? 1 : 0));
+        EXPECT_EQ(RunFailed, c.stored ? 0 : c.failedBefore);
+    }
+}
+
+TEST_F(UpdateRunTest, OneFailingAccountFailsTheRunButAllAreTried) {
+    AutoExit = 1;
+    AddAccounts({{"home", "secret"}, {"office", "wrong"}, {"proxy", "secret"}});
+    int home = ServerRequestCount(Full("home")), proxy = ServerRequestCount(Full("proxy"));
+    UpdateRun(Forced);
+    EXPECT_EQ(calls, (Calls{"blink 0", "tray Busy", "tray Failed Update failed", "blink 1"}));  // no quit
+    EXPECT_EQ(RunFailed, 1);
+    EXPECT_EQ(ServerRequestCount(Full("home")), home + 1);
+    EXPECT_EQ(ServerRequestCount(Full("proxy")), proxy + 1);
+    EXPECT_EQ(AccountTable.Accounts[0].LastIP, Address("192.0.2.44"));
+    EXPECT_EQ(AccountTable.Accounts[1].Update, 0);  // refused: disabled, and stored so
+    EXPECT_EQ(StoredNumber("Software\\Brannock\\Vastrel\\Accounts\\1", "Update"), 0);
+    EXPECT_EQ(StoredNumber("Software\\Brannock\\Vastrel\\Accounts\\2", "LastIP"),
+              static_cast<std::int32_t>(Address("192.0.2.44")));
+}
+
+TEST_F(UpdateRunTest, OverlappingRunsWaitAndEditsLoseNoResult) {
+    AddAccounts({{"home", "secret"}, {"office", "secret"}, {"proxy", "secret"}});
+    std::vector<std::thread> runs;
+    for (int i = 0; i < 3; ++i) runs.emplace_back([] { UpdateRun(Forced); });
+    // The GUI side edits meanwhile: a new account at the end, options changed in place.
+    for (int round = 0; round < 50; ++round) {
+        SharedDataGuard guard(SharedDataMutex());
+        AccountTable.Accounts[round % 3].Wildcards = round & 1;
+        if (round == 10) AppendAccount(MakeAccount("both", 0, "alice", "secret"));
+    }
+    CreateAccountRegInfo();
+    for (auto& r : runs) r.join();
+    EXPECT_EQ(maxInRun.load(), 1) << "runs overlapped";
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(AccountTable.Accounts[i].LastIP, Address("192.0.2.44")) << i;
+        EXPECT_EQ(AccountTable.Accounts[i].Update, 1) << i;
+    }
+}
