@@ -5,7 +5,7 @@ JOBS   ?= 2
 SERVER := $(BUILD)/native/tools/update-server/vastrel-update-server
 CMAKE_BUILD = cmake --build $(1) -j$(JOBS)
 
-.PHONY: all deps native asan tsan windows test test-native test-asan test-tsan test-windows clean
+.PHONY: demo all deps native asan tsan windows test test-native test-asan test-tsan test-windows clean
 
 all: native windows
 
@@ -27,6 +27,9 @@ tsan: deps
 windows: deps
 	cmake -S . -B $(BUILD)/windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
 	$(call CMAKE_BUILD,$(BUILD)/windows)
+
+demo: windows native
+	tools/demo.sh $(BUILD)/windows/src/vastrel.exe $(SERVER)
 
 test: test-native test-asan test-tsan test-windows
 

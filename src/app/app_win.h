@@ -1,0 +1,65 @@
+// The Windows shell: the hidden main window, its timers, the tray icon and
+// the log window. Everything here runs on the GUI thread unless it says so.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "app/shell.h"
+
+extern HINSTANCE AppInstance;
+extern HWND MainWindow;
+extern HANDLE VersionCheckMutex;
+
+constexpr UINT TrayCallbackMessage = WM_USER + 1;
+// Calls of workers handed to the GUI thread (sent, so they keep their order).
+constexpr UINT TrayStateMessage = WM_APP + 1;  // wParam state, lParam tooltip or 0
+constexpr UINT BlinkingMessage = WM_APP + 2;   // wParam on
+
+// The program's version text (string 104), at most 7 characters.
+void GetOwnVersion(char out[8]);
+
+// Window timers, with what is armed kept for tests and the TaskbarCreated case.
+void ArmTimer(int timer, std::uint32_t delayMs);
+void StopTimer(int timer);
+bool TimerIsArmed(int timer);
+std::uint32_t TimerDelay(int timer);
+
+// Tray (GUI thread).
+enum EnableRequest : int { Keep = -1, Enable = 0, Disable = 1 };
+extern int BlinkIcon;
+extern int EnableItemLabel;
+BOOL NotifyTray(HWND window, DWORD operation, HICON icon, const char* tooltip);
+void AddTrayIcon(HWND window);
+void RemoveTrayIcon(HWND window);
+void ApplyTrayIconPreference(HWND window);
+void SetEnabledState(HWND window, EnableRequest request);
+void SetTrayState(HWND window, TrayState state, const char* tooltip);
+void ShowTrayMenu(HWND window);
+void SetBlinking(int on);
+void BlinkTick(HWND window);
+// What the tray shows now, for the re-add after an Explorer restart and tests.
+extern TrayState ShownTrayState;
+extern char ShownTooltip[64];
+
+// Main window.
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+void EnableUpdates();
+void DisableUpdates();
+void Snooze();
+// Connects the portable shell calls and the settings' timer seam to this window.
+void ConnectShell();
+
+// Log window.
+void ShowLogWindow(bool show);
+INT_PTR CALLBACK LogWindowProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+extern HWND LogWindow;
+// Connects WriteLog to the log window; call on the GUI thread.
+void ConnectLogWindow();
+
+// Start-up and shutdown, split so that tests can drive a real window.
+// StartProgram gives false when the program is to end at once.
+bool StartProgram(HINSTANCE instance, const char* commandLine);
+void RunMessageLoop();
+void ShutDownProgram();

@@ -1,0 +1,217 @@
+#include <windows.h>
+#include <shellapi.h>
+
+#include "app/app_win.h"
+#include "log/log.h"
+#include "res/resource.h"
+#include "settings/preferences.h"
+#include "settings/settings.h"
+#include "update/update_run.h"
+
+HINSTANCE AppInstance = nullptr;
+HWND MainWindow = nullptr;
+HANDLE VersionCheckMutex = nullptr;
+
+namespace {
+constexpr std::uint32_t VersionPeriodMs = 86400000;
+bool armed[4];
+std::uint32_t delays[4];
+UINT TaskbarCreatedMessage = 0;
+
+// Worker calls reach the GUI thread as sent messages: the tray and the
+// timers belong to the thread of the main window.
+bool OnGuiThread() { return GetWindowThreadProcessId(MainWindow, nullptr) == GetCurrentThreadId(); }
+
+void ShellSetTrayState(TrayState state, const char* tooltip) {
+    if (!MainWindow) return;
+    if (OnGuiThread())
+        SetTrayState(MainWindow, state, tooltip);
+    else
+        SendMessageA(MainWindow, TrayStateMessage, static_cast<WPARAM>(state), reinterpret_cast<LPARAM>(tooltip));
+}
+
+void ShellSetBlinking(int on) {
+    if (!MainWindow) return;
+    if (OnGuiThread())
+        SetBlinking(on);
+    else
+        SendMessageA(MainWindow, BlinkingMessage, static_cast<WPARAM>(on != 0), 0);
+}
+
+void ShellPostQuit() {
+    if (MainWindow) PostMessageA(MainWindow, WM_QUIT, 0, 0);
+}
+
+void ArmFromSettings(int timer, std::uint32_t delayMs) { ArmTimer(timer, delayMs); }
+
+std::uint32_t SleepTime() { return static_cast<std::uint32_t>(PreferenceSnapshot().SleepTime); }
+
+void CheckNow() {
+    StopTimer(UpdateTimer);
+    StopTimer(VersionTimer);
+    WriteLog(LogMilestone, "Manual update started...");
+    StartUpdateRun(Manual);
+    ArmTimer(UpdateTimer, SleepTime());
+    ArmTimer(VersionTimer, VersionPeriodMs);
+}
+
+void ForceUpdate() {
+    char warning[1024];
+    if (LoadStringA(AppInstance, IDS_FORCEWARNING, warning, sizeof warning) <= 0) return;
+    if (MessageBoxA(nullptr, warning, "Force update", MB_YESNO | MB_ICONWARNING) == IDYES) StartUpdateRun(Forced);
+}
+
+void Command(WORD id) {
+    switch (id) {
+    case IDM_EXIT:
+        PostQuitMessage(0);
+        break;
+    case IDM_ENABLEDISABLE: {
+        std::int32_t disabled;
+        {
+            SharedDataGuard guard(SharedDataMutex());
+            disabled = UpdatesDisabled;
+        }
+        if (disabled)
+            EnableUpdates();
+        else
+            DisableUpdates();
+        break;
+    }
+    case IDM_CHECKNOW:
+        CheckNow();
+        break;
+    case IDM_SNOOZE:
+        Snooze();
+        break;
+    case IDM_VIEWLOG:
+        ShowLogWindow(true);
+        break;
+    case IDM_FORCEUPDATE:
+        ForceUpdate();
+        break;
+    default:  // the dialogs and help are connected when they exist
+        break;
+    }
+}
+
+void TimerTick(WPARAM id) {
+    switch (id) {
+    case UpdateTimer:
+        StopTimer(UpdateTimer);
+        StartUpdateRun(UpdateMode::Timer);
+        ArmTimer(UpdateTimer, SleepTime());
+        break;
+    case BlinkTimer:
+        BlinkTick(MainWindow);
+        break;
+    case VersionTimer:
+        StopTimer(VersionTimer);
+        ArmTimer(VersionTimer, VersionPeriodMs);
+        break;
+    default:
+        break;
+    }
+}
+}  // namespace
+
+void ArmTimer(int timer, std::uint32_t delayMs) {
+    SetTimer(MainWindow, static_cast<UINT_PTR>(timer), delayMs, nullptr);
+    if (timer > 0 && timer < 4) {
+        armed[timer] = true;
+        delays[timer] = delayMs;
+    }
+}
+
+void StopTimer(int timer) {
+    KillTimer(MainWindow, static_cast<UINT_PTR>(timer));
+    if (timer > 0 && timer < 4) armed[timer] = false;
+}
+
+bool TimerIsArmed(int timer) { return timer > 0 && timer < 4 && armed[timer]; }
+std::uint32_t TimerDelay(int timer) { return timer > 0 && timer < 4 ? delays[timer] : 0; }
+
+void EnableUpdates() {
+    SetEnabledState(MainWindow, Enable);
+    ArmTimer(UpdateTimer, 1000);
+    ArmTimer(VersionTimer, 2000);
+    std::int32_t failed;
+    {
+        SharedDataGuard guard(SharedDataMutex());
+        failed = RunFailed;
+    }
+    SetBlinking(failed);
+}
+
+void DisableUpdates() {
+    SetEnabledState(MainWindow, Disable);
+    StopTimer(UpdateTimer);
+    StopTimer(VersionTimer);
+    SetBlinking(0);
+}
+
+void Snooze() {
+    {
+        SharedDataGuard guard(SharedDataMutex());
+        RunFailed = 0;
+    }
+    SetBlinking(0);
+    SetTrayState(MainWindow, Idle, nullptr);
+}
+
+void ConnectShell() {
+    Shell = {ShellSetTrayState, ShellSetBlinking, ShellPostQuit};
+    ArmWindowTimer = ArmFromSettings;
+    TaskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated");
+}
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_PAINT: {
+        PAINTSTRUCT paint;
+        BeginPaint(window, &paint);
+        EndPaint(window, &paint);
+        return 0;
+    }
+    case WM_COMMAND:
+        Command(LOWORD(wParam));
+        return 0;
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    case WM_TIMER:
+        TimerTick(wParam);
+        return 0;
+    case WM_QUERYENDSESSION:
+        return TRUE;
+    case WM_ENDSESSION:
+        // Log-off or shutdown ends the process without leaving the loop:
+        // keep what this session changed.
+        if (wParam) StoreSettings();
+        return 0;
+    case TrayCallbackMessage:
+        if (lParam == WM_LBUTTONDBLCLK) ShowLogWindow(true);
+        if (lParam == WM_RBUTTONDOWN) ShowTrayMenu(window);
+        return 0;
+    case TrayStateMessage:
+        SetTrayState(window, static_cast<TrayState>(wParam), reinterpret_cast<const char*>(lParam));
+        return 0;
+    case BlinkingMessage:
+        SetBlinking(static_cast<int>(wParam));
+        return 0;
+    default:
+        break;
+    }
+    if (TaskbarCreatedMessage && message == TaskbarCreatedMessage) {
+        // Explorer restarted and every tray icon is gone: add ours again as it was.
+        if (PreferenceSnapshot().ShowTrayIcon) {
+            TrayState state = ShownTrayState;
+            char tooltip[64];
+            lstrcpynA(tooltip, ShownTooltip, sizeof tooltip);
+            NotifyTray(window, NIM_ADD, nullptr, nullptr);
+            SetTrayState(window, state, tooltip);
+        }
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}

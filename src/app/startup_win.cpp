@@ -1,0 +1,82 @@
+#include <windows.h>
+
+#include "app/app_win.h"
+#include "app/startup.h"
+#include "common/program_path.h"
+#include "log/log.h"
+#include "res/resource.h"
+#include "settings/preferences.h"
+#include "settings/settings.h"
+
+void GetOwnVersion(char out[8]) {
+    if (LoadStringA(AppInstance, IDS_VERSION, out, 8) <= 0) out[0] = '\0';
+}
+
+bool StartProgram(HINSTANCE instance, const char* commandLine) {
+    AppInstance = instance;
+    AutoExit = IsAutoExitCommandLine(commandLine) ? 1 : 0;
+
+    WNDCLASSA windowClass{};
+    windowClass.lpfnWndProc = MainWindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_GLOBE));
+    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    windowClass.lpszClassName = "VastrelApp";
+    if (!RegisterClassA(&windowClass)) {
+        WriteLog(LogTrace, "Couldn't register window class");
+        return false;
+    }
+    if (HWND running = FindWindowA("VastrelApp", "Vastrel")) {
+        WriteLog(LogTrace, "Signal previous instance of application");
+        PostMessageA(running, WM_COMMAND, IDM_VIEWLOG, 0);
+        return false;
+    }
+    MainWindow = CreateWindowExA(0, "VastrelApp", "Vastrel", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0, 100, 100, nullptr,
+                                 nullptr, instance, nullptr);
+    if (!MainWindow) {
+        WriteLog(LogTrace, "Couldn't create window");
+        return false;
+    }
+    VersionCheckMutex = CreateMutexA(nullptr, FALSE, "VastrelVersionCheck");
+    if (!VersionCheckMutex) {
+        WriteLog(LogTrace, "Couldn't create mutex");
+        return false;
+    }
+    char programPath[LogFilePathSize];
+    if (OwnProgramPath(programPath, sizeof programPath))
+        DeriveLogFilePath(programPath, LogFilePath, sizeof LogFilePath);
+    ConnectLogWindow();
+    ConnectShell();
+    WriteLog(LogTrace, "Initialized program");
+    InitSettings();
+    ApplyTrayIconPreference(MainWindow);
+    char version[8];
+    GetOwnVersion(version);
+    WriteLog(LogMilestone, "Vastrel", version, "initialized properly.");
+    return true;
+}
+
+void RunMessageLoop() {
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+}
+
+void ShutDownProgram() {
+    RemoveTrayIcon(MainWindow);
+    StopTimer(UpdateTimer);
+    StopTimer(BlinkTimer);
+    std::int32_t autoExit;
+    {
+        SharedDataGuard guard(SharedDataMutex());
+        autoExit = AutoExit;
+    }
+    if (!autoExit) StopTimer(VersionTimer);
+    CloseHandle(VersionCheckMutex);
+    VersionCheckMutex = nullptr;
+    StoreSettings();
+    WriteLog(LogMilestone, "Vastrel", "terminated properly.");
+}

@@ -1,0 +1,118 @@
+#include <windows.h>
+#include <shellapi.h>
+
+#include "app/app_win.h"
+#include "common/text.h"
+#include "res/resource.h"
+#include "settings/preferences.h"
+#include "settings/settings.h"
+
+int BlinkIcon = IDI_GLOBE;
+int EnableItemLabel = IDS_DISABLE;
+TrayState ShownTrayState = Enabled;
+char ShownTooltip[64];
+
+BOOL NotifyTray(HWND window, DWORD operation, HICON icon, const char* tooltip) {
+    NOTIFYICONDATAA data{};
+    // The first form of the record: the size this build's shell knows as V1.
+    data.cbSize = NOTIFYICONDATAA_V1_SIZE;
+    data.hWnd = window;
+    data.uID = 1;
+    data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    data.uCallbackMessage = TrayCallbackMessage;
+    data.hIcon = icon;
+    CopyText(data.szTip, 64, tooltip ? tooltip : "");  // at most 63 characters
+    BOOL done = Shell_NotifyIconA(operation, &data);
+    if (icon) DestroyIcon(icon);
+    return done;
+}
+
+void AddTrayIcon(HWND window) {
+    NotifyTray(window, NIM_ADD, nullptr, nullptr);
+    SetEnabledState(window, Keep);
+}
+
+void RemoveTrayIcon(HWND window) { NotifyTray(window, NIM_DELETE, nullptr, nullptr); }
+
+void ApplyTrayIconPreference(HWND window) {
+    if (PreferenceSnapshot().ShowTrayIcon)
+        AddTrayIcon(window);
+    else
+        RemoveTrayIcon(window);
+}
+
+void SetEnabledState(HWND window, EnableRequest request) {
+    TrayState state;
+    {
+        SharedDataGuard guard(SharedDataMutex());
+        if (request == Enable) UpdatesDisabled = 0;
+        if (request == Disable) UpdatesDisabled = 1;
+        state = UpdatesDisabled ? Disabled : (RunFailed ? Failed : Enabled);
+    }
+    SetTrayState(window, state, nullptr);
+}
+
+void SetTrayState(HWND window, TrayState state, const char* tooltip) {
+    std::int32_t disabled;
+    {
+        SharedDataGuard guard(SharedDataMutex());
+        disabled = UpdatesDisabled;
+    }
+    TrayDisplay display = ResolveTrayState(state, disabled, BlinkIcon);
+    EnableItemLabel = display.EnableItemLabel;
+    char tip[64] = "";
+    if (tooltip)
+        CopyText(tip, tooltip);
+    else if (LoadStringA(AppInstance, display.TooltipId, tip, sizeof tip) <= 0)
+        tip[0] = '\0';
+    HICON icon = static_cast<HICON>(
+        LoadImageA(AppInstance, MAKEINTRESOURCEA(display.IconId), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR));
+    if (!icon) return;
+    ShownTrayState = display.State;
+    CopyText(ShownTooltip, tip);
+    NotifyTray(window, NIM_MODIFY, icon, tip);
+}
+
+void ShowTrayMenu(HWND window) {
+    HMENU menu = LoadMenuA(AppInstance, MAKEINTRESOURCEA(IDR_TRAYMENU));
+    if (!menu) return;
+    MENUITEMINFOA item{};
+    item.cbSize = sizeof item;
+    item.fMask = MIIM_STATE;
+    item.fState = MFS_DEFAULT;
+    SetMenuItemInfoA(menu, IDM_VIEWLOG, FALSE, &item);
+    std::int32_t failed;
+    {
+        SharedDataGuard guard(SharedDataMutex());
+        failed = RunFailed;
+    }
+    item.fState = failed ? MFS_ENABLED : MFS_GRAYED;
+    SetMenuItemInfoA(menu, IDM_SNOOZE, FALSE, &item);
+    char label[64] = "";
+    if (LoadStringA(AppInstance, EnableItemLabel, label, sizeof label) <= 0) label[0] = '\0';
+    MENUITEMINFOA text{};
+    text.cbSize = sizeof text;
+    text.fMask = MIIM_TYPE;
+    text.fType = MFT_STRING;
+    text.dwTypeData = label;
+    text.cch = static_cast<UINT>(lstrlenA(label));
+    SetMenuItemInfoA(menu, IDM_ENABLEDISABLE, FALSE, &text);
+    POINT cursor{};
+    GetCursorPos(&cursor);
+    SetForegroundWindow(window);
+    TrackPopupMenuEx(GetSubMenu(menu, 0), TPM_VERTICAL | TPM_VCENTERALIGN | TPM_RIGHTALIGN, cursor.x, cursor.y,
+                     window, nullptr);
+    DestroyMenu(menu);
+}
+
+void SetBlinking(int on) {
+    if (on)
+        ArmTimer(BlinkTimer, 500);
+    else
+        StopTimer(BlinkTimer);
+}
+
+void BlinkTick(HWND window) {
+    BlinkIcon = BlinkIcon == IDI_GLOBE ? IDI_GLOBE_FAILED : IDI_GLOBE;
+    SetTrayState(window, Failed, nullptr);
+}

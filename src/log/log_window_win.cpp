@@ -1,0 +1,52 @@
+#include <windows.h>
+
+#include "app/app_win.h"
+#include "log/log.h"
+#include "res/resource.h"
+
+HWND LogWindow = nullptr;
+
+namespace {
+DWORD GuiThread = 0;
+
+void EnsureHidden() {
+    // Created on the GUI thread only; start-up's first line makes it there.
+    if (!LogWindow && GetCurrentThreadId() == GuiThread) ShowLogWindow(false);
+}
+
+void AddLine(const char* line) {
+    HWND window = LogWindow;
+    if (!window) return;
+    // A worker waits here until the GUI thread has added the line.
+    LRESULT index = SendDlgItemMessageA(window, IDC_LOG_LIST, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line));
+    if (index >= 0) SendDlgItemMessageA(window, IDC_LOG_LIST, LB_SETTOPINDEX, static_cast<WPARAM>(index), 0);
+}
+}  // namespace
+
+void ConnectLogWindow() {
+    GuiThread = GetCurrentThreadId();
+    EnsureLogWindow = EnsureHidden;
+    AddLogWindowLine = AddLine;
+}
+
+void ShowLogWindow(bool show) {
+    if (!LogWindow)
+        CreateDialogParamA(AppInstance, MAKEINTRESOURCEA(IDD_LOG), nullptr, LogWindowProc, 0);
+    if (show && LogWindow) ShowWindow(LogWindow, SW_SHOW);
+}
+
+INT_PTR CALLBACK LogWindowProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+    case WM_INITDIALOG:
+        LogWindow = dialog;
+        return TRUE;
+    case WM_DESTROY:
+        LogWindow = nullptr;
+        return TRUE;
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) ShowWindow(dialog, SW_HIDE);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}

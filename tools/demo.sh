@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# The program's main job, end to end: the real vastrel.exe under Wine updates
+# a demo account at the reference update server on loopback, then quits
+# (/autoexit); the log file is printed. Exits non-zero when no update happened.
+#   usage: tools/demo.sh VASTREL_EXE SERVER_BINARY
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+exe=$(realpath "$1")
+server=$(realpath "$2")
+demo="$here/build/demo"
+
+# Inside a network namespace of its own the program sees a documentation
+# address (192.0.2.10) beside loopback, whatever the build machine has.
+if [ -z "${VASTREL_IN_NETNS:-}" ] && [ "$(id -u)" -eq 0 ] && command -v ip >/dev/null; then
+    ns="vastrel-demo-$$"
+    if ip netns add "$ns" 2>/dev/null; then
+        trap 'ip netns del "$ns" 2>/dev/null || true' EXIT
+        ip netns exec "$ns" ip link set lo up
+        if ! ip netns exec "$ns" ip link add demo0 type dummy 2>/dev/null; then
+            ip link add "vd$$" type veth peer name demo0
+            ip link set demo0 netns "$ns"
+        fi
+        ip netns exec "$ns" ip addr add 192.0.2.10/24 dev demo0
+        ip netns exec "$ns" ip link set demo0 up
+        status=0
+        VASTREL_IN_NETNS=1 ip netns exec "$ns" "$0" "$@" || status=$?
+        exit $status
+    fi
+fi
+
+rm -rf "$demo/run"
+mkdir -p "$demo/run"
+cp "$exe" "$demo/run/vastrel.exe"
+state="$demo/run"
+
+"$server" --account demo:demo-secret:myhome.vastrel.example --port 0 --port-file "$state/port" --lifetime 300 \
+    >"$state/server.out" 2>&1 &
+server_pid=$!
+trap 'kill $server_pid 2>/dev/null || true; wait $server_pid 2>/dev/null || true; ${ns:+ip netns del "$ns" 2>/dev/null || true}' EXIT
+for _ in $(seq 1 100); do [ -s "$state/port" ] && break; sleep 0.05; done
+port=$(cat "$state/port")
+
+hex_port=$(printf '%08x' "$port")
+cat >"$state/demo.reg" <<REG
+REGEDIT4
+
+[HKEY_CURRENT_USER\\Software\\Brannock\\Vastrel]
+"UseProxy"=dword:00000001
+"ProxyServer"="127.0.0.1"
+"ProxyPort"=dword:$hex_port
+"Connection"=dword:00000001
+"DetailedLogging"=dword:00000001
+"FirstCheck"=dword:00000001
+
+[HKEY_CURRENT_USER\\Software\\Brannock\\Vastrel\\Accounts]
+"Count"=dword:00000001
+
+[HKEY_CURRENT_USER\\Software\\Brannock\\Vastrel\\Accounts\\0]
+"HostName"="myhome"
+"UserName"="demo"
+"Password"="demo-secret"
+"Server"=dword:00000000
+"Update"=dword:00000001
+REG
+
+"$here/tools/wine-env.sh" --prefix "$demo/wine-prefix" bash -c '
+    set -u
+    state=$1
+    wine reg delete "HKCU\\Software\\Brannock" /f >/dev/null 2>&1 || true
+    wine regedit /S "$(winepath -w "$state/demo.reg")" >/dev/null 2>&1
+    echo "demo: running vastrel.exe /autoexit against the reference server on 127.0.0.1:$(cat "$state/port")"
+    timeout 120 wine "$state/vastrel.exe" /autoexit
+    echo "demo: vastrel.exe ended with exit code $?"
+    wine reg query "HKCU\\Software\\Brannock\\Vastrel\\Accounts\\0" >"$state/account.txt" 2>/dev/null || true
+' demo "$state"
+
+echo "----- $demo/run/vastrel.log -----"
+tr -d '\r' <"$state/vastrel.log" 2>/dev/null || echo "(no log file)"
+echo "----- stored account -----"
+tr -d '\r' <"$state/account.txt" | grep -E "LastIP|LastUpdate|Update " || true
+count=$( { exec 3<>"/dev/tcp/127.0.0.1/$port" && printf 'GET /__count?host=myhome.vastrel.example HTTP/1.1\r\n\r\n' >&3 &&
+          cat <&3; } 2>/dev/null | tail -n 1)
+if [ "${count:-0}" -ge 1 ] && grep -q "LastIP" "$state/account.txt" && grep -q "terminated properly." "$state/vastrel.log"; then
+    echo "demo: the account was updated (the server recorded $count request(s)) and the program quit by itself."
+    exit 0
+fi
+echo "demo: NO UPDATE happened" >&2
+exit 1
