@@ -46,10 +46,11 @@ LAND_CAPS = [(math.radians(a), math.radians(o), math.cos(math.radians(r)))
 
 # Per-size drawing choices: rim width and grid line width in pixels, and which
 # grid lines to draw (fewer at 16 pixels, where every line costs a pixel row).
+# Meridians are given in degrees east of the view's centre.
 STYLE = {
-    16: dict(rim=1.05, line=0.75, parallels=(0,), meridians=(-12 - 45, -12 + 45)),
+    16: dict(rim=1.05, line=0.75, parallels=(0,), meridians=(-45, 45)),
     32: dict(rim=1.35, line=0.9, parallels=(-40, 0, 40),
-             meridians=(-12 - 80, -12 - 40, -12, -12 + 40, -12 + 80)),
+             meridians=(-80, -40, 0, 40, 80)),
 }
 
 # Colours per look: ocean, land, grid, rim (RGB, 0..255).
@@ -70,15 +71,13 @@ ICONS = [
     ("globe-disabled.ico", "disabled", False),  # 128: updates off
 ]
 
-LIGHT = (-0.45, 0.55, 0.70)  # towards the viewer, up and to the left
-
 
 def normalise(v):
     n = math.sqrt(sum(c * c for c in v))
     return tuple(c / n for c in v)
 
 
-LIGHT = normalise(LIGHT)
+LIGHT = normalise((-0.45, 0.55, 0.70))  # up, to the left, towards the viewer
 
 
 def is_land(lat, lon):
@@ -99,7 +98,7 @@ def on_grid(lat, lon, style, width):
             return True
     for m in style["meridians"]:
         # A meridian's distance on the sphere shrinks towards the poles.
-        dl = (lon - math.radians(m) + math.pi) % (2 * math.pi) - math.pi
+        dl = (lon - VIEW_LON - math.radians(m) + math.pi) % (2 * math.pi) - math.pi
         if abs(dl) * math.cos(lat) < width:
             return True
     return False

@@ -1,0 +1,57 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/shell.h"
+#include "app/startup.h"
+#include "res/resource.h"
+
+TEST(StartupCommandLine, OnlyTheWholeWordInAnyCaseCounts) {
+    const std::pair<const char*, bool> cases[] = {
+        {"/autoexit", true}, {"/AutoExit", true}, {"/AUTOEXIT", true}, {"/autoexit ", false}, {" /autoexit", false},
+        {"-autoexit", false}, {"/autoexit /x", false}, {"", false}, {"/auto", false}, {nullptr, false},
+    };
+    for (auto& c : cases) EXPECT_EQ(IsAutoExitCommandLine(c.first), c.second) << (c.first ? c.first : "(null)");
+}
+
+TEST(StartupLogPath, LastFourCharactersBecomeDotLog) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"C:\\Tools\\updater.exe", "C:\\Tools\\updater.log"},
+        {"C:\\Tools\\updater", "C:\\Tools\\upd.log"},  // no extension: still four characters go
+        {"abc", ".log"},
+        {"", ""},
+    };
+    for (auto& c : cases) {
+        char out[260];
+        DeriveLogFilePath(c.first, out, sizeof out);
+        EXPECT_STREQ(out, c.second) << c.first;
+    }
+    char small[12];
+    DeriveLogFilePath("C:\\a\\verylongname.exe", small, sizeof small);
+    EXPECT_LT(std::string(small).size(), sizeof small);
+}
+
+TEST(TrayStates, EachStateShowsItsIconTooltipAndLabel) {
+    struct Case {
+        TrayState requested;
+        int disabled;
+        int blinkIcon;
+        TrayDisplay expected;
+    } cases[] = {
+        {Disabled, 0, IDI_GLOBE, {Disabled, IDI_GLOBE_DISABLED, IDS_DISABLED, IDS_ENABLE}},
+        {Enabled, 1, IDI_GLOBE, {Enabled, IDI_GLOBE, IDS_ENABLED, IDS_DISABLE}},
+        {Idle, 0, IDI_GLOBE, {Enabled, IDI_GLOBE, IDS_ENABLED, IDS_DISABLE}},
+        {Idle, 1, IDI_GLOBE, {Disabled, IDI_GLOBE_DISABLED, IDS_DISABLED, IDS_ENABLE}},
+        {Busy, 0, IDI_GLOBE, {Busy, IDI_GLOBE_BUSY, IDS_CONNECTING, IDS_DISABLE}},
+        {Busy, 1, IDI_GLOBE, {Busy, IDI_GLOBE_BUSY, IDS_CONNECTING, IDS_ENABLE}},
+        {Failed, 0, IDI_GLOBE_FAILED, {Failed, IDI_GLOBE_FAILED, IDS_FAILED, IDS_DISABLE}},
+        {Failed, 1, IDI_GLOBE, {Failed, IDI_GLOBE, IDS_FAILED, IDS_ENABLE}},
+    };
+    for (const Case& c : cases) {
+        TrayDisplay d = ResolveTrayState(c.requested, c.disabled, c.blinkIcon);
+        EXPECT_EQ(d.State, c.expected.State);
+        EXPECT_EQ(d.IconId, c.expected.IconId);
+        EXPECT_EQ(d.TooltipId, c.expected.TooltipId);
+        EXPECT_EQ(d.EnableItemLabel, c.expected.EnableItemLabel);
+    }
+}
