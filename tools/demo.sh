@@ -11,22 +11,7 @@ demo="$here/build/demo"
 
 # Inside a network namespace of its own the program sees a documentation
 # address (192.0.2.10) beside loopback, whatever the build machine has.
-if [ -z "${VASTREL_IN_NETNS:-}" ] && [ "$(id -u)" -eq 0 ] && command -v ip >/dev/null; then
-    ns="vastrel-demo-$$"
-    if ip netns add "$ns" 2>/dev/null; then
-        trap 'ip netns del "$ns" 2>/dev/null || true' EXIT
-        ip netns exec "$ns" ip link set lo up
-        if ! ip netns exec "$ns" ip link add demo0 type dummy 2>/dev/null; then
-            ip link add "vd$$" type veth peer name demo0
-            ip link set demo0 netns "$ns"
-        fi
-        ip netns exec "$ns" ip addr add 192.0.2.10/24 dev demo0
-        ip netns exec "$ns" ip link set demo0 up
-        status=0
-        VASTREL_IN_NETNS=1 ip netns exec "$ns" "$0" "$@" || status=$?
-        exit $status
-    fi
-fi
+[ -n "${VASTREL_IN_NETNS:-}" ] || exec "$here/tools/in-netns.sh" "$0" "$@"
 
 rm -rf "$demo/run"
 mkdir -p "$demo/run"
@@ -36,7 +21,7 @@ state="$demo/run"
 "$server" --account demo:demo-secret:myhome.vastrel.example --port 0 --port-file "$state/port" --lifetime 300 \
     >"$state/server.out" 2>&1 &
 server_pid=$!
-trap 'kill $server_pid 2>/dev/null || true; wait $server_pid 2>/dev/null || true; ${ns:+ip netns del "$ns" 2>/dev/null || true}' EXIT
+trap 'kill $server_pid 2>/dev/null || true; wait $server_pid 2>/dev/null || true' EXIT
 for _ in $(seq 1 100); do [ -s "$state/port" ] && break; sleep 0.05; done
 port=$(cat "$state/port")
 

@@ -40,6 +40,9 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "wine-env: creating the Wine prefix $WINEPREFIX" >&2
     wineboot -i >/dev/null 2>&1 || true
     wineserver -w
+    # No window manager runs on the display: let Wine draw captions and frames.
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 || true
+    wineserver -w
 fi
 # One persistent server: each Wine process then starts in well under a second.
 wineserver -p >/dev/null 2>&1 &

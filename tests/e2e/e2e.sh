@@ -1,0 +1,157 @@
+#!/usr/bin/env bash
+# The real vastrel.exe under Wine against the reference server: first start,
+# a second instance, the tray menu, "Exit", and /autoexit runs. Runs inside
+# the Wine environment of the suite (DISPLAY, WINEPREFIX and the server's
+# port are set). Screenshots go to the build folder's screenshots/.
+#   usage: e2e.sh VASTREL_EXE POKE_EXE OUTDIR
+set -uo pipefail
+exe=$1
+poke=$2
+out=$3
+port=${VASTREL_TEST_PORT:?the suite starts the reference server}
+work="$out/e2e"
+shots="$out/screenshots"
+rm -rf "$work"
+mkdir -p "$work" "$shots"
+cp "$exe" "$work/vastrel.exe"
+log="$work/vastrel.log"
+failures=0
+passes=0
+check() {  # check NAME CONDITION...
+    local name=$1
+    shift
+    if "$@"; then
+        passes=$((passes + 1))
+        echo "ok: $name"
+    else
+        failures=$((failures + 1))
+        echo "FAILED: $name"
+    fi
+}
+wait_for() {  # wait_for SECONDS CONDITION...
+    local limit=$(($1 * 10))
+    shift
+    for _ in $(seq 1 "$limit"); do "$@" && return 0; sleep 0.1; done
+    return 1
+}
+log_has() { grep -q -- "$1" "$log" 2>/dev/null; }
+running() { wine "$poke" running >/dev/null 2>&1; }
+stopped() { ! running; }
+query() { wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | awk -v n="$2" '$1 == n { print $3 }'; }
+product='HKCU\Software\Brannock\Vastrel'
+run_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
+clear_profile() {
+    wine reg delete 'HKCU\Software\Brannock' /f >/dev/null 2>&1
+    wine reg delete "$run_key" /v Vastrel /f >/dev/null 2>&1
+    rm -f "$log"
+}
+shot() { import -window root "$shots/$1.png" 2>/dev/null; }
+# The tray icon as Wine's own tray window shows it, at the top left.
+tray_shot() {
+    import -window root "$work/screen.png" 2>/dev/null &&
+        convert "$work/screen.png" -crop 72x64+0+0 +repage -scale 400% "$shots/tray-$1.png" 2>/dev/null
+}
+
+# 1. First start on an empty profile.
+clear_profile
+wine "$work/vastrel.exe" >/dev/null 2>&1 &
+check "first start logs the start-up line" wait_for 20 log_has "Vastrel 1.5.7 initialized properly."
+check "defaults stored" test "$(query "$product" SleepTime)" = 0x493e0
+check "19 values in the product key" test "$(wine reg query "$product" 2>/dev/null | grep -c REG_)" = 19
+check "account count 0" test "$(query "$product\\Accounts" Count)" = 0x0
+check "Run value holds the program path" test "$(wine reg query "$run_key" /v Vastrel 2>/dev/null | tr -d '\r' |
+    awk '/Vastrel/ { $1 = ""; $2 = ""; sub(/^ +/, ""); print }')" = "$(winepath -w "$work/vastrel.exe")"
+
+sleep 1
+tray_shot enabled
+wine "$poke" command 40006 >/dev/null 2>&1
+sleep 1
+tray_shot disabled
+wine "$poke" command 40006 >/dev/null 2>&1
+sleep 1
+
+# 2. A second instance shows the running one's log window and touches nothing.
+wine reg export 'HKCU\Software\Brannock' "$(winepath -w "$work/before.reg")" >/dev/null 2>&1
+lines_before=$(wc -l <"$log")
+timeout 20 wine "$work/vastrel.exe" >/dev/null 2>&1
+second=$?
+check "second instance exits 0" test "$second" = 0
+wine reg export 'HKCU\Software\Brannock' "$(winepath -w "$work/after.reg")" >/dev/null 2>&1
+check "second instance leaves the registry alone" cmp -s "$work/before.reg" "$work/after.reg"
+check "second instance writes no log line" test "$(wc -l <"$log")" = "$lines_before"
+sleep 1
+shot log-window
+
+# 3. The tray menu, with "Snooze" grayed.
+wine "$poke" tray 516 >/dev/null 2>&1
+sleep 1.5
+shot tray-menu-snooze-grayed
+wine "$poke" close-menu >/dev/null 2>&1
+sleep 0.5
+
+# 4. "Exit" stores the settings and ends with the terminated line.
+wine reg add "$product" /v SleepTime /t REG_DWORD /d 0 /f >/dev/null 2>&1
+wine "$poke" command 40005 >/dev/null 2>&1
+check "Exit ends the program" wait_for 20 stopped
+check "Exit stored the settings again" test "$(query "$product" SleepTime)" = 0x493e0
+check "last line is the terminated line" test "$(tail -n 1 "$log" | tr -d '\r' | cut -c 20-)" = "Vastrel terminated properly."
+
+# 5. /autoexit in any letter case: one successful run, then the program ends.
+configure() {  # configure PASSWORD
+    wine reg add "$product" /v UseProxy /t REG_DWORD /d 1 /f >/dev/null 2>&1
+    wine reg add "$product" /v ProxyServer /t REG_SZ /d 127.0.0.1 /f >/dev/null 2>&1
+    wine reg add "$product" /v ProxyPort /t REG_DWORD /d "$port" /f >/dev/null 2>&1
+    wine reg add "$product" /v Connection /t REG_DWORD /d 1 /f >/dev/null 2>&1
+    wine reg add "$product\\Accounts" /v Count /t REG_DWORD /d 1 /f >/dev/null 2>&1
+    wine reg add "$product\\Accounts\\0" /v HostName /t REG_SZ /d home /f >/dev/null 2>&1
+    wine reg add "$product\\Accounts\\0" /v UserName /t REG_SZ /d alice /f >/dev/null 2>&1
+    wine reg add "$product\\Accounts\\0" /v Password /t REG_SZ /d "$1" /f >/dev/null 2>&1
+    wine reg add "$product\\Accounts\\0" /v Update /t REG_DWORD /d 1 /f >/dev/null 2>&1
+    wine reg add "$product\\Accounts\\0" /v LastIP /t REG_DWORD /d 0 /f >/dev/null 2>&1
+}
+clear_profile
+configure secret
+timeout 60 wine "$work/vastrel.exe" /AutoExit >/dev/null 2>&1
+check "/AutoExit ends after a good run" test $? = 0
+check "LastIP stored" test "$(query "$product\\Accounts\\0" LastIP)" = 0xa0200c0
+check "LastUpdate stored" test "$(query "$product\\Accounts\\0" LastUpdate)" != 0x0
+
+# 6. A trailing blank is another command line: the program keeps running.
+configure secret
+wine "$work/vastrel.exe" "/autoexit " >/dev/null 2>&1 &
+sleep 6
+check "'/autoexit ' keeps running after a good run" running
+wine "$poke" command 40005 >/dev/null 2>&1
+wait_for 20 stopped
+
+# 7. A failing run under /autoexit keeps the program running; the menu then
+#    offers "Snooze".
+configure wrong
+wine "$work/vastrel.exe" /autoexit >/dev/null 2>&1 &
+check "the failing run is logged" wait_for 20 log_has "Vastrel 1.5.7 initialized properly."
+sleep 4
+check "a failed run does not end /autoexit" running
+wine "$poke" tray 516 >/dev/null 2>&1
+sleep 1.5
+shot tray-menu-snooze-enabled
+tray_shot failed-a
+sleep 0.5
+tray_shot failed-b
+wine "$poke" close-menu >/dev/null 2>&1
+sleep 0.5
+check "the refused account was disabled and stored" test "$(query "$product\\Accounts\\0" Update)" = 0x0
+wine "$poke" command 40005 >/dev/null 2>&1
+wait_for 20 stopped
+
+# 8. While a run waits for a silent server the tray shows the busy globe.
+configure secret
+wine reg add "$product\\Accounts\\0" /v HostName /t REG_SZ /d silent /f >/dev/null 2>&1
+wine "$work/vastrel.exe" >/dev/null 2>&1 &
+check "a run has started" wait_for 20 log_has "Vastrel 1.5.7 initialized properly."
+sleep 3
+tray_shot busy
+wine "$poke" command 40005 >/dev/null 2>&1
+check "Exit does not wait for a run in progress" wait_for 20 stopped
+
+echo "$passes passed, $failures failed"
+[ "$failures" -eq 0 ]

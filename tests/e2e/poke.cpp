@@ -1,0 +1,25 @@
+// Test helper: sends the running program what a user would, from outside.
+//   poke command ID      WM_COMMAND ID to the main window
+//   poke tray LPARAM     the tray callback (515 double click, 516 right button)
+//   poke close-menu      closes an open popup menu
+//   poke running         exit code 0 when the main window exists
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+
+int main(int argc, char** argv) {
+    HWND window = FindWindowA("VastrelApp", "Vastrel");
+    if (argc >= 2 && std::strcmp(argv[1], "running") == 0) return window ? 0 : 1;
+    if (!window) return 2;
+    if (argc >= 3 && std::strcmp(argv[1], "command") == 0)
+        return PostMessageA(window, WM_COMMAND, std::atoi(argv[2]), 0) ? 0 : 3;
+    if (argc >= 3 && std::strcmp(argv[1], "tray") == 0)
+        return PostMessageA(window, WM_USER + 1, 1, std::atoi(argv[2])) ? 0 : 3;
+    if (argc >= 2 && std::strcmp(argv[1], "close-menu") == 0) {
+        if (HWND menu = FindWindowA("#32768", nullptr)) PostMessageA(menu, WM_KEYDOWN, VK_ESCAPE, 0);
+        PostMessageA(window, WM_CANCELMODE, 0, 0);
+        return 0;
+    }
+    return 4;
+}
