@@ -5,7 +5,7 @@ JOBS   ?= 2
 SERVER := $(BUILD)/native/tools/update-server/vastrel-update-server
 CMAKE_BUILD = cmake --build $(1) -j$(JOBS)
 
-.PHONY: demo all deps native asan tsan windows test test-native test-asan test-tsan test-windows clean
+.PHONY: demo bench all deps native asan tsan windows test test-native test-asan test-tsan test-windows clean
 
 all: native windows
 
@@ -30,6 +30,9 @@ windows: deps
 
 demo: windows native
 	tools/demo.sh $(BUILD)/windows/src/vastrel.exe $(SERVER)
+
+bench: windows native
+	tools/bench.sh $(BUILD)
 
 test: test-native test-asan test-tsan test-windows
 

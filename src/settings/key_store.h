@@ -23,6 +23,11 @@ bool DeleteValue(KeyHandle handle, const char* name);
 // Removes a key with everything below it (for tests and clean-ups).
 bool DeleteKeyTree(const char* path);
 
+// Groups the writes of one store: natively the file is written once, at the
+// end, and other threads wait meanwhile; nothing on Windows.
+void BeginKeyStoreBatch();
+void EndKeyStoreBatch();
+
 // Natively: the file the store lives in (set before first use; tests point it
 // at files of their own). Unused on Windows.
 extern char KeyStoreFile[4096];

@@ -42,10 +42,17 @@ struct Value {
 using Key = std::map<std::string, Value, NoCase>;
 using Store = std::map<std::string, Key, NoCase>;
 
-std::mutex& StoreMutex() {
-    static std::mutex mutex;
+std::recursive_mutex& StoreMutex() {
+    static std::recursive_mutex mutex;
     return mutex;
 }
+using StoreGuard = std::lock_guard<std::recursive_mutex>;
+
+// While a batch is open (on the thread that holds the store's lock), changes
+// collect in memory and reach the file once, when the batch closes.
+int batchDepth = 0;
+Store batched;
+bool batchChanged = false;
 
 std::string FilePath() {
     if (KeyStoreFile[0] == '\0') {
@@ -208,7 +215,7 @@ bool Parse(const std::string& text, Store& store) {
 
 // Loads the store; a damaged or foreign file is set aside (kept beside the
 // store for the user) and reported, and the store starts empty.
-Store Load() {
+Store LoadFile() {
     Store store;
     std::string path = FilePath();
     std::ifstream in(path, std::ios::binary);
@@ -224,7 +231,7 @@ Store Load() {
     return Store{};
 }
 
-bool Save(const Store& store) {
+bool SaveFile(const Store& store) {
     std::string path = FilePath();
     std::error_code ignored;
     std::filesystem::path parent = std::filesystem::path(path).parent_path();
@@ -247,6 +254,19 @@ bool Save(const Store& store) {
         std::remove(temporary.c_str());
         return false;
     }
+    return true;
+}
+
+// The store to work on: the batch's, or the file's read into local.
+Store& Load(Store& local) {
+    if (batchDepth) return batched;
+    local = LoadFile();
+    return local;
+}
+
+bool Save(const Store& store) {
+    if (!batchDepth) return SaveFile(store);
+    batchChanged = true;  // store is the batch's own
     return true;
 }
 
@@ -276,8 +296,9 @@ int OpenOrCreateKey(const char* path, KeyHandle* handle) {
     if (wanted.empty() || wanted.front() == '\\' || wanted.back() == '\\' || wanted.find("\\\\") != std::string::npos ||
         wanted.find_first_of("[]\n\r") != std::string::npos)
         return 0;
-    std::lock_guard<std::mutex> guard(StoreMutex());
-    Store store = Load();
+    StoreGuard guard(StoreMutex());
+    Store local;
+    Store& store = Load(local);
     bool created = CreatePath(store, wanted);
     if (created && !Save(store)) return 0;
     *handle = new OpenKey{wanted};
@@ -287,16 +308,18 @@ int OpenOrCreateKey(const char* path, KeyHandle* handle) {
 void CloseKey(KeyHandle handle) { delete static_cast<OpenKey*>(handle); }
 
 bool WriteValue(KeyHandle handle, const char* name, std::uint32_t type, const void* data, std::uint32_t size) {
-    std::lock_guard<std::mutex> guard(StoreMutex());
-    Store store = Load();
+    StoreGuard guard(StoreMutex());
+    Store local;
+    Store& store = Load(local);
     Key& key = store[static_cast<OpenKey*>(handle)->path];
     key[name] = Value{type, std::string(static_cast<const char*>(data), size)};
     return Save(store);
 }
 
 bool ReadValue(KeyHandle handle, const char* name, std::uint32_t* type, void* area, std::uint32_t* size) {
-    std::lock_guard<std::mutex> guard(StoreMutex());
-    Store store = Load();
+    StoreGuard guard(StoreMutex());
+    Store local;
+    Store& store = Load(local);
     auto key = store.find(static_cast<OpenKey*>(handle)->path);
     if (key == store.end()) return false;
     auto value = key->second.find(name);
@@ -308,16 +331,18 @@ bool ReadValue(KeyHandle handle, const char* name, std::uint32_t* type, void* ar
 }
 
 bool DeleteValue(KeyHandle handle, const char* name) {
-    std::lock_guard<std::mutex> guard(StoreMutex());
-    Store store = Load();
+    StoreGuard guard(StoreMutex());
+    Store local;
+    Store& store = Load(local);
     auto key = store.find(static_cast<OpenKey*>(handle)->path);
     if (key == store.end() || key->second.erase(name) == 0) return false;
     return Save(store);
 }
 
 bool DeleteKeyTree(const char* path) {
-    std::lock_guard<std::mutex> guard(StoreMutex());
-    Store store = Load();
+    StoreGuard guard(StoreMutex());
+    Store local;
+    Store& store = Load(local);
     std::string prefix = std::string(path) + "\\";
     bool found = false;
     for (auto it = store.begin(); it != store.end();) {
@@ -331,4 +356,18 @@ bool DeleteKeyTree(const char* path) {
         }
     }
     return found && Save(store);
+}
+
+void BeginKeyStoreBatch() {
+    StoreMutex().lock();
+    if (batchDepth++ == 0) {
+        batched = LoadFile();
+        batchChanged = false;
+    }
+}
+
+void EndKeyStoreBatch() {
+    if (--batchDepth == 0 && batchChanged) SaveFile(batched);
+    if (batchDepth == 0) batched.clear();
+    StoreMutex().unlock();
 }

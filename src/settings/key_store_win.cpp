@@ -36,3 +36,6 @@ bool DeleteValue(KeyHandle handle, const char* name) {
 }
 
 bool DeleteKeyTree(const char* path) { return RegDeleteTreeA(HKEY_CURRENT_USER, path) == ERROR_SUCCESS; }
+
+void BeginKeyStoreBatch() {}
+void EndKeyStoreBatch() {}

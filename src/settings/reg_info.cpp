@@ -15,6 +15,13 @@ struct PendingValue {
     std::string Data;
 };
 
+struct KeyStoreBatch {
+    KeyStoreBatch() { BeginKeyStoreBatch(); }
+    ~KeyStoreBatch() { EndKeyStoreBatch(); }
+    KeyStoreBatch(const KeyStoreBatch&) = delete;
+    KeyStoreBatch& operator=(const KeyStoreBatch&) = delete;
+};
+
 bool IsTextType(std::uint32_t type) { return type == TypeText || type == TypeExpandText; }
 
 // A number stored as decimal text (by hand, say) still counts.
@@ -89,6 +96,7 @@ void RegInfo::Store() const {
             pending.push_back(std::move(v));
         }
     }
+    KeyStoreBatch batch;
     for (const PendingValue& v : pending) {
         KeyHandle key;
         if (!OpenKey(v.SubKey.c_str(), &key)) continue;
@@ -98,6 +106,7 @@ void RegInfo::Store() const {
 }
 
 int RegInfo::Retrieve() {
+    KeyStoreBatch batch;
     int result = 0;
     for (const RegEntry& e : entries_) {
         KeyHandle key;
