@@ -306,6 +306,53 @@ TEST_F(ShellTest, LongTooltipIsCutAndHiddenIconKeepsTheLabel) {
     EXPECT_TRUE(IconPresent());
 }
 
+TEST_F(ShellTest, ForceUpdateAsksFirst) {
+    for (int answer : {IDNO, IDYES}) {
+        std::string text;
+        std::thread answerer([&] {
+            for (int i = 0; i < 200; ++i) {
+                Sleep(25);
+                if (HWND box = FindWindowA(nullptr, "Force update")) {
+                    char buffer[512] = "";
+                    EnumChildWindows(
+                        box,
+                        [](HWND child, LPARAM out) {
+                            char piece[512];
+                            if (GetWindowTextA(child, piece, sizeof piece) > 40) lstrcpynA(reinterpret_cast<char*>(out), piece, 512);
+                            return TRUE;
+                        },
+                        reinterpret_cast<LPARAM>(buffer));
+                    text = buffer;
+                    PostMessageA(box, WM_COMMAND, answer, 0);
+                    return;
+                }
+            }
+        });
+        std::size_t size = ListCount();
+        bool updateArmed = TimerIsArmed(UpdateTimer);
+        Command(IDM_FORCEUPDATE);
+        answerer.join();
+        EXPECT_EQ(text.rfind("BE WARNED: too many updates in a short period of time WILL cause", 0), 0u) << text;
+        EXPECT_EQ(TimerIsArmed(UpdateTimer), updateArmed);  // the schedule stays
+        if (answer == IDYES) {
+            EXPECT_TRUE(PumpUntil([&] { return RunEnded(size); }));
+        } else {
+            Pump(300);
+            EXPECT_EQ(ListFrom(size).find("Starting update..."), std::string::npos);
+        }
+    }
+}
+
+TEST_F(ShellTest, EndOfSessionStoresTheSettings) {
+    {
+        SharedDataGuard guard(SharedDataMutex());
+        Preferences.SleepTime = 321000;
+    }
+    EXPECT_EQ(SendMessageA(MainWindow, WM_QUERYENDSESSION, 0, 0), TRUE);
+    SendMessageA(MainWindow, WM_ENDSESSION, TRUE, 0);
+    EXPECT_EQ(StoredNumber(ProductKey, "SleepTime"), 321000);
+}
+
 TEST_F(ShellTest, ExitEndsTheLoopAndShutdownStores) {
     {
         SharedDataGuard guard(SharedDataMutex());
