@@ -7,6 +7,7 @@
 #include "settings/preferences.h"
 #include "settings/settings.h"
 #include "update/update_run.h"
+#include "version/version.h"
 
 HINSTANCE AppInstance = nullptr;
 HWND MainWindow = nullptr;
@@ -51,6 +52,7 @@ void CheckNow() {
     StopTimer(VersionTimer);
     WriteLog(LogMilestone, "Manual update started...");
     StartUpdateRun(Manual);
+    StartVersionCheck(1);
     ArmTimer(UpdateTimer, SleepTime());
     ArmTimer(VersionTimer, VersionPeriodMs);
 }
@@ -107,6 +109,7 @@ void TimerTick(WPARAM id) {
         break;
     case VersionTimer:
         StopTimer(VersionTimer);
+        StartVersionCheck(0);
         ArmTimer(VersionTimer, VersionPeriodMs);
         break;
     default:
@@ -160,7 +163,16 @@ void Snooze() {
 }
 
 void ConnectShell() {
-    Shell = {ShellSetTrayState, ShellSetBlinking, ShellPostQuit};
+    Shell.SetTrayState = ShellSetTrayState;
+    Shell.SetBlinking = ShellSetBlinking;
+    Shell.PostQuit = ShellPostQuit;
+    Shell.TakeVersionMutex = [] { return VersionCheckMutex && WaitForSingleObject(VersionCheckMutex, 0) == WAIT_OBJECT_0; };
+    Shell.ReleaseVersionMutex = [] { ReleaseMutex(VersionCheckMutex); };
+    Shell.AskYesNo = [](const char* text, const char* caption) {
+        return MessageBoxA(nullptr, text, caption, MB_YESNO | MB_ICONQUESTION) == IDYES;
+    };
+    Shell.OpenPage = [](const char* url) { ShellExecuteA(MainWindow, "open", url, nullptr, nullptr, SW_SHOWNORMAL); };
+    GetVersionText = GetOwnVersion;
     ArmWindowTimer = ArmFromSettings;
     TaskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated");
 }

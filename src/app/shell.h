@@ -9,6 +9,12 @@ struct ShellCalls {
     void (*SetTrayState)(TrayState state, const char* tooltip);  // tooltip may be null
     void (*SetBlinking)(int on);
     void (*PostQuit)();
+    // The version check: only one at a time, taken without waiting.
+    bool (*TakeVersionMutex)();
+    void (*ReleaseVersionMutex)();
+    // A Yes/No question without owner; true for Yes. The caller waits.
+    bool (*AskYesNo)(const char* text, const char* caption);
+    void (*OpenPage)(const char* url);
 };
 
 // Calls that do nothing until the shell connects.

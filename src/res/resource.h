@@ -45,4 +45,33 @@
 #define IDM_VIEWLOG         40012 /* also what a second instance posts */
 #define IDM_FORCEUPDATE     40013
 
+/* Controls of the Properties (102), About (103) and Accounts (119) dialogs.
+   Some numbers serve two dialogs; each name says which. */
+#define IDC_START_DISABLED    1001
+#define IDC_AUTOSTART         1002
+#define IDC_VERSION_CHECK     1003
+#define IDC_DETAILED_LOGGING  1004
+#define IDC_ABOUT_TITLE       1007 /* name and version */
+#define IDC_ABOUT_NOTICE      1008
+#define IDC_ABOUT_WEB         1009
+#define IDC_SLEEP_TIME        1012
+#define IDC_ACCOUNT_USER      1013
+#define IDC_ACCOUNT_PASSWORD  1014
+#define IDC_CONNECTION        1015 /* Properties */
+#define IDC_ACCOUNT_HOST      1015 /* Accounts */
+#define IDC_PROXY_SERVER      1016 /* Properties */
+#define IDC_ACCOUNT_MX        1016 /* Accounts: mail extender */
+#define IDC_PROXY_PORT        1017
+#define IDC_FIRST_CHECK       1018
+#define IDC_FORCE_DAYS        1019
+#define IDC_USE_PROXY         1020
+#define IDC_INTERFACE         1022
+#define IDC_ACCOUNT_LIST      1028
+#define IDC_ACCOUNT_SERVER    1029
+#define IDC_ACCOUNT_APPLY     1030 /* "Add" or "Update" */
+#define IDC_ACCOUNT_DELETE    1031
+#define IDC_ACCOUNT_BACKUPMX  1032
+#define IDC_ACCOUNT_WILDCARDS 1033
+#define IDC_ACCOUNT_UPDATE    1034 /* Accounts: same number as the log list, other dialog */
+
 #endif

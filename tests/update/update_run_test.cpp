@@ -64,14 +64,18 @@ protected:
         inRun = maxInRun = 0;
         dialUpAnswer = -1;
         dialUpAsked = 0;
-        Shell = {RecordTray, RecordBlink, RecordQuit};
+        saved = Shell;
+        Shell.SetTrayState = RecordTray;
+        Shell.SetBlinking = RecordBlink;
+        Shell.PostQuit = RecordQuit;
         DialUpCheck = FakeDialUp;
     }
     void TearDown() override {
-        Shell = {[](TrayState, const char*) {}, [](int) {}, [] {}};
+        Shell = saved;
         DialUpCheck = CheckDialUp;
         RestoreInterfaces();
     }
+    ShellCalls saved{};
     static void AddAccounts(const std::vector<std::pair<const char*, const char*>>& hostsAndPasswords) {
         for (auto& hp : hostsAndPasswords) AppendAccount(MakeAccount(hp.first, 0, "alice", hp.second));
         CreateAccountRegInfo();

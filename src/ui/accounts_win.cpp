@@ -1,0 +1,212 @@
+#include <windows.h>
+
+#include "app/app_win.h"
+#include "common/text.h"
+#include "res/resource.h"
+#include "settings/preferences.h"
+#include "settings/settings.h"
+#include "ui/dialog_logic.h"
+#include "ui/dialogs.h"
+#include "update/server_table.h"
+
+HWND AccountsDialog = nullptr;
+
+namespace {
+const char* const Caption = "Vastrel Accounts";
+
+void Check(HWND dialog, int control, std::int32_t on) {
+    CheckDlgButton(dialog, control, on ? BST_CHECKED : BST_UNCHECKED);
+}
+std::int32_t Checked(HWND dialog, int control) {
+    return IsDlgButtonChecked(dialog, control) == BST_CHECKED ? 1 : 0;
+}
+void SetField(HWND dialog, int control, const char* text, int limit) {
+    SetDlgItemTextA(dialog, control, text);
+    SendDlgItemMessageA(dialog, control, EM_LIMITTEXT, limit, 0);
+}
+
+void FillServerCombo(HWND dialog) {
+    SendDlgItemMessageA(dialog, IDC_ACCOUNT_SERVER, CB_RESETCONTENT, 0, 0);
+    for (int row = 0; ServerTable[row].Domain; ++row) {
+        LRESULT item = SendDlgItemMessageA(dialog, IDC_ACCOUNT_SERVER, CB_ADDSTRING, 0,
+                                           reinterpret_cast<LPARAM>(ServerTable[row].Domain));
+        if (item >= 0) SendDlgItemMessageA(dialog, IDC_ACCOUNT_SERVER, CB_SETITEMDATA, item, row);
+    }
+}
+
+Account ReadAccountFields(HWND dialog) {
+    Account form{};
+    form.Update = Checked(dialog, IDC_ACCOUNT_UPDATE);
+    form.Server = static_cast<std::int32_t>(SendDlgItemMessageA(dialog, IDC_ACCOUNT_SERVER, CB_GETCURSEL, 0, 0));
+    GetDlgItemTextA(dialog, IDC_ACCOUNT_HOST, form.HostName, sizeof form.HostName);
+    GetDlgItemTextA(dialog, IDC_ACCOUNT_USER, form.UserName, sizeof form.UserName);
+    GetDlgItemTextA(dialog, IDC_ACCOUNT_PASSWORD, form.Password, sizeof form.Password);
+    form.Wildcards = Checked(dialog, IDC_ACCOUNT_WILDCARDS);
+    GetDlgItemTextA(dialog, IDC_ACCOUNT_MX, form.MailExtender, sizeof form.MailExtender);
+    form.BackupMX = Checked(dialog, IDC_ACCOUNT_BACKUPMX);
+    TerminateAccountTexts(form);
+    return form;
+}
+
+int Find(const Account& form) {
+    SharedDataGuard guard(SharedDataMutex());
+    int position = -1;
+    FindAccount(form, &position);
+    return position;
+}
+
+void UpdateAccountButtons(HWND dialog) {
+    const Account form = ReadAccountFields(dialog);
+    const bool complete = AccountFormComplete(form);
+    EnableWindow(GetDlgItem(dialog, IDC_ACCOUNT_APPLY), complete);
+    if (complete) SetDlgItemTextA(dialog, IDC_ACCOUNT_APPLY, Find(form) >= 0 ? "Update" : "Add");
+    const bool selected = SendDlgItemMessageA(dialog, IDC_ACCOUNT_LIST, LB_GETCURSEL, 0, 0) >= 0;
+    EnableWindow(GetDlgItem(dialog, IDC_ACCOUNT_DELETE), selected);
+}
+
+void LoadAccountFields(const Account& record, HWND dialog) {
+    Account a = record;
+    TerminateAccountTexts(a);
+    Check(dialog, IDC_ACCOUNT_UPDATE, a.Update);
+    SendDlgItemMessageA(dialog, IDC_ACCOUNT_SERVER, CB_SETCURSEL, static_cast<WPARAM>(a.Server), 0);
+    SetField(dialog, IDC_ACCOUNT_HOST, a.HostName, sizeof a.HostName - 1);
+    SetField(dialog, IDC_ACCOUNT_USER, a.UserName, sizeof a.UserName - 1);
+    SetField(dialog, IDC_ACCOUNT_PASSWORD, a.Password, sizeof a.Password - 1);
+    Check(dialog, IDC_ACCOUNT_WILDCARDS, a.Wildcards);
+    SetField(dialog, IDC_ACCOUNT_MX, a.MailExtender, sizeof a.MailExtender - 1);
+    Check(dialog, IDC_ACCOUNT_BACKUPMX, a.BackupMX);
+    UpdateAccountButtons(dialog);
+}
+
+void RefreshAccountList(HWND dialog) {
+    SendDlgItemMessageA(dialog, IDC_ACCOUNT_LIST, LB_RESETCONTENT, 0, 0);
+    AccountSet table;
+    int count;
+    {
+        SharedDataGuard guard(SharedDataMutex());
+        count = ValidAccountCount();
+        table = AccountTable;
+    }
+    for (int i = 0; i < count; ++i) {
+        char row[AccountRowSize];
+        AccountRowText(table.Accounts[i], row, sizeof row);
+        SendDlgItemMessageA(dialog, IDC_ACCOUNT_LIST, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(row));
+    }
+    Account blank{};
+    blank.Server = -1;
+    LoadAccountFields(blank, dialog);
+    Check(dialog, IDC_ACCOUNT_UPDATE, 1);
+    EnableWindow(GetDlgItem(dialog, IDC_ACCOUNT_APPLY), FALSE);
+    EnableWindow(GetDlgItem(dialog, IDC_ACCOUNT_DELETE), FALSE);
+}
+
+void Apply(HWND dialog) {
+    Account form = ReadAccountFields(dialog);
+    if (!AccountFormComplete(form)) {
+        MessageBoxA(dialog, "Choose a server and type the host name, user name and password first.", Caption,
+                    MB_OK | MB_ICONWARNING);
+        return;
+    }
+    bool full = false;
+    {
+        SharedDataGuard guard(SharedDataMutex());
+        int position = -1;
+        if (FindAccount(form, &position) && position >= 0) {
+            // The same account keeps its history, so an unchanged address is not sent again.
+            const Account& old = AccountTable.Accounts[position];
+            form.CurrentIP = old.CurrentIP;
+            form.LastIP = old.LastIP;
+            form.LastUpdate = old.LastUpdate;
+            ReplaceAccount(position, form);
+        } else {
+            full = AppendAccount(form) == 0;
+        }
+    }
+    if (full) {
+        MessageBoxA(dialog, "The account cannot be added: Vastrel keeps at most 32 accounts. Delete one first.",
+                    Caption, MB_OK | MB_ICONWARNING);
+        return;  // the form keeps what was typed
+    }
+    RefreshAccountList(dialog);
+}
+
+void Delete(HWND dialog) {
+    const int position = static_cast<int>(SendDlgItemMessageA(dialog, IDC_ACCOUNT_LIST, LB_GETCURSEL, 0, 0));
+    if (position < 0) return;
+    {
+        SharedDataGuard guard(SharedDataMutex());
+        RemoveAccount(position);
+    }
+    RefreshAccountList(dialog);
+}
+
+void SelectionChanged(HWND dialog) {
+    const int position = static_cast<int>(SendDlgItemMessageA(dialog, IDC_ACCOUNT_LIST, LB_GETCURSEL, 0, 0));
+    if (position < 0) return;
+    Account record;
+    {
+        SharedDataGuard guard(SharedDataMutex());
+        if (position >= ValidAccountCount()) return;
+        record = AccountTable.Accounts[position];
+    }
+    LoadAccountFields(record, dialog);
+}
+
+void Command(HWND dialog, int id, int code) {
+    switch (id) {
+    case IDOK:
+        CreateAccountRegInfo();
+        StoreSettings();
+        DestroyWindow(dialog);
+        break;
+    case IDCANCEL:
+        RetrieveSettings();
+        DestroyWindow(dialog);
+        break;
+    case IDC_ACCOUNT_USER:
+    case IDC_ACCOUNT_PASSWORD:
+    case IDC_ACCOUNT_HOST:
+        if (code == EN_UPDATE) UpdateAccountButtons(dialog);
+        break;
+    case IDC_ACCOUNT_SERVER:
+        if (code == CBN_SELCHANGE) UpdateAccountButtons(dialog);
+        break;
+    case IDC_ACCOUNT_LIST:
+        if (code == LBN_SELCHANGE) SelectionChanged(dialog);
+        break;
+    case IDC_ACCOUNT_APPLY:
+        Apply(dialog);
+        break;
+    case IDC_ACCOUNT_DELETE:
+        Delete(dialog);
+        break;
+    default:
+        break;
+    }
+}
+}  // namespace
+
+void ShowAccountsDialog() {
+    if (!AccountsDialog)
+        CreateDialogParamA(AppInstance, MAKEINTRESOURCEA(IDD_ACCOUNTS), nullptr, AccountsDialogProc, 0);
+    if (AccountsDialog) ShowWindow(AccountsDialog, SW_SHOW);
+}
+
+INT_PTR CALLBACK AccountsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+    case WM_INITDIALOG:
+        AccountsDialog = dialog;
+        FillServerCombo(dialog);
+        RefreshAccountList(dialog);
+        SetForegroundWindow(dialog);
+        return TRUE;
+    case WM_COMMAND:
+        Command(dialog, LOWORD(wParam), HIWORD(wParam));
+        return TRUE;
+    case WM_DESTROY:
+        AccountsDialog = nullptr;
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}

@@ -1,0 +1,159 @@
+#include <windows.h>
+
+#include <cstdio>
+
+#include "app/app_win.h"
+#include "common/text.h"
+#include "res/resource.h"
+#include "settings/preferences.h"
+#include "settings/settings.h"
+#include "ui/dialog_logic.h"
+#include "ui/dialogs.h"
+
+HWND PropertiesDialog = nullptr;
+
+namespace {
+const char* const Caption = "Vastrel Properties";
+
+void SetNumber(HWND dialog, int control, std::int32_t value, int limit) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%u", static_cast<unsigned>(value));
+    SendDlgItemMessageA(dialog, control, EM_LIMITTEXT, limit, 0);
+    SetDlgItemTextA(dialog, control, text);
+}
+
+void Check(HWND dialog, int control, std::int32_t on) {
+    CheckDlgButton(dialog, control, on ? BST_CHECKED : BST_UNCHECKED);
+}
+std::int32_t Checked(HWND dialog, int control) {
+    return IsDlgButtonChecked(dialog, control) == BST_CHECKED ? 1 : 0;
+}
+int Selection(HWND dialog, int control) {
+    return static_cast<int>(SendDlgItemMessageA(dialog, control, CB_GETCURSEL, 0, 0));
+}
+
+void EnableProxyFields(HWND dialog) {
+    const BOOL on = IsDlgButtonChecked(dialog, IDC_USE_PROXY) == BST_CHECKED;
+    EnableWindow(GetDlgItem(dialog, IDC_PROXY_SERVER), on);
+    EnableWindow(GetDlgItem(dialog, IDC_PROXY_PORT), on);
+}
+
+void Open(HWND dialog) {
+    PropertiesDialog = dialog;
+    SendDlgItemMessageA(dialog, IDC_SLEEP_TIME, CB_RESETCONTENT, 0, 0);
+    for (int row = 0; IntervalTable[row].Label; ++row)
+        SendDlgItemMessageA(dialog, IDC_SLEEP_TIME, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(IntervalTable[row].Label));
+    SendDlgItemMessageA(dialog, IDC_CONNECTION, CB_RESETCONTENT, 0, 0);
+    for (const char* label : ConnectionLabels)
+        SendDlgItemMessageA(dialog, IDC_CONNECTION, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(label));
+    FillAddressCombo(dialog, IDC_INTERFACE);
+
+    const PreferenceSet p = PreferenceSnapshot();
+    Check(dialog, IDC_AUTOSTART, p.AutoStart);
+    Check(dialog, IDC_START_DISABLED, p.StartDisabled);
+    SetNumber(dialog, IDC_FIRST_CHECK, p.FirstCheck, 5);
+    SetNumber(dialog, IDC_FORCE_DAYS, p.DaysToForcedUpdate, 2);
+    SendDlgItemMessageA(dialog, IDC_SLEEP_TIME, CB_SETCURSEL, IntervalRowFor(p.SleepTime), 0);
+    // An index with no row leaves the list without a selection.
+    SendDlgItemMessageA(dialog, IDC_CONNECTION, CB_SETCURSEL, static_cast<WPARAM>(p.Connection), 0);
+    SendDlgItemMessageA(dialog, IDC_INTERFACE, CB_SETCURSEL, static_cast<WPARAM>(p.Interface), 0);
+    Check(dialog, IDC_USE_PROXY, p.UseProxy);
+    char proxy[sizeof p.ProxyServer];
+    CopyField(proxy, p.ProxyServer);
+    SendDlgItemMessageA(dialog, IDC_PROXY_SERVER, EM_LIMITTEXT, sizeof proxy - 1, 0);
+    SetDlgItemTextA(dialog, IDC_PROXY_SERVER, proxy);
+    SetNumber(dialog, IDC_PROXY_PORT, p.ProxyPort, 5);
+    Check(dialog, IDC_VERSION_CHECK, p.VersionCheck);
+    Check(dialog, IDC_DETAILED_LOGGING, p.DetailedLogging);
+    EnableProxyFields(dialog);
+    SetForegroundWindow(dialog);
+}
+
+// Reads one number field; on bad text tells the user and puts the caret there.
+bool ReadNumber(HWND dialog, int control, const char* label, std::uint32_t maximum, std::int32_t* out) {
+    char text[64] = "";
+    GetDlgItemTextA(dialog, control, text, sizeof text);
+    std::uint32_t value = 0;
+    if (ReadNumberField(text, maximum, &value) == NumberField::Ok) {
+        *out = static_cast<std::int32_t>(value);
+        return true;
+    }
+    char message[160];
+    std::snprintf(message, sizeof message, "\"%s\" must be a whole number from 0 to %u.", label,
+                  static_cast<unsigned>(maximum));
+    MessageBoxA(dialog, message, Caption, MB_OK | MB_ICONWARNING);
+    HWND field = GetDlgItem(dialog, control);
+    if (IsWindowEnabled(field)) {
+        SetFocus(field);
+        SendMessageA(field, EM_SETSEL, 0, -1);
+    }
+    return false;
+}
+
+// Gives false, changing nothing, when a field cannot be taken as it is.
+bool Accept(HWND dialog) {
+    std::int32_t firstCheck = 0, days = 0, proxyPort = 0;
+    if (!ReadNumber(dialog, IDC_FIRST_CHECK, "First check after", 99999, &firstCheck)) return false;
+    if (!ReadNumber(dialog, IDC_FORCE_DAYS, "Force update after", 99, &days)) return false;
+    if (!ReadNumber(dialog, IDC_PROXY_PORT, "Port number", 99999, &proxyPort)) return false;
+    char proxy[sizeof Preferences.ProxyServer] = "";
+    GetDlgItemTextA(dialog, IDC_PROXY_SERVER, proxy, sizeof proxy);
+    const int interval = Selection(dialog, IDC_SLEEP_TIME);
+    const int connection = Selection(dialog, IDC_CONNECTION);
+    const int address = Selection(dialog, IDC_INTERFACE);
+    {
+        SharedDataGuard guard(SharedDataMutex());
+        PreferenceSet& p = Preferences;
+        p.AutoStart = Checked(dialog, IDC_AUTOSTART);
+        p.StartDisabled = Checked(dialog, IDC_START_DISABLED);
+        p.FirstCheck = firstCheck;
+        p.DaysToForcedUpdate = days;
+        IntervalOfRow(interval, &p.SleepTime);  // no row chosen: the interval stays
+        p.Connection = connection;
+        if (address >= 0) p.Interface = address;
+        p.UseProxy = Checked(dialog, IDC_USE_PROXY);
+        CopyText(p.ProxyServer, proxy);
+        p.ProxyPort = proxyPort;
+        p.VersionCheck = Checked(dialog, IDC_VERSION_CHECK);
+        p.DetailedLogging = Checked(dialog, IDC_DETAILED_LOGGING);
+    }
+    StoreSettings();
+    return true;
+}
+}  // namespace
+
+void ShowPropertiesDialog() {
+    if (!PropertiesDialog)
+        CreateDialogParamA(AppInstance, MAKEINTRESOURCEA(IDD_PROPERTIES), nullptr, PropertiesDialogProc, 0);
+    if (PropertiesDialog) ShowWindow(PropertiesDialog, SW_SHOW);
+}
+
+INT_PTR CALLBACK PropertiesDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+    case WM_INITDIALOG:
+        Open(dialog);
+        return TRUE;
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDOK:
+            if (Accept(dialog)) DestroyWindow(dialog);
+            break;
+        case IDCANCEL:
+            RetrieveSettings();
+            ApplyTrayIconPreference(MainWindow);
+            DestroyWindow(dialog);
+            break;
+        case IDC_USE_PROXY:
+            EnableProxyFields(dialog);
+            break;
+        default:
+            break;
+        }
+        return TRUE;
+    case WM_DESTROY:
+        PropertiesDialog = nullptr;
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}

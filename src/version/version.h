@@ -1,0 +1,20 @@
+// The daily (and "Check now") check for a newer version on the maker's server.
+#pragma once
+
+#include <cstddef>
+
+// Fills buffer (at least 1024 bytes) with the request; gives buffer.
+char* BuildVersionRequest(char* buffer, std::size_t size);
+// 1 when a is newer, -1 when b is newer, 0 when they count as equal.
+int CompareVersions(const char* a, const char* b);
+// The version token after "VERSION:" in a reply, up to the first blank or
+// the end of the text, cut to 15 characters; false when there is none.
+bool FindVersionToken(const char* reply, char token[16]);
+
+// Starts a detached check when "VersionCheck" is on; manual is 1 for "Check now".
+void StartVersionCheck(int manual);
+// -1 no check made or no version found, 0 a version was read and handled.
+int VersionCheck(int manual);
+
+// The program's own version text (string 104 on Windows).
+extern void (*GetVersionText)(char out[8]);

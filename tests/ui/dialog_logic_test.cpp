@@ -1,0 +1,134 @@
+// The dialogs' window-free rules: interval choice, list texts, form
+// completeness and number fields.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "common/text.h"
+#include "ui/dialog_logic.h"
+#include "update/server_table.h"
+
+TEST(IntervalTable, ShowsTheNearestLowerRow) {
+    struct Case { std::int32_t sleepTime; const char* label; std::int32_t stored; };
+    const Case cases[] = {
+        {300000, "5 mins", 300000},      {400000, "5 mins", 300000},    {30000, "1 min", 60000},
+        {0, "1 min", 60000},             {59999, "1 min", 60000},       {60000, "1 min", 60000},
+        {2699999, "30 mins", 1800000},   {86400000, "24 hours", 86400000},
+        {2000000000, "24 hours", 86400000},
+        // Negative values are huge when taken unsigned: the last row.
+        {-1, "24 hours", 86400000},
+    };
+    for (const Case& c : cases) {
+        int row = IntervalRowFor(c.sleepTime);
+        ASSERT_GE(row, 0);
+        ASSERT_LT(row, IntervalCount);
+        EXPECT_STREQ(IntervalTable[row].Label, c.label) << c.sleepTime;
+        std::int32_t stored = 0;
+        EXPECT_TRUE(IntervalOfRow(row, &stored));
+        EXPECT_EQ(stored, c.stored) << c.sleepTime;
+    }
+}
+
+TEST(IntervalTable, IsAscendingAndClosedByAnEmptyRow) {
+    for (int row = 1; row < IntervalCount; ++row)
+        EXPECT_LT(IntervalTable[row - 1].Milliseconds, IntervalTable[row].Milliseconds) << row;
+    EXPECT_EQ(IntervalTable[IntervalCount].Label, nullptr);
+    for (int row : {-1, IntervalCount, 1000}) {
+        std::int32_t kept = 1234;
+        EXPECT_FALSE(IntervalOfRow(row, &kept));
+        EXPECT_EQ(kept, 1234);
+    }
+}
+
+TEST(AccountRow, NamesTheHostAndMarksDisabledAccounts) {
+    Account a{};
+    CopyText(a.HostName, "office");
+    a.Server = 0;
+    a.Update = 0;
+    char row[AccountRowSize];
+    AccountRowText(a, row, sizeof row);
+    EXPECT_EQ(std::string(row), std::string("office.") + ServerTable[0].Domain + " (disabled)");
+    a.Update = 1;
+    AccountRowText(a, row, sizeof row);
+    EXPECT_EQ(std::string(row), std::string("office.") + ServerTable[0].Domain);
+}
+
+TEST(AccountRow, LongestNameAndSmallBuffersStayWithinBounds) {
+    Account a{};
+    std::memset(a.HostName, 'h', sizeof a.HostName);  // unterminated, as a damaged record might be
+    a.Server = ServerCount - 1;
+    a.Update = 0;
+    char row[AccountRowSize];
+    AccountRowText(a, row, sizeof row);
+    const std::string text = row;
+    EXPECT_EQ(text.size(), 80 + 1 + std::strlen(ServerTable[ServerCount - 1].Domain) + 11);
+    EXPECT_EQ(text.substr(text.size() - 11), " (disabled)");
+
+    char small[12];
+    std::memset(small, 'x', sizeof small);
+    AccountRowText(a, small, sizeof small);
+    EXPECT_EQ(std::strlen(small), sizeof small - 1);
+
+    a.Server = 99;  // no row: the name alone, never a read past the table
+    a.Update = 1;
+    AccountRowText(a, row, sizeof row);
+    EXPECT_EQ(std::string(row), std::string(80, 'h') + ".");
+}
+
+TEST(AccountForm, NeedsHostUserPasswordAndAServerRow) {
+    struct Case { const char* host; const char* user; const char* password; int server; bool complete; };
+    const Case cases[] = {
+        {"home", "alice", "secret", 0, true},
+        {"home", "alice", "secret", ServerCount - 1, true},
+        {"", "alice", "secret", 0, false},
+        {"home", "", "secret", 0, false},
+        {"home", "alice", "", 0, false},
+        {"home", "alice", "secret", -1, false},
+        {"home", "alice", "secret", ServerCount, false},
+    };
+    for (const Case& c : cases) {
+        Account a{};
+        CopyText(a.HostName, c.host);
+        CopyText(a.UserName, c.user);
+        CopyText(a.Password, c.password);
+        a.Server = c.server;
+        EXPECT_EQ(AccountFormComplete(a), c.complete) << c.host << "/" << c.user << "/" << c.password << "/" << c.server;
+    }
+}
+
+TEST(NumberField, ReadsDigitsWithinTheBound) {
+    struct Case { const char* text; std::uint32_t maximum; NumberField result; std::uint32_t value; };
+    const Case cases[] = {
+        {"", 99999, NumberField::Ok, 0},
+        {"   ", 99, NumberField::Ok, 0},
+        {"0", 99, NumberField::Ok, 0},
+        {"99999", 99999, NumberField::Ok, 99999},
+        {"007", 99, NumberField::Ok, 7},
+        {" 42 ", 99, NumberField::Ok, 42},
+        {"100", 99, NumberField::TooLarge, 7777},
+        {"100000", 99999, NumberField::TooLarge, 7777},
+        {"99999999999999999999999999", 99999, NumberField::TooLarge, 7777},
+        {"12a", 99999, NumberField::NotANumber, 7777},
+        {"-1", 99999, NumberField::NotANumber, 7777},
+        {"1 2", 99999, NumberField::NotANumber, 7777},
+        {"+5", 99999, NumberField::NotANumber, 7777},
+    };
+    for (const Case& c : cases) {
+        std::uint32_t value = 7777;
+        EXPECT_EQ(ReadNumberField(c.text, c.maximum, &value), c.result) << '"' << c.text << '"';
+        EXPECT_EQ(value, c.value) << '"' << c.text << '"';
+    }
+}
+
+TEST(DottedAddress, WritesNetworkOrderOctetsFirstToLast) {
+    const unsigned char bytes[4] = {192, 0, 2, 255};
+    std::uint32_t address;
+    std::memcpy(&address, bytes, 4);
+    char text[16];
+    DottedAddress(address, text, sizeof text);
+    EXPECT_STREQ(text, "192.0.2.255");
+    char tiny[8];
+    DottedAddress(address, tiny, sizeof tiny);
+    EXPECT_STREQ(tiny, "192.0.2");
+}

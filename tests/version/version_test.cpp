@@ -1,0 +1,171 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/shell.h"
+#include "common/text.h"
+#include "settings/preferences.h"
+#include "test_support.h"
+#include "update/server_table.h"
+#include "version/version.h"
+
+TEST(CompareVersions, ComponentsCompareAsNumbers) {
+    struct Case {
+        const char* a;
+        const char* b;
+        int expected;
+    } cases[] = {
+        {"1.10", "1.9", 1},   {"1.9", "1.10", -1}, {"1.5.0", "1.5", 1}, {"1.5", "1.5.0", -1},
+        {"1.5.", "1.5", 0},   {"1.5", "1.5.", 0},  {"1..2", "1.0.2", 0}, {"1.5.7b", "1.5.7", 0},
+        {"", "1", -1},        {"1", "", 1},        {"", "", 0},          {"1.5.7", "1.5.8", -1},
+        {"1.6\r\nabc", "1.5.7", 1}, {"99999999999", "1", 1}, {"-1", "0", -1}, {"1.5.7", "1.5.7", 0},
+    };
+    for (const Case& c : cases) EXPECT_EQ(CompareVersions(c.a, c.b), c.expected) << c.a << " vs " << c.b;
+}
+
+TEST(FindVersionToken, EndsAtTheFirstBlankOrTheText) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"<p>VERSION:1.5.8 </p>", "1.5.8"},
+        {"VERSION: 1.5.8", ""},
+        {"VERSION:1.6\r\nabc def", "1.6\r\nabc"},
+        {"x VERSION:2.0", "2.0"},                                  // runs to the end of the text
+        {"VERSION:1.2.3.4.5.6.7.8.9 x", "1.2.3.4.5.6.7.8"},        // cut to 15 characters
+        {"VERSION:1.5.8 VERSION:9", "1.5.8"},
+    };
+    for (auto& c : cases) {
+        char token[16];
+        ASSERT_TRUE(FindVersionToken(c.first, token)) << c.first;
+        EXPECT_STREQ(token, c.second) << c.first;
+    }
+    char token[16];
+    EXPECT_FALSE(FindVersionToken("version:1.5.8", token));
+}
+
+TEST(BuildVersionRequest, DirectAndProxyForms) {
+    ResetSharedState();
+    char buffer[1024];
+    std::string host = MakerHost;
+    EXPECT_EQ(std::string(BuildVersionRequest(buffer, sizeof buffer)),
+              "GET /Products/Vastrel/Version.html HTTP/1.1\r\nHost: " + host +
+                  "\r\nContent-Type: application/x-www-form-urlencoded\r\nCache-Control: no-cache\r\n"
+                  "User-Agent: Vastrel/1.5.7\r\n\r\n");
+    Preferences.UseProxy = 1;
+    EXPECT_EQ(std::string(BuildVersionRequest(buffer, sizeof buffer)).substr(0, 60),
+              ("GET http://" + host + "/Products/Vastrel/Version.html HTTP/1.1\r\n").substr(0, 60));
+}
+
+namespace {
+std::vector<std::string> prompts, pages;
+bool answerYes = false;
+bool Ask(const char* text, const char* caption) {
+    prompts.push_back(std::string(caption) + "|" + text);
+    return answerYes;
+}
+void Open(const char* url) { pages.push_back(url); }
+
+std::string Encode(const std::string& text) {
+    std::string out;
+    for (unsigned char c : text) {
+        char piece[4];
+        std::snprintf(piece, sizeof piece, "%%%02X", c);
+        out += piece;
+    }
+    return out;
+}
+
+class VersionCheckTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetSharedState();
+        if (!ServerPort()) GTEST_SKIP() << "needs the reference server (VASTREL_TEST_PORT)";
+        Preferences.VersionCheck = 1;
+        saved = Shell;
+        Shell.AskYesNo = Ask;
+        Shell.OpenPage = Open;
+        prompts.clear();
+        pages.clear();
+        answerYes = false;
+    }
+    void TearDown() override {
+        Shell = saved;
+        if (ServerPort()) ServerGet("/__control/version?reset=1");
+    }
+    static void Serve(const std::string& body) { ServerGet("/__control/version?body=" + Encode(body)); }
+    ShellCalls saved{};
+};
+}  // namespace
+
+TEST_F(VersionCheckTest, NewerVersionIsOfferedOnceByTheTimerAlwaysByHand) {
+    Serve("<html>VERSION:1.5.8 </html>");
+    LogCapture log(false);
+    EXPECT_EQ(VersionCheck(0), 0);
+    ASSERT_EQ(prompts.size(), 1u);
+    EXPECT_EQ(prompts[0],
+              "New version|A new version of Vastrel is available!\nThe new version is 1.5.8 and your version is "
+              "1.5.7\nDo you want to open the download page?");
+    EXPECT_STREQ(Preferences.LastVersion, "1.5.8");  // whatever the answer
+    EXPECT_TRUE(pages.empty());
+    EXPECT_EQ(log.Lines(), (std::vector<std::string>{"Checking for new version...", "New version 1.5.8 is available"}));
+
+    EXPECT_EQ(VersionCheck(0), 0);  // the timer's next check: logged, not asked
+    EXPECT_EQ(prompts.size(), 1u);
+    EXPECT_EQ(log.Lines().back(), "New version 1.5.8 is available");
+
+    answerYes = true;
+    EXPECT_EQ(VersionCheck(1), 0);  // "Check now" asks again
+    EXPECT_EQ(prompts.size(), 2u);
+    ASSERT_EQ(pages.size(), 1u);
+    EXPECT_EQ(pages[0], std::string("http://") + MakerHost + "/Products/Vastrel/");
+}
+
+TEST_F(VersionCheckTest, RepliesWithoutANewerVersion) {
+    struct Case {
+        std::string body;
+        int result;
+        std::string line;
+        bool prompt;
+    } cases[] = {
+        {"VERSION:1.5.7 ", 0, "Program is up-to-date", false},
+        {"VERSION: 1.9", 0, "Program is up-to-date", false},
+        {"VERSION:1.5.6 ", 0, "Program is up-to-date", false},
+        {"nothing here", -1, "*** No version information found!", false},
+        {std::string(1100, 'x') + "VERSION:9.9 ", -1, "*** No version information found!", false},
+        {"VERSION:1.6\r\nabc def", 0, "New version 1.6\r\nabc is available", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.body.substr(0, 30));
+        Serve(c.body);
+        prompts.clear();
+        LogCapture log(true);
+        EXPECT_EQ(VersionCheck(1), c.result);
+        bool found = false;
+        for (const std::string& line : log.Lines()) found |= line == c.line;
+        EXPECT_TRUE(found);
+        EXPECT_EQ(prompts.size(), c.prompt ? 1u : 0u);
+        if (c.prompt) {
+            EXPECT_NE(prompts[0].find("is 1.6\r\nabc and"), std::string::npos);
+        }
+    }
+}
+
+TEST_F(VersionCheckTest, OneCheckAtATimeAndNoneWhenSwitchedOff) {
+    Serve("VERSION:1.5.8 ");
+    ASSERT_TRUE(Shell.TakeVersionMutex());  // another check is under way
+    {
+        LogCapture log(true);
+        EXPECT_EQ(VersionCheck(1), -1);
+        EXPECT_EQ(log.Text(), "");
+    }
+    Shell.ReleaseVersionMutex();
+    EXPECT_EQ(VersionCheck(0), 0);  // and the mutex was released on the way out
+
+    Preferences.VersionCheck = 0;
+    LogCapture log(false);
+    StartVersionCheck(1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(log.Text(), "");
+}
