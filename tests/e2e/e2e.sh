@@ -71,6 +71,9 @@ wine "$poke" command 40006 >/dev/null 2>&1
 sleep 1
 
 # 2. A second instance shows the running one's log window and touches nothing.
+# (First let the version check that follows start-up by two seconds write its line.)
+wait_for 20 log_has "Checking for new version..."
+sleep 1
 wine reg export 'HKCU\Software\Brannock' "$(winepath -w "$work/before.reg")" >/dev/null 2>&1
 lines_before=$(wc -l <"$log")
 timeout 20 wine "$work/vastrel.exe" >/dev/null 2>&1
@@ -143,7 +146,34 @@ check "the refused account was disabled and stored" test "$(query "$product\\Acc
 wine "$poke" command 40005 >/dev/null 2>&1
 wait_for 20 stopped
 
-# 8. While a run waits for a silent server the tray shows the busy globe.
+# 8. "Check now" finds a newer version and asks; "Force update" warns first.
+server_get() {
+    { exec 3<>"/dev/tcp/127.0.0.1/$port" && printf 'GET %s HTTP/1.1\r\n\r\n' "$1" >&3 && cat <&3; } 2>/dev/null | tail -n 1
+}
+configure secret
+wine reg add "$product" /v LastVersion /t REG_SZ /d "" /f >/dev/null 2>&1
+server_get "/__control/version?body=VERSION%3A1.5.8%20" >/dev/null
+wine "$work/vastrel.exe" >/dev/null 2>&1 &
+wait_for 20 log_has "Vastrel 1.5.7 initialized properly."
+wine "$poke" command 40007 >/dev/null 2>&1
+answered() { wine "$poke" answer "New version" 7 >/dev/null 2>&1; }
+box() { wine "$poke" exists "$1" >/dev/null 2>&1; }
+check "the new version is offered" wait_for 20 box "New version"
+sleep 0.5
+shot new-version-box
+check "the offer is answered No" wait_for 20 answered
+check "the offer is logged" wait_for 10 log_has "New version 1.5.8 is available"
+wine "$poke" command 40013 >/dev/null 2>&1
+wait_for 20 box "Force update"
+sleep 0.5
+shot force-update-box
+check "Force update asks first; No changes nothing" wine "$poke" answer "Force update" 7
+wine "$poke" command 40005 >/dev/null 2>&1
+wait_for 20 stopped
+check "LastVersion is stored" test "$(wine reg query "$product" /v LastVersion 2>/dev/null | tr -d '\r' | awk '/LastVersion/ { print $3 }')" = 1.5.8
+server_get "/__control/version?reset=1" >/dev/null
+
+# 9. While a run waits for a silent server the tray shows the busy globe.
 configure secret
 wine reg add "$product\\Accounts\\0" /v HostName /t REG_SZ /d silent /f >/dev/null 2>&1
 wine "$work/vastrel.exe" >/dev/null 2>&1 &

@@ -3,12 +3,19 @@
 //   poke tray LPARAM     the tray callback (515 double click, 516 right button)
 //   poke close-menu      closes an open popup menu
 //   poke running         exit code 0 when the main window exists
+//   poke exists CAPTION  exit code 0 when a window of that caption exists
+//   poke answer CAPTION ID   answers the message box of that caption
 #include <windows.h>
 
 #include <cstdlib>
 #include <cstring>
 
 int main(int argc, char** argv) {
+    if (argc >= 3 && std::strcmp(argv[1], "exists") == 0) return FindWindowA(nullptr, argv[2]) ? 0 : 1;
+    if (argc >= 4 && std::strcmp(argv[1], "answer") == 0) {
+        HWND box = FindWindowA(nullptr, argv[2]);
+        return box && PostMessageA(box, WM_COMMAND, std::atoi(argv[3]), 0) ? 0 : 1;
+    }
     HWND window = FindWindowA("VastrelApp", "Vastrel");
     if (argc >= 2 && std::strcmp(argv[1], "running") == 0) return window ? 0 : 1;
     if (!window) return 2;
