@@ -7,6 +7,7 @@
 #include "settings/preferences.h"
 #include "settings/settings.h"
 #include "update/update_run.h"
+#include "ui/dialogs.h"
 #include "version/version.h"
 
 HINSTANCE AppInstance = nullptr;
@@ -92,7 +93,19 @@ void Command(WORD id) {
     case IDM_FORCEUPDATE:
         ForceUpdate();
         break;
-    default:  // the dialogs and help are connected when they exist
+    case IDM_PROPERTIES:
+        ShowPropertiesDialog();
+        break;
+    case IDM_HELP:
+        OpenHelp();
+        break;
+    case IDM_ABOUT:
+        ShowAboutBox();
+        break;
+    case IDM_ACCOUNTS:
+        ShowAccountsDialog();
+        break;
+    default:
         break;
     }
 }

@@ -1,0 +1,550 @@
+// The About box, the Properties and the Accounts dialogs as real windows
+// under Wine, driven through their controls and checked through the
+// controls, the preferences, the account table and the registry.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "app/app_win.h"
+#include "common/text.h"
+#include "res/resource.h"
+#include "settings/preferences.h"
+#include "settings/settings.h"
+#include "test_support.h"
+#include "ui/dialogs.h"
+#include "update/server_table.h"
+
+namespace {
+const char* const ProductKey = "Software\\Brannock\\Vastrel";
+const char* const AccountsKey = "Software\\Brannock\\Vastrel\\Accounts";
+
+void Pump(int ms) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    do {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+        Sleep(5);
+    } while (std::chrono::steady_clock::now() < end);
+}
+
+std::string Text(HWND dialog, int id) {
+    char text[512] = "";
+    GetDlgItemTextA(dialog, id, text, sizeof text);
+    return text;
+}
+void SetText(HWND dialog, int id, const std::string& text) {
+    SendDlgItemMessageA(dialog, id, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+// Types text as a user would: bounded by the field's limit, with EN_UPDATE.
+void Type(HWND dialog, int id, const std::string& text) {
+    SendDlgItemMessageA(dialog, id, EM_SETSEL, 0, -1);
+    SendDlgItemMessageA(dialog, id, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(text.c_str()));
+}
+void Click(HWND dialog, int id) { SendDlgItemMessageA(dialog, id, BM_CLICK, 0, 0); }
+bool Checked(HWND dialog, int id) { return IsDlgButtonChecked(dialog, id) == BST_CHECKED; }
+bool IsOn(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
+int ComboSelection(HWND dialog, int id) { return int(SendDlgItemMessageA(dialog, id, CB_GETCURSEL, 0, 0)); }
+std::string ComboText(HWND dialog, int id, int row) {
+    char text[256] = "";
+    if (SendDlgItemMessageA(dialog, id, CB_GETLBTEXTLEN, row, 0) >= LRESULT(sizeof text)) return "<long>";
+    SendDlgItemMessageA(dialog, id, CB_GETLBTEXT, row, reinterpret_cast<LPARAM>(text));
+    return text;
+}
+void ChooseCombo(HWND dialog, int id, int row) {
+    SendDlgItemMessageA(dialog, id, CB_SETCURSEL, row, 0);
+    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+}
+void ChooseRow(HWND dialog, int row) {
+    SendDlgItemMessageA(dialog, IDC_ACCOUNT_LIST, LB_SETCURSEL, row, 0);
+    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_ACCOUNT_LIST, LBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDC_ACCOUNT_LIST)));
+}
+std::vector<std::string> ListRows(HWND dialog) {
+    std::vector<std::string> rows;
+    int count = int(SendDlgItemMessageA(dialog, IDC_ACCOUNT_LIST, LB_GETCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+        char text[256] = "";
+        if (SendDlgItemMessageA(dialog, IDC_ACCOUNT_LIST, LB_GETTEXTLEN, i, 0) < LRESULT(sizeof text))
+            SendDlgItemMessageA(dialog, IDC_ACCOUNT_LIST, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text));
+        rows.push_back(text);
+    }
+    return rows;
+}
+int CountWindows(const char* caption) {
+    int count = 0;
+    for (HWND w = nullptr; (w = FindWindowExA(nullptr, w, "#32770", caption)) != nullptr;) ++count;
+    return count;
+}
+
+PreferenceSet Prefs() { return PreferenceSnapshot(); }
+template <typename F>
+void Edit(F change) {
+    SharedDataGuard guard(SharedDataMutex());
+    change(Preferences);
+}
+int AccountCount() {
+    SharedDataGuard guard(SharedDataMutex());
+    return AccountTable.Count;
+}
+Account AccountAt(int i) {
+    SharedDataGuard guard(SharedDataMutex());
+    return AccountTable.Accounts[i];
+}
+void SetAccounts(std::initializer_list<Account> accounts) {
+    {
+        SharedDataGuard guard(SharedDataMutex());
+        AccountTable = AccountSet{};
+        for (const Account& a : accounts) AppendAccount(a);
+    }
+    CreateAccountRegInfo();
+    StoreSettings();
+}
+std::string Domain(int row) { return ServerTable[row].Domain; }
+
+// Answers the message box (a dialog with the given caption other than
+// `except`) that the main thread shows during action(); gives its message.
+std::string AnswerMessageBox(const char* caption, HWND except, const std::function<void()>& action) {
+    std::string text;
+    std::atomic<bool> seen{false};
+    std::thread answerer([&] {
+        for (int i = 0; i < 200 && !seen; ++i) {
+            Sleep(25);
+            for (HWND w = nullptr; (w = FindWindowExA(nullptr, w, "#32770", caption)) != nullptr;) {
+                if (w == except) continue;
+                char buffer[512] = "";
+                EnumChildWindows(
+                    w,
+                    [](HWND child, LPARAM out) {
+                        char piece[512];
+                        if (GetWindowTextA(child, piece, sizeof piece) > 10) lstrcpynA(reinterpret_cast<char*>(out), piece, 512);
+                        return TRUE;
+                    },
+                    reinterpret_cast<LPARAM>(buffer));
+                text = buffer;
+                seen = true;
+                PostMessageA(w, WM_COMMAND, IDOK, 0);
+                break;
+            }
+        }
+    });
+    action();
+    answerer.join();
+    return seen ? text : "<no message box>";
+}
+
+class DialogsTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        ResetSharedState();
+        UseFreshSettingsStore();
+        WriteStoredNumber(ProductKey, "Connection", 1);
+        WriteStoredNumber(ProductKey, "FirstCheck", 3600);  // no timer fires on its own
+        WriteStoredNumber(ProductKey, "VersionCheck", 0);
+        started = StartProgram(GetModuleHandleA(nullptr), "");
+        // Loopback, a private and two documentation addresses: two choices.
+        InjectInterfaces({{InterfaceLoopback, Address("127.0.0.1")},
+                          {0, Address("192.0.2.77")},
+                          {0, Address("192.168.1.5")},
+                          {0, Address("198.51.100.1")}});
+    }
+    void SetUp() override {
+        ASSERT_TRUE(started);
+        Pump(20);
+    }
+    void TearDown() override {
+        for (HWND dialog : {AboutBox, PropertiesDialog, AccountsDialog})
+            if (dialog) DestroyWindow(dialog);
+        Pump(20);
+    }
+    static HWND OpenProperties() {
+        ShowPropertiesDialog();
+        Pump(20);
+        return PropertiesDialog;
+    }
+    static HWND OpenAccounts() {
+        ShowAccountsDialog();
+        Pump(20);
+        return AccountsDialog;
+    }
+    static bool started;
+};
+bool DialogsTest::started = false;
+}  // namespace
+
+TEST_F(DialogsTest, AboutBoxIsOneWindowShowingTheVersion) {
+    ShowAboutBox();
+    HWND first = AboutBox;
+    ASSERT_NE(first, nullptr);
+    ShowAboutBox();
+    Pump(20);
+    EXPECT_EQ(AboutBox, first);
+    EXPECT_EQ(CountWindows("About Vastrel"), 1);
+    EXPECT_TRUE(IsWindowVisible(first));
+    EXPECT_EQ(GetWindow(first, GW_OWNER), nullptr);
+    EXPECT_EQ(Text(first, IDC_ABOUT_TITLE), "Vastrel dynamic DNS updater 1.5.7");
+    EXPECT_NE(Text(first, IDC_ABOUT_WEB).find(MakerHost), std::string::npos);
+
+    // The close box arrives as IDCANCEL and ends the box like OK.
+    for (WPARAM close : {WPARAM(IDCANCEL), WPARAM(IDOK)}) {
+        SendMessageA(AboutBox, WM_COMMAND, close, 0);
+        EXPECT_EQ(AboutBox, nullptr);
+        EXPECT_FALSE(IsWindow(first));
+        ShowAboutBox();
+        ASSERT_NE(AboutBox, nullptr);
+        first = AboutBox;
+    }
+    SendMessageA(AboutBox, WM_SYSCOMMAND, SC_CLOSE, 0);
+    Pump(20);
+    EXPECT_EQ(AboutBox, nullptr);
+}
+
+TEST_F(DialogsTest, PropertiesShowsAndStoresTheIntervalByTheLowerRow) {
+    struct Case { std::int32_t sleepTime; const char* shown; std::int32_t stored; };
+    const Case cases[] = {
+        {300000, "5 mins", 300000}, {400000, "5 mins", 300000}, {30000, "1 min", 60000},
+        {86400000, "24 hours", 86400000}, {90000000, "24 hours", 86400000}, {3600000, "1 hour", 3600000},
+    };
+    for (const Case& c : cases) {
+        Edit([&](PreferenceSet& p) { p.SleepTime = c.sleepTime; });
+        HWND dialog = OpenProperties();
+        ASSERT_NE(dialog, nullptr);
+        int row = ComboSelection(dialog, IDC_SLEEP_TIME);
+        EXPECT_EQ(ComboText(dialog, IDC_SLEEP_TIME, row), c.shown) << c.sleepTime;
+        Click(dialog, IDOK);
+        EXPECT_EQ(PropertiesDialog, nullptr);
+        EXPECT_EQ(Prefs().SleepTime, c.stored) << c.sleepTime;
+        EXPECT_EQ(StoredNumber(ProductKey, "SleepTime"), c.stored) << c.sleepTime;
+    }
+}
+
+TEST_F(DialogsTest, PropertiesListsAndIndexesWithoutSortingOrGuessing) {
+    struct Case { std::int32_t connection, address; int connectionRow, addressRow; std::int32_t storedConnection, storedAddress; };
+    const Case cases[] = {
+        {0, 0, 0, 0, 0, 0},
+        {1, 1, 1, 1, 1, 1},
+        {5, 7, -1, -1, -1, 7},  // no such rows: no selection; OK stores -1 and keeps 7
+    };
+    for (const Case& c : cases) {
+        Edit([&](PreferenceSet& p) { p.Connection = c.connection; p.Interface = c.address; });
+        HWND dialog = OpenProperties();
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_EQ(SendDlgItemMessageA(dialog, IDC_CONNECTION, CB_GETCOUNT, 0, 0), 2);
+        EXPECT_EQ(ComboText(dialog, IDC_CONNECTION, 0), "Modem");
+        EXPECT_EQ(ComboText(dialog, IDC_CONNECTION, 1), "LAN");
+        ASSERT_EQ(SendDlgItemMessageA(dialog, IDC_INTERFACE, CB_GETCOUNT, 0, 0), 2);
+        EXPECT_EQ(ComboText(dialog, IDC_INTERFACE, 0), "192.0.2.77");
+        EXPECT_EQ(ComboText(dialog, IDC_INTERFACE, 1), "198.51.100.1");
+        EXPECT_EQ(SendDlgItemMessageA(dialog, IDC_SLEEP_TIME, CB_GETCOUNT, 0, 0), 18);
+        EXPECT_EQ(ComboText(dialog, IDC_SLEEP_TIME, 17), "24 hours");
+        EXPECT_EQ(ComboSelection(dialog, IDC_CONNECTION), c.connectionRow);
+        EXPECT_EQ(ComboSelection(dialog, IDC_INTERFACE), c.addressRow);
+        Click(dialog, IDOK);
+        EXPECT_EQ(Prefs().Connection, c.storedConnection);
+        EXPECT_EQ(Prefs().Interface, c.storedAddress);
+        EXPECT_EQ(StoredNumber(ProductKey, "Interface"), c.storedAddress);
+    }
+    Edit([](PreferenceSet& p) { p.Connection = 1; p.Interface = 0; });
+}
+
+TEST_F(DialogsTest, PropertiesReadsBackEveryField) {
+    Edit([](PreferenceSet& p) {
+        p.AutoStart = 0; p.StartDisabled = 1; p.FirstCheck = 3600; p.DaysToForcedUpdate = 28;
+        p.UseProxy = 1; CopyText(p.ProxyServer, "proxy.example"); p.ProxyPort = 8080;
+        p.VersionCheck = 0; p.DetailedLogging = 1;
+    });
+    HWND dialog = OpenProperties();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_FALSE(Checked(dialog, IDC_AUTOSTART));
+    EXPECT_TRUE(Checked(dialog, IDC_START_DISABLED));
+    EXPECT_EQ(Text(dialog, IDC_FIRST_CHECK), "3600");
+    EXPECT_EQ(Text(dialog, IDC_FORCE_DAYS), "28");
+    EXPECT_EQ(Text(dialog, IDC_PROXY_SERVER), "proxy.example");
+    EXPECT_EQ(Text(dialog, IDC_PROXY_PORT), "8080");
+    EXPECT_TRUE(IsOn(dialog, IDC_PROXY_SERVER));
+    EXPECT_EQ(SendDlgItemMessageA(dialog, IDC_FIRST_CHECK, EM_GETLIMITTEXT, 0, 0), 5);
+    EXPECT_EQ(SendDlgItemMessageA(dialog, IDC_FORCE_DAYS, EM_GETLIMITTEXT, 0, 0), 2);
+    EXPECT_EQ(SendDlgItemMessageA(dialog, IDC_PROXY_SERVER, EM_GETLIMITTEXT, 0, 0), 80);
+    EXPECT_EQ(SendDlgItemMessageA(dialog, IDC_PROXY_PORT, EM_GETLIMITTEXT, 0, 0), 5);
+    EXPECT_TRUE(GetWindowLongA(GetDlgItem(dialog, IDC_FIRST_CHECK), GWL_STYLE) & ES_NUMBER);
+
+    // Unchecking the proxy disables both fields at once; their text still counts.
+    Click(dialog, IDC_USE_PROXY);
+    EXPECT_FALSE(IsOn(dialog, IDC_PROXY_SERVER));
+    EXPECT_FALSE(IsOn(dialog, IDC_PROXY_PORT));
+    SetText(dialog, IDC_PROXY_SERVER, "other.example");
+    SetText(dialog, IDC_FIRST_CHECK, "");
+    SetText(dialog, IDC_FORCE_DAYS, "7");
+    Click(dialog, IDC_AUTOSTART);
+    Click(dialog, IDC_START_DISABLED);
+    Click(dialog, IDC_VERSION_CHECK);
+    Click(dialog, IDC_DETAILED_LOGGING);
+
+    // A second "Properties..." keeps what was typed.
+    ShowPropertiesDialog();
+    EXPECT_EQ(PropertiesDialog, dialog);
+    EXPECT_EQ(CountWindows("Vastrel Properties"), 1);
+    EXPECT_EQ(Text(dialog, IDC_PROXY_SERVER), "other.example");
+
+    Click(dialog, IDOK);
+    EXPECT_EQ(PropertiesDialog, nullptr);
+    const PreferenceSet p = Prefs();
+    EXPECT_EQ(p.AutoStart, 1);
+    EXPECT_EQ(p.StartDisabled, 0);
+    EXPECT_EQ(p.FirstCheck, 0);
+    EXPECT_EQ(p.DaysToForcedUpdate, 7);
+    EXPECT_EQ(p.UseProxy, 0);
+    EXPECT_STREQ(p.ProxyServer, "other.example");
+    EXPECT_EQ(p.ProxyPort, 8080);
+    EXPECT_EQ(p.VersionCheck, 1);
+    EXPECT_EQ(p.DetailedLogging, 0);
+    EXPECT_EQ(StoredNumber(ProductKey, "FirstCheck"), 0);
+    EXPECT_EQ(StoredText(ProductKey, "ProxyServer"), "other.example");
+    EXPECT_EQ(StoredNumber(ProductKey, "AutoStart"), 1);
+    Edit([](PreferenceSet& p) { p.AutoStart = 0; p.FirstCheck = 3600; p.VersionCheck = 0; });
+    StoreSettings();
+}
+
+TEST_F(DialogsTest, PropertiesRefusesBadNumbersAndKeepsTheDialog) {
+    struct Case { int field; const char* text; const char* label; };
+    const Case cases[] = {
+        {IDC_FIRST_CHECK, "12x", "\"First check after\""},
+        {IDC_FIRST_CHECK, "123456", "\"First check after\""},
+        {IDC_FORCE_DAYS, "100", "\"Force update after\""},
+        {IDC_PROXY_PORT, "-80", "\"Port number\""},
+    };
+    StoreSettings();
+    const std::int32_t storedFirst = StoredNumber(ProductKey, "FirstCheck");
+    for (const Case& c : cases) {
+        HWND dialog = OpenProperties();
+        ASSERT_NE(dialog, nullptr);
+        SetText(dialog, IDC_FORCE_DAYS, "9");
+        SetText(dialog, c.field, c.text);  // pasted text gets past the digits-only style
+        std::string message = AnswerMessageBox("Vastrel Properties", dialog, [&] { Click(dialog, IDOK); });
+        EXPECT_EQ(message.find(c.label), 0u) << message;
+        EXPECT_EQ(PropertiesDialog, dialog) << c.text;
+        EXPECT_EQ(Text(dialog, c.field), c.text);
+        EXPECT_EQ(Prefs().FirstCheck, storedFirst);
+        EXPECT_NE(Prefs().DaysToForcedUpdate, 9);
+        Click(dialog, IDCANCEL);
+    }
+    EXPECT_EQ(StoredNumber(ProductKey, "FirstCheck"), storedFirst);
+}
+
+TEST_F(DialogsTest, PropertiesCancelRereadsTheRegistryAndTheTrayIcon) {
+    StoreSettings();
+    WriteStoredNumber(ProductKey, "ShowTrayIcon", 0);
+    HWND dialog = OpenProperties();
+    ASSERT_NE(dialog, nullptr);
+    SetText(dialog, IDC_FIRST_CHECK, "5");
+    ChooseCombo(dialog, IDC_SLEEP_TIME, 0);
+    Edit([](PreferenceSet& p) { p.SleepTime = 1; });  // unsaved in memory: the registry wins
+    Click(dialog, IDCANCEL);
+    EXPECT_EQ(PropertiesDialog, nullptr);
+    EXPECT_EQ(Prefs().FirstCheck, StoredNumber(ProductKey, "FirstCheck"));
+    EXPECT_EQ(Prefs().SleepTime, StoredNumber(ProductKey, "SleepTime"));
+    EXPECT_EQ(Prefs().ShowTrayIcon, 0);
+    NOTIFYICONDATAA data{};
+    data.cbSize = NOTIFYICONDATAA_V1_SIZE;
+    data.hWnd = MainWindow;
+    data.uID = 1;
+    EXPECT_FALSE(Shell_NotifyIconA(NIM_MODIFY, &data));
+    Edit([](PreferenceSet& p) { p.ShowTrayIcon = 1; });
+    StoreSettings();
+    ApplyTrayIconPreference(MainWindow);
+}
+
+TEST_F(DialogsTest, AccountsOpensOnTheListAndABlankForm) {
+    Account office = MakeAccount("office", 0, "bob", "pw");
+    office.Update = 0;
+    SetAccounts({MakeAccount("home", 1, "alice", "secret"), office});
+    HWND dialog = OpenAccounts();
+    ASSERT_NE(dialog, nullptr);
+    ShowAccountsDialog();
+    EXPECT_EQ(AccountsDialog, dialog);
+    EXPECT_EQ(CountWindows("Vastrel Accounts"), 1);
+    EXPECT_EQ(GetWindow(dialog, GW_OWNER), nullptr);
+    EXPECT_EQ(ListRows(dialog), (std::vector<std::string>{"home." + Domain(1), "office." + Domain(0) + " (disabled)"}));
+    EXPECT_EQ(SendDlgItemMessageA(dialog, IDC_ACCOUNT_LIST, LB_GETCURSEL, 0, 0), LB_ERR);
+    ASSERT_EQ(SendDlgItemMessageA(dialog, IDC_ACCOUNT_SERVER, CB_GETCOUNT, 0, 0), ServerCount);
+    for (int row = 0; row < ServerCount; ++row) {
+        EXPECT_EQ(ComboText(dialog, IDC_ACCOUNT_SERVER, row), Domain(row));
+        EXPECT_EQ(SendDlgItemMessageA(dialog, IDC_ACCOUNT_SERVER, CB_GETITEMDATA, row, 0), row);
+    }
+    EXPECT_EQ(ComboSelection(dialog, IDC_ACCOUNT_SERVER), -1);
+    EXPECT_TRUE(Checked(dialog, IDC_ACCOUNT_UPDATE));
+    for (int field : {IDC_ACCOUNT_HOST, IDC_ACCOUNT_USER, IDC_ACCOUNT_PASSWORD, IDC_ACCOUNT_MX}) EXPECT_EQ(Text(dialog, field), "");
+    EXPECT_FALSE(IsOn(dialog, IDC_ACCOUNT_APPLY));
+    EXPECT_FALSE(IsOn(dialog, IDC_ACCOUNT_DELETE));
+    EXPECT_TRUE(GetWindowLongA(GetDlgItem(dialog, IDC_ACCOUNT_PASSWORD), GWL_STYLE) & ES_PASSWORD);
+    Click(dialog, IDCANCEL);
+    EXPECT_EQ(AccountsDialog, nullptr);
+}
+
+TEST_F(DialogsTest, AccountsButtonFollowsTheFormAndNeedsAServer) {
+    SetAccounts({MakeAccount("home", 1, "alice", "secret")});
+    HWND dialog = OpenAccounts();
+    ASSERT_NE(dialog, nullptr);
+    Type(dialog, IDC_ACCOUNT_HOST, "HOME");
+    Type(dialog, IDC_ACCOUNT_USER, "alice");
+    Type(dialog, IDC_ACCOUNT_PASSWORD, "x");
+    EXPECT_FALSE(IsOn(dialog, IDC_ACCOUNT_APPLY));  // no server chosen yet
+    // A command that reaches the button anyway is refused visibly.
+    std::string message = AnswerMessageBox("Vastrel Accounts", dialog, [&] {
+        SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_ACCOUNT_APPLY, BN_CLICKED), 0);
+    });
+    EXPECT_NE(message.find("Choose a server"), std::string::npos) << message;
+    EXPECT_EQ(AccountCount(), 1);
+    EXPECT_EQ(Text(dialog, IDC_ACCOUNT_HOST), "HOME");
+
+    struct Step { int server; const char* host; bool enabled; const char* label; };
+    const Step steps[] = {
+        {1, "HOME", true, "Update"},  // same server, host in another case
+        {0, "HOME", true, "Add"},
+        {1, "garden", true, "Add"},
+        {1, "", false, "Add"},        // incomplete: the label stays
+        {1, "home", true, "Update"},
+        {-1, "home", false, "Update"},
+    };
+    for (const Step& s : steps) {
+        ChooseCombo(dialog, IDC_ACCOUNT_SERVER, s.server);
+        Type(dialog, IDC_ACCOUNT_HOST, s.host);
+        EXPECT_EQ(IsOn(dialog, IDC_ACCOUNT_APPLY), s.enabled) << s.server << " " << s.host;
+        EXPECT_EQ(Text(dialog, IDC_ACCOUNT_APPLY), s.label) << s.server << " " << s.host;
+    }
+    ChooseCombo(dialog, IDC_ACCOUNT_SERVER, 1);
+    Type(dialog, IDC_ACCOUNT_HOST, "garden");
+    Type(dialog, IDC_ACCOUNT_PASSWORD, "");
+    EXPECT_FALSE(IsOn(dialog, IDC_ACCOUNT_APPLY));
+    Type(dialog, IDC_ACCOUNT_PASSWORD, "pw");
+    Click(dialog, IDC_ACCOUNT_APPLY);
+    ASSERT_EQ(AccountCount(), 2);
+    const Account added = AccountAt(1);
+    EXPECT_STREQ(added.HostName, "garden");
+    EXPECT_EQ(added.Server, 1);
+    EXPECT_EQ(added.Update, 1);
+    EXPECT_EQ(added.LastIP, 0u);
+    EXPECT_EQ(ListRows(dialog).size(), 2u);
+    EXPECT_EQ(Text(dialog, IDC_ACCOUNT_HOST), "");  // the form is blank again
+    EXPECT_FALSE(IsOn(dialog, IDC_ACCOUNT_APPLY));
+    Click(dialog, IDCANCEL);
+}
+
+TEST_F(DialogsTest, AccountsSelectUpdateAndDelete) {
+    Account office = MakeAccount("office", 2, "bob", "pw");
+    office.Wildcards = 1;
+    CopyText(office.MailExtender, "mx.example");
+    office.LastIP = Address("192.0.2.9");
+    SetAccounts({MakeAccount("a", 0, "u", "p"), office, MakeAccount("c", 0, "u", "p")});
+    HWND dialog = OpenAccounts();
+    ASSERT_NE(dialog, nullptr);
+
+    ChooseRow(dialog, 1);
+    EXPECT_EQ(ComboSelection(dialog, IDC_ACCOUNT_SERVER), 2);
+    EXPECT_EQ(Text(dialog, IDC_ACCOUNT_HOST), "office");
+    EXPECT_EQ(Text(dialog, IDC_ACCOUNT_USER), "bob");
+    EXPECT_EQ(Text(dialog, IDC_ACCOUNT_PASSWORD), "pw");
+    EXPECT_TRUE(Checked(dialog, IDC_ACCOUNT_WILDCARDS));
+    EXPECT_FALSE(Checked(dialog, IDC_ACCOUNT_BACKUPMX));
+    EXPECT_EQ(Text(dialog, IDC_ACCOUNT_MX), "mx.example");
+    EXPECT_TRUE(IsOn(dialog, IDC_ACCOUNT_DELETE));
+    EXPECT_EQ(Text(dialog, IDC_ACCOUNT_APPLY), "Update");
+
+    Click(dialog, IDC_ACCOUNT_UPDATE);  // disable it, then apply
+    Click(dialog, IDC_ACCOUNT_BACKUPMX);
+    Click(dialog, IDC_ACCOUNT_APPLY);
+    ASSERT_EQ(AccountCount(), 3);
+    const Account replaced = AccountAt(1);
+    EXPECT_EQ(replaced.Update, 0);
+    EXPECT_EQ(replaced.BackupMX, 1);
+    EXPECT_EQ(replaced.LastIP, Address("192.0.2.9"));  // the same account keeps its history
+    EXPECT_EQ(ListRows(dialog)[1], "office." + Domain(2) + " (disabled)");
+    EXPECT_EQ(SendDlgItemMessageA(dialog, IDC_ACCOUNT_LIST, LB_GETCURSEL, 0, 0), LB_ERR);
+    EXPECT_FALSE(IsOn(dialog, IDC_ACCOUNT_DELETE));
+
+    ChooseRow(dialog, 0);
+    Click(dialog, IDC_ACCOUNT_DELETE);
+    EXPECT_EQ(ListRows(dialog), (std::vector<std::string>{"office." + Domain(2) + " (disabled)", "c." + Domain(0)}));
+    EXPECT_EQ(AccountCount(), 2);
+
+    // OK stores the table; the registry then holds the two accounts.
+    Click(dialog, IDOK);
+    EXPECT_EQ(AccountsDialog, nullptr);
+    EXPECT_EQ(StoredNumber(AccountsKey, "Count"), 2);
+    EXPECT_EQ(StoredText("Software\\Brannock\\Vastrel\\Accounts\\0", "HostName"), "office");
+    EXPECT_EQ(StoredText("Software\\Brannock\\Vastrel\\Accounts\\1", "HostName"), "c");
+}
+
+TEST_F(DialogsTest, AccountsCancelBringsBackTheStoredTable) {
+    SetAccounts({MakeAccount("a", 0, "u", "p"), MakeAccount("b", 0, "u", "p")});
+    HWND dialog = OpenAccounts();
+    ASSERT_NE(dialog, nullptr);
+    ChooseRow(dialog, 0);
+    Click(dialog, IDC_ACCOUNT_DELETE);
+    ASSERT_EQ(AccountCount(), 1);
+    Click(dialog, IDCANCEL);
+    ASSERT_EQ(AccountCount(), 2);
+    EXPECT_STREQ(AccountAt(0).HostName, "a");
+    EXPECT_STREQ(AccountAt(1).HostName, "b");
+}
+
+TEST_F(DialogsTest, AccountsLongInputStopsAtTheFieldSizes) {
+    SetAccounts({});
+    HWND dialog = OpenAccounts();
+    ASSERT_NE(dialog, nullptr);
+    struct Field { int id; int limit; };
+    const Field fields[] = {{IDC_ACCOUNT_HOST, 80}, {IDC_ACCOUNT_USER, 32}, {IDC_ACCOUNT_PASSWORD, 32}, {IDC_ACCOUNT_MX, 80}};
+    for (const Field& f : fields) {
+        EXPECT_EQ(SendDlgItemMessageA(dialog, f.id, EM_GETLIMITTEXT, 0, 0), f.limit);
+        Type(dialog, f.id, std::string(200, 'k'));
+        EXPECT_EQ(Text(dialog, f.id).size(), std::size_t(f.limit));
+        SetText(dialog, f.id, std::string(200, 'k'));  // past the limit by message: cut when read
+    }
+    ChooseCombo(dialog, IDC_ACCOUNT_SERVER, 0);
+    Click(dialog, IDC_ACCOUNT_APPLY);
+    ASSERT_EQ(AccountCount(), 1);
+    const Account a = AccountAt(0);
+    EXPECT_EQ(std::string(a.HostName), std::string(80, 'k'));
+    EXPECT_EQ(std::string(a.UserName), std::string(32, 'k'));
+    EXPECT_EQ(std::string(a.Password), std::string(32, 'k'));
+    EXPECT_EQ(std::string(a.MailExtender), std::string(80, 'k'));
+    Click(dialog, IDCANCEL);
+}
+
+TEST_F(DialogsTest, AccountsRefusesAddingToAFullTable) {
+    {
+        SharedDataGuard guard(SharedDataMutex());
+        AccountTable = AccountSet{};
+        for (int i = 0; i < MaxAccounts; ++i) AppendAccount(MakeAccount(("h" + std::to_string(i)).c_str(), 0, "u", "p"));
+    }
+    HWND dialog = OpenAccounts();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(ListRows(dialog).size(), std::size_t(MaxAccounts));
+    ChooseCombo(dialog, IDC_ACCOUNT_SERVER, 3);
+    Type(dialog, IDC_ACCOUNT_HOST, "one-more");
+    Type(dialog, IDC_ACCOUNT_USER, "u");
+    Type(dialog, IDC_ACCOUNT_PASSWORD, "p");
+    ASSERT_TRUE(IsOn(dialog, IDC_ACCOUNT_APPLY));
+    std::string message = AnswerMessageBox("Vastrel Accounts", dialog, [&] { Click(dialog, IDC_ACCOUNT_APPLY); });
+    EXPECT_NE(message.find("at most 32 accounts"), std::string::npos) << message;
+    EXPECT_EQ(AccountCount(), MaxAccounts);
+    EXPECT_EQ(Text(dialog, IDC_ACCOUNT_HOST), "one-more");  // nothing typed is lost
+
+    // Replacing an account of a full table still works.
+    ChooseCombo(dialog, IDC_ACCOUNT_SERVER, 0);
+    Type(dialog, IDC_ACCOUNT_HOST, "H31");
+    Type(dialog, IDC_ACCOUNT_USER, "changed");
+    Click(dialog, IDC_ACCOUNT_APPLY);
+    EXPECT_STREQ(AccountAt(31).UserName, "changed");
+    EXPECT_STREQ(AccountAt(31).HostName, "H31");
+    Click(dialog, IDCANCEL);
+}
