@@ -173,7 +173,44 @@ wait_for 20 stopped
 check "LastVersion is stored" test "$(wine reg query "$product" /v LastVersion 2>/dev/null | tr -d '\r' | awk '/LastVersion/ { print $3 }')" = 1.5.8
 server_get "/__control/version?reset=1" >/dev/null
 
-# 9. While a run waits for a silent server the tray shows the busy globe.
+# 9. The dialogs, and a user's session: an account added in the Accounts
+#    dialog, OK, "Check now", and the address is stored.
+clear_profile
+configure secret
+wine reg add "$product\\Accounts" /v Count /t REG_DWORD /d 0 /f >/dev/null 2>&1
+wine "$work/vastrel.exe" >/dev/null 2>&1 &
+wait_for 20 log_has "Vastrel 1.5.7 initialized properly."
+wine "$poke" command 40004 >/dev/null 2>&1
+check "About box opens" wait_for 20 box "About Vastrel"
+sleep 0.5
+shot about-box
+wine "$poke" click "About Vastrel" 1 >/dev/null 2>&1
+wine "$poke" command 40002 >/dev/null 2>&1
+check "Properties dialog opens" wait_for 20 box "Vastrel Properties"
+sleep 0.5
+shot properties-dialog
+wine "$poke" click "Vastrel Properties" 2 >/dev/null 2>&1
+wine "$poke" command 40008 >/dev/null 2>&1
+check "Accounts dialog opens" wait_for 20 box "Vastrel Accounts"
+accounts() { wine "$poke" "$@" >/dev/null 2>&1; }
+accounts select "Vastrel Accounts" 1029 0
+accounts set "Vastrel Accounts" 1015 home
+accounts set "Vastrel Accounts" 1013 alice
+accounts set "Vastrel Accounts" 1014 secret
+sleep 0.5
+shot accounts-dialog
+check "Add is enabled once the form is complete" accounts click "Vastrel Accounts" 1030
+sleep 0.5
+check "OK closes the dialog" accounts click "Vastrel Accounts" 1
+sleep 1
+check "the account is stored" test "$(query "$product\\Accounts" Count)" = 0x1
+wine "$poke" command 40007 >/dev/null 2>&1
+stored_ip() { test "$(query "$product\\Accounts\\0" LastIP)" = 0xa0200c0; }
+check "Check now stores LastIP for the new account" wait_for 30 stored_ip
+wine "$poke" command 40005 >/dev/null 2>&1
+wait_for 20 stopped
+
+# 10. While a run waits for a silent server the tray shows the busy globe.
 configure secret
 wine reg add "$product\\Accounts\\0" /v HostName /t REG_SZ /d silent /f >/dev/null 2>&1
 wine "$work/vastrel.exe" >/dev/null 2>&1 &
