@@ -17,6 +17,7 @@
 #include "settings/preferences.h"
 #include "settings/settings.h"
 #include "test_support.h"
+#include "message_box.h"
 
 namespace {
 const char* const ProductKey = "Software\\Brannock\\Vastrel";
@@ -308,30 +309,9 @@ TEST_F(ShellTest, LongTooltipIsCutAndHiddenIconKeepsTheLabel) {
 
 TEST_F(ShellTest, ForceUpdateAsksFirst) {
     for (int answer : {IDNO, IDYES}) {
-        std::string text;
-        std::thread answerer([&] {
-            for (int i = 0; i < 200; ++i) {
-                Sleep(25);
-                if (HWND box = FindWindowA(nullptr, "Force update")) {
-                    char buffer[512] = "";
-                    EnumChildWindows(
-                        box,
-                        [](HWND child, LPARAM out) {
-                            char piece[512];
-                            if (GetWindowTextA(child, piece, sizeof piece) > 40) lstrcpynA(reinterpret_cast<char*>(out), piece, 512);
-                            return TRUE;
-                        },
-                        reinterpret_cast<LPARAM>(buffer));
-                    text = buffer;
-                    PostMessageA(box, WM_COMMAND, answer, 0);
-                    return;
-                }
-            }
-        });
         std::size_t size = ListCount();
         bool updateArmed = TimerIsArmed(UpdateTimer);
-        Command(IDM_FORCEUPDATE);
-        answerer.join();
+        std::string text = AnswerMessageBox("Force update", nullptr, [] { Command(IDM_FORCEUPDATE); }, answer);
         EXPECT_EQ(text.rfind("BE WARNED: too many updates in a short period of time WILL cause", 0), 0u) << text;
         EXPECT_EQ(TimerIsArmed(UpdateTimer), updateArmed);  // the schedule stays
         if (answer == IDYES) {

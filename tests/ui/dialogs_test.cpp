@@ -18,6 +18,7 @@
 #include "settings/preferences.h"
 #include "settings/settings.h"
 #include "test_support.h"
+#include "message_box.h"
 #include "ui/dialogs.h"
 #include "update/server_table.h"
 
@@ -110,37 +111,6 @@ void SetAccounts(std::initializer_list<Account> accounts) {
     StoreSettings();
 }
 std::string Domain(int row) { return ServerTable[row].Domain; }
-
-// Answers the message box (a dialog with the given caption other than
-// `except`) that the main thread shows during action(); gives its message.
-std::string AnswerMessageBox(const char* caption, HWND except, const std::function<void()>& action) {
-    std::string text;
-    std::atomic<bool> seen{false};
-    std::thread answerer([&] {
-        for (int i = 0; i < 200 && !seen; ++i) {
-            Sleep(25);
-            for (HWND w = nullptr; (w = FindWindowExA(nullptr, w, "#32770", caption)) != nullptr;) {
-                if (w == except) continue;
-                char buffer[512] = "";
-                EnumChildWindows(
-                    w,
-                    [](HWND child, LPARAM out) {
-                        char piece[512];
-                        if (GetWindowTextA(child, piece, sizeof piece) > 10) lstrcpynA(reinterpret_cast<char*>(out), piece, 512);
-                        return TRUE;
-                    },
-                    reinterpret_cast<LPARAM>(buffer));
-                text = buffer;
-                seen = true;
-                PostMessageA(w, WM_COMMAND, IDOK, 0);
-                break;
-            }
-        }
-    });
-    action();
-    answerer.join();
-    return seen ? text : "<no message box>";
-}
 
 class DialogsTest : public ::testing::Test {
 protected:
