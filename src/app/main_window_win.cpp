@@ -70,12 +70,7 @@ void Command(WORD id) {
         PostQuitMessage(0);
         break;
     case IDM_ENABLEDISABLE: {
-        std::int32_t disabled;
-        {
-            SharedDataGuard guard(SharedDataMutex());
-            disabled = UpdatesDisabled;
-        }
-        if (disabled)
+        if (ReadShared(UpdatesDisabled))
             EnableUpdates();
         else
             DisableUpdates();
@@ -151,12 +146,7 @@ void EnableUpdates() {
     SetEnabledState(MainWindow, Enable);
     ArmTimer(UpdateTimer, 1000);
     ArmTimer(VersionTimer, 2000);
-    std::int32_t failed;
-    {
-        SharedDataGuard guard(SharedDataMutex());
-        failed = RunFailed;
-    }
-    SetBlinking(failed);
+    SetBlinking(ReadShared(RunFailed));
 }
 
 void DisableUpdates() {

@@ -69,12 +69,7 @@ void ShutDownProgram() {
     RemoveTrayIcon(MainWindow);
     StopTimer(UpdateTimer);
     StopTimer(BlinkTimer);
-    std::int32_t autoExit;
-    {
-        SharedDataGuard guard(SharedDataMutex());
-        autoExit = AutoExit;
-    }
-    if (!autoExit) StopTimer(VersionTimer);
+    if (!ReadShared(AutoExit)) StopTimer(VersionTimer);
     CloseHandle(VersionCheckMutex);
     VersionCheckMutex = nullptr;
     StoreSettings();

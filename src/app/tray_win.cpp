@@ -53,12 +53,7 @@ void SetEnabledState(HWND window, EnableRequest request) {
 }
 
 void SetTrayState(HWND window, TrayState state, const char* tooltip) {
-    std::int32_t disabled;
-    {
-        SharedDataGuard guard(SharedDataMutex());
-        disabled = UpdatesDisabled;
-    }
-    TrayDisplay display = ResolveTrayState(state, disabled, BlinkIcon);
+    TrayDisplay display = ResolveTrayState(state, ReadShared(UpdatesDisabled), BlinkIcon);
     EnableItemLabel = display.EnableItemLabel;
     char tip[64] = "";
     if (tooltip)
@@ -81,12 +76,7 @@ void ShowTrayMenu(HWND window) {
     item.fMask = MIIM_STATE;
     item.fState = MFS_DEFAULT;
     SetMenuItemInfoA(menu, IDM_VIEWLOG, FALSE, &item);
-    std::int32_t failed;
-    {
-        SharedDataGuard guard(SharedDataMutex());
-        failed = RunFailed;
-    }
-    item.fState = failed ? MFS_ENABLED : MFS_GRAYED;
+    item.fState = ReadShared(RunFailed) ? MFS_ENABLED : MFS_GRAYED;
     SetMenuItemInfoA(menu, IDM_SNOOZE, FALSE, &item);
     char label[64] = "";
     if (LoadStringA(AppInstance, EnableItemLabel, label, sizeof label) <= 0) label[0] = '\0';

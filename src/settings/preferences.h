@@ -45,6 +45,12 @@ using SharedDataGuard = std::lock_guard<std::recursive_mutex>;
 // Copy of the preferences taken under the lock, for readers on any thread.
 PreferenceSet PreferenceSnapshot();
 
+// One shared 32-bit value (a flag or a number preference), read under the lock.
+inline std::int32_t ReadShared(const std::int32_t& value) {
+    SharedDataGuard guard(SharedDataMutex());
+    return value;
+}
+
 // Shared flags of the shell, guarded by SharedDataMutex() like the preferences.
 extern std::int32_t UpdatesDisabled;  // 1 while the periodic updates are disabled
 extern std::int32_t RunFailed;        // 1 when an account of the latest run failed

@@ -77,12 +77,7 @@ void StoreSettings() {
     PreferenceRegInfo.Store();
     WriteLog(LogTrace, "Storing accounts to the registry...");
     AccountRegInfo.Store();
-    std::int32_t autoStart;
-    {
-        SharedDataGuard guard(SharedDataMutex());
-        autoStart = Preferences.AutoStart;
-    }
-    SetAutoStart(autoStart);
+    SetAutoStart(ReadShared(Preferences.AutoStart));
     WriteLog(LogTrace, "Stored.");
 }
 
@@ -148,7 +143,7 @@ void InitSettings() {
         if (newSettings) {
             StoreSettings();
         } else {
-            SetAutoStart(PreferenceSnapshot().AutoStart);
+            SetAutoStart(ReadShared(Preferences.AutoStart));
         }
     }
     std::int32_t disabled, count, firstCheck, autoExit;

@@ -46,11 +46,7 @@ int UpdateRun(UpdateMode mode) {
     Shell.SetTrayState(Busy, nullptr);
 
     if (PreferenceSnapshot().Connection == 0 && DialUpCheck() == 0) {
-        std::int32_t failed;
-        {
-            SharedDataGuard guard(SharedDataMutex());
-            failed = RunFailed;
-        }
+        std::int32_t failed = ReadShared(RunFailed);
         if (!failed) Shell.SetTrayState(Idle, nullptr);
         Shell.SetBlinking(failed);
         return 0;
@@ -86,12 +82,7 @@ int UpdateRun(UpdateMode mode) {
     }
     Shell.SetTrayState(Idle, "Update successful");
     WriteLog(LogStep, "Update successful");
-    std::int32_t autoExit;
-    {
-        SharedDataGuard guard(SharedDataMutex());
-        autoExit = AutoExit;
-    }
-    if (autoExit) Shell.PostQuit();
+    if (ReadShared(AutoExit)) Shell.PostQuit();
     StoreSettings();
     Shell.SetBlinking(0);
     return 0;

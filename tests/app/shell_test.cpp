@@ -39,10 +39,6 @@ bool PumpUntil(const std::function<bool()>& done, int limitMs = 10000) {
 void Pump(int ms) { PumpUntil([] { return false; }, ms); }
 
 void Command(int id) { SendMessageA(MainWindow, WM_COMMAND, id, 0); }
-std::int32_t Flag(const std::int32_t& flag) {
-    SharedDataGuard guard(SharedDataMutex());
-    return flag;
-}
 bool IconPresent() {
     NOTIFYICONDATAA data{};
     data.cbSize = NOTIFYICONDATAA_V1_SIZE;
@@ -126,7 +122,7 @@ TEST_F(ShellTest, StartsHiddenWithTrayIconAndFirstTimers) {
 
 TEST_F(ShellTest, DisableAndEnableSwitchTimersIconAndLabel) {
     Command(IDM_ENABLEDISABLE);
-    EXPECT_EQ(Flag(UpdatesDisabled), 1);
+    EXPECT_EQ(ReadShared(UpdatesDisabled), 1);
     EXPECT_EQ(ShownTrayState, Disabled);
     EXPECT_STREQ(ShownTooltip, "Vastrel is disabled");
     EXPECT_EQ(EnableItemLabel, IDS_ENABLE);
@@ -140,7 +136,7 @@ TEST_F(ShellTest, DisableAndEnableSwitchTimersIconAndLabel) {
         RunFailed = 1;
     }
     Command(IDM_ENABLEDISABLE);
-    EXPECT_EQ(Flag(UpdatesDisabled), 0);
+    EXPECT_EQ(ReadShared(UpdatesDisabled), 0);
     EXPECT_EQ(ShownTrayState, Failed);
     EXPECT_EQ(EnableItemLabel, IDS_DISABLE);
     EXPECT_TRUE(TimerIsArmed(UpdateTimer));
@@ -158,7 +154,7 @@ TEST_F(ShellTest, DisableAndEnableSwitchTimersIconAndLabel) {
     EXPECT_STREQ(ShownTooltip, "Update failed");
 
     Command(IDM_SNOOZE);
-    EXPECT_EQ(Flag(RunFailed), 0);
+    EXPECT_EQ(ReadShared(RunFailed), 0);
     EXPECT_FALSE(TimerIsArmed(BlinkTimer));
     EXPECT_EQ(ShownTrayState, Enabled);
 
@@ -186,7 +182,7 @@ TEST_F(ShellTest, UpdateTimerTickRearmsWithTheNewSleepTime) {
 
 TEST_F(ShellTest, CheckNowWhileDisabledRunsAndRearms) {
     Command(IDM_ENABLEDISABLE);
-    ASSERT_EQ(Flag(UpdatesDisabled), 1);
+    ASSERT_EQ(ReadShared(UpdatesDisabled), 1);
     std::size_t size = ListCount();
     Command(IDM_CHECKNOW);
     EXPECT_TRUE(TimerIsArmed(UpdateTimer));
@@ -197,7 +193,7 @@ TEST_F(ShellTest, CheckNowWhileDisabledRunsAndRearms) {
     EXPECT_EQ(ShownTrayState, Disabled);  // the run's Idle resolves by the enabled state
     EXPECT_EQ(EnableItemLabel, IDS_ENABLE);
     Command(IDM_ENABLEDISABLE);
-    EXPECT_EQ(Flag(UpdatesDisabled), 0);
+    EXPECT_EQ(ReadShared(UpdatesDisabled), 0);
 }
 
 TEST_F(ShellTest, RunWithOneFailingAccountBlinksAndStores) {
@@ -215,7 +211,7 @@ TEST_F(ShellTest, RunWithOneFailingAccountBlinksAndStores) {
     EXPECT_EQ(ShownTrayState, Failed);
     EXPECT_STREQ(ShownTooltip, "Update failed");
     EXPECT_TRUE(TimerIsArmed(BlinkTimer));
-    EXPECT_EQ(Flag(RunFailed), 1);
+    EXPECT_EQ(ReadShared(RunFailed), 1);
     EXPECT_EQ(StoredNumber("Software\\Brannock\\Vastrel\\Accounts\\1", "Update"), 0);
     EXPECT_EQ(StoredNumber("Software\\Brannock\\Vastrel\\Accounts\\2", "LastIP"),
               static_cast<std::int32_t>(Address("192.0.2.77")));
