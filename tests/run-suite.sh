@@ -10,17 +10,12 @@ build=$(realpath "$1")
 server=$(realpath "$2")
 wine=${3:-}
 
+. "$here/tools/reference-server.sh"
 state=$(mktemp -d)
-"$server" --accounts "$here/tests/update/server-accounts.txt" --port 0 --port-file "$state/port" \
-    --slow-ms 1500 --lifetime 1500 >"$state/server.out" 2>&1 &
-server_pid=$!
-trap 'kill $server_pid 2>/dev/null || true; wait $server_pid 2>/dev/null || true; rm -rf "$state"' EXIT
-for _ in $(seq 1 100); do
-    [ -s "$state/port" ] && break
-    sleep 0.05
-done
-[ -s "$state/port" ] || { echo "run-suite: the reference server did not start" >&2; cat "$state/server.out" >&2; exit 1; }
-export VASTREL_TEST_PORT=$(cat "$state/port")
+trap 'stop_reference_server; rm -rf "$state"' EXIT
+start_reference_server "$server" "$state" --accounts "$here/tests/update/server-accounts.txt" \
+    --slow-ms 1500 --lifetime 1500
+export VASTREL_TEST_PORT=$port
 
 cd "$build"
 if [ "$wine" = "--wine" ]; then

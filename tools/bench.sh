@@ -5,13 +5,10 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath "$1")
 server="$build/native/tools/update-server/vastrel-update-server"
+. "$here/tools/reference-server.sh"
 state=$(mktemp -d)
-"$server" --accounts "$here/tests/update/server-accounts.txt" --port 0 --port-file "$state/port" --lifetime 900 \
-    >"$state/server.out" 2>&1 &
-pid=$!
-trap 'kill $pid 2>/dev/null || true; rm -rf "$state"' EXIT
-for _ in $(seq 1 100); do [ -s "$state/port" ] && break; sleep 0.05; done
-port=$(cat "$state/port")
+trap 'stop_reference_server; rm -rf "$state"' EXIT
+start_reference_server "$server" "$state" --accounts "$here/tests/update/server-accounts.txt" --lifetime 900
 echo "== native"
 (cd "$state" && "$build/native/tools/bench/vastrel_bench" "$port")
 echo "== Windows build under Wine"

@@ -18,12 +18,9 @@ mkdir -p "$demo/run"
 cp "$exe" "$demo/run/vastrel.exe"
 state="$demo/run"
 
-"$server" --account demo:demo-secret:myhome.vastrel.example --port 0 --port-file "$state/port" --lifetime 300 \
-    >"$state/server.out" 2>&1 &
-server_pid=$!
-trap 'kill $server_pid 2>/dev/null || true; wait $server_pid 2>/dev/null || true' EXIT
-for _ in $(seq 1 100); do [ -s "$state/port" ] && break; sleep 0.05; done
-port=$(cat "$state/port")
+. "$here/tools/reference-server.sh"
+trap stop_reference_server EXIT
+start_reference_server "$server" "$state" --account demo:demo-secret:myhome.vastrel.example --lifetime 300
 
 hex_port=$(printf '%08x' "$port")
 cat >"$state/demo.reg" <<REG
