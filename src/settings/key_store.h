@@ -27,6 +27,12 @@ bool DeleteKeyTree(const char* path);
 // end, and other threads wait meanwhile; nothing on Windows.
 void BeginKeyStoreBatch();
 void EndKeyStoreBatch();
+struct KeyStoreBatch {
+    KeyStoreBatch() { BeginKeyStoreBatch(); }
+    ~KeyStoreBatch() { EndKeyStoreBatch(); }
+    KeyStoreBatch(const KeyStoreBatch&) = delete;
+    KeyStoreBatch& operator=(const KeyStoreBatch&) = delete;
+};
 
 // Natively: the file the store lives in (set before first use; tests point it
 // at files of their own). Unused on Windows.

@@ -6,12 +6,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "common/text.h"
@@ -194,11 +194,11 @@ bool ParseValue(const std::string& line, Key& key) {
     return true;
 }
 
-// Gives false when the file is there but is no store of ours.
+// Gives false when the file is there but is no store of ours. An empty file
+// is no store either: the rename of a finished file never leaves one.
 bool Parse(const std::string& text, Store& store) {
     std::istringstream in(text);
     std::string line;
-    if (text.empty()) return true;  // a file that was only created
     if (!std::getline(in, line) || line != Header) return false;
     Key* current = nullptr;
     while (std::getline(in, line)) {
@@ -213,17 +213,52 @@ bool Parse(const std::string& text, Store& store) {
     return true;
 }
 
-// Loads the store; a damaged or foreign file is set aside (kept beside the
-// store for the user) and reported, and the store starts empty.
+// Set by each load: the file is there but could not be read. It is then left
+// as it is: nothing is written over it and the program runs on defaults.
+bool fileUnreadable = false;
+
+// The whole file; false with errno when it cannot be read.
+bool ReadWholeFile(const std::string& path, std::string& text) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    char buffer[8192];
+    for (;;) {
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            int error = errno;
+            ::close(fd);
+            errno = error;
+            return false;
+        }
+        if (n == 0) break;
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return true;
+}
+
+// Loads the store. A damaged, foreign or empty file is set aside (kept beside
+// the store for the user) and reported, and the store starts empty; so does
+// a file that cannot be read, which stays where it is.
 Store LoadFile() {
+    static bool reportedUnreadable = false;
     Store store;
     std::string path = FilePath();
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return store;
-    std::ostringstream text;
-    text << in.rdbuf();
-    in.close();
-    if (Parse(text.str(), store)) return store;
+    std::string text;
+    fileUnreadable = false;
+    if (!ReadWholeFile(path, text)) {
+        if (errno == ENOENT) return store;
+        fileUnreadable = true;
+        if (!reportedUnreadable) {
+            reportedUnreadable = true;
+            WriteLog(LogMilestone | 4, "The settings file", path.c_str(), "cannot be read (", std::strerror(errno),
+                     "); it is left as it is, the defaults are used and no setting is saved.");
+        }
+        return store;
+    }
+    reportedUnreadable = false;
+    if (Parse(text, store)) return store;
     std::string kept = path + ".damaged";
     std::rename(path.c_str(), kept.c_str());
     WriteLog(LogMilestone | 4, "The settings file", path.c_str(), "is damaged; it was kept as", kept.c_str(),
@@ -231,29 +266,48 @@ Store LoadFile() {
     return Store{};
 }
 
+bool WriteAll(int fd, const std::string& data) {
+    std::size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+void SyncFolder(const std::string& folder) {
+    int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+// One commit: the whole store into a temporary file readable by its owner
+// only (it holds passwords), on the disk before the rename puts it in place,
+// and the rename on the disk before the call returns.
 bool SaveFile(const Store& store) {
+    if (fileUnreadable) return true;  // kept as it is; nothing is saved over it
     std::string path = FilePath();
-    std::error_code ignored;
     std::filesystem::path parent = std::filesystem::path(path).parent_path();
-    if (!parent.empty()) std::filesystem::create_directories(parent, ignored);
+    std::error_code error;
+    if (!parent.empty() && !std::filesystem::exists(parent, error)) {
+        std::filesystem::create_directories(parent, error);
+        std::filesystem::permissions(parent, std::filesystem::perms::owner_all, error);
+    }
     std::ostringstream name;
     name << path << ".tmp-" << getpid() << "-" << std::this_thread::get_id();
     std::string temporary = name.str();
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (!out) return false;
-        out << Serialise(store);
-        out.flush();
-        if (!out) {
-            out.close();
-            std::remove(temporary.c_str());
-            return false;
-        }
-    }
-    if (!CommitKeyStoreFile(temporary.c_str(), path.c_str())) {
+    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    bool written = WriteAll(fd, Serialise(store)) && ::fsync(fd) == 0;
+    written = ::close(fd) == 0 && written;
+    if (!written || !CommitKeyStoreFile(temporary.c_str(), path.c_str())) {
         std::remove(temporary.c_str());
         return false;
     }
+    SyncFolder(parent.string());
     return true;
 }
 

@@ -7,21 +7,6 @@
 #include "settings/preferences.h"
 
 namespace {
-// What one descriptor holds at the moment of a store, taken under the lock.
-struct PendingValue {
-    std::string SubKey;
-    std::string ValueName;
-    std::uint32_t Type;
-    std::string Data;
-};
-
-struct KeyStoreBatch {
-    KeyStoreBatch() { BeginKeyStoreBatch(); }
-    ~KeyStoreBatch() { EndKeyStoreBatch(); }
-    KeyStoreBatch(const KeyStoreBatch&) = delete;
-    KeyStoreBatch& operator=(const KeyStoreBatch&) = delete;
-};
-
 bool IsTextType(std::uint32_t type) { return type == TypeText || type == TypeExpandText; }
 
 // A number stored as decimal text (by hand, say) still counts.
@@ -33,6 +18,42 @@ bool ParseNumber(const char* text, std::int32_t* value) {
     if (end == text || !end || *end != '\0' || errno || number < INT32_MIN || number > UINT32_MAX) return false;
     *value = static_cast<std::int32_t>(static_cast<std::uint32_t>(number));
     return true;
+}
+// What a descriptor's variable gets from an open key: a number's 4 bytes, or
+// a text of at most Size - 1 characters. Missing or unusable values give the
+// default and set *fellBack.
+std::string ReadEntry(const RegEntry& e, KeyHandle key, bool* fellBack) {
+    std::uint32_t type = TypeNone;
+    if (e.ValueKind == RegEntry::Text) {
+        std::string area(e.Size, '\0');
+        std::uint32_t size = e.Size;
+        bool read = ReadValue(key, e.ValueName.c_str(), &type, &area[0], &size) && IsTextType(type);
+        // A text that fills the whole buffer with no terminator is too long.
+        if (read && size == e.Size && size > 0 && area[size - 1] != '\0') read = false;
+        if (read) {
+            area.resize(size);
+        } else {
+            area = e.DefaultText;
+            *fellBack = true;
+        }
+        return area.substr(0, strnlen(area.c_str(), e.Size ? e.Size - 1 : 0));
+    }
+    char area[64] = {};  // room for a number written as text, always terminated
+    std::uint32_t size = sizeof area - 1;
+    std::int32_t value = e.DefaultNumber;
+    bool read = ReadValue(key, e.ValueName.c_str(), &type, area, &size);
+    if (read && IsTextType(type)) {
+        read = ParseNumber(area, &value);
+    } else if (read && size == 4) {
+        std::memcpy(&value, area, 4);
+    } else {
+        read = false;  // missing, or not four bytes: no number of ours
+    }
+    if (!read) {
+        value = e.DefaultNumber;
+        *fellBack = true;
+    }
+    return std::string(reinterpret_cast<const char*>(&value), 4);
 }
 }  // namespace
 
@@ -77,78 +98,73 @@ bool RegInfo::TestKey() const {
     return true;
 }
 
-void RegInfo::Store() const {
-    // Copy every value under the lock, then write without it: a record is
-    // never seen half-changed and the GUI thread never waits for the disk.
-    std::vector<PendingValue> pending;
-    {
-        SharedDataGuard guard(SharedDataMutex());
-        pending.reserve(entries_.size());
-        for (const RegEntry& e : entries_) {
-            PendingValue v{e.SubKey, e.ValueName, TypeNumber, ""};
-            if (e.ValueKind == RegEntry::Number) {
-                v.Data.assign(static_cast<const char*>(e.Variable), 4);
-            } else {
-                const char* text = static_cast<const char*>(e.Variable);
-                v.Type = TypeText;
-                v.Data.assign(text, strnlen(text, e.Size));
-            }
-            pending.push_back(std::move(v));
+StoreSnapshot RegInfo::Snapshot() const {
+    StoreSnapshot values;
+    values.reserve(entries_.size());
+    for (const RegEntry& e : entries_) {
+        StoredValue v{KeyPath(e.SubKey.c_str()), e.ValueName, TypeNumber, ""};
+        if (e.ValueKind == RegEntry::Number) {
+            v.Data.assign(static_cast<const char*>(e.Variable), 4);
+        } else {
+            const char* text = static_cast<const char*>(e.Variable);
+            v.Type = TypeText;
+            v.Data.assign(text, strnlen(text, e.Size));
         }
+        values.push_back(std::move(v));
     }
+    return values;
+}
+
+void RegInfo::Write(const StoreSnapshot& values) {
     KeyStoreBatch batch;
-    for (const PendingValue& v : pending) {
+    for (const StoredValue& v : values) {
         KeyHandle key;
-        if (!OpenKey(v.SubKey.c_str(), &key)) continue;
+        if (!OpenOrCreateKey(v.KeyPath.c_str(), &key)) continue;
         WriteValue(key, v.ValueName.c_str(), v.Type, v.Data.data(), static_cast<std::uint32_t>(v.Data.size()));
         CloseKey(key);
     }
 }
 
+void RegInfo::Store() const {
+    // Copied under the lock, written without it: the GUI thread never waits
+    // for the disk.
+    StoreSnapshot values;
+    {
+        SharedDataGuard guard(SharedDataMutex());
+        values = Snapshot();
+    }
+    Write(values);
+}
+
 int RegInfo::Retrieve() {
-    KeyStoreBatch batch;
+    // Read everything first, then place it under one hold of the lock, so a
+    // record is never seen half retrieved.
+    std::vector<std::pair<const RegEntry*, std::string>> read;
+    read.reserve(entries_.size());
     int result = 0;
-    for (const RegEntry& e : entries_) {
-        KeyHandle key;
-        if (!OpenKey(e.SubKey.c_str(), &key)) return -1;
-        std::uint32_t type = TypeNone;
-        if (e.ValueKind == RegEntry::Text) {
-            std::string area(e.Size, '\0');
-            std::uint32_t size = e.Size;
-            bool read = ReadValue(key, e.ValueName.c_str(), &type, &area[0], &size) && IsTextType(type);
-            // A text that fills the whole buffer with no terminator is too long.
-            if (read && size == e.Size && size > 0 && area[size - 1] != '\0') read = false;
-            if (read) {
-                area.resize(size);
-            } else {
-                area = e.DefaultText.substr(0, e.Size ? e.Size - 1 : 0);
-                result = 1;
+    {
+        KeyStoreBatch batch;
+        for (const RegEntry& e : entries_) {
+            KeyHandle key;
+            if (!OpenKey(e.SubKey.c_str(), &key)) {
+                result = -1;
+                break;
             }
-            SharedDataGuard guard(SharedDataMutex());
-            char* buffer = static_cast<char*>(e.Variable);
-            std::size_t length = strnlen(area.c_str(), e.Size ? e.Size - 1 : 0);
-            std::memcpy(buffer, area.data(), length);
-            if (e.Size) buffer[length] = '\0';
-        } else {
-            char area[64] = {};  // room for a number written as text, always terminated
-            std::uint32_t size = sizeof area - 1;
-            std::int32_t value = e.DefaultNumber;
-            bool read = ReadValue(key, e.ValueName.c_str(), &type, area, &size);
-            if (read && IsTextType(type)) {
-                read = ParseNumber(area, &value);
-            } else if (read && size == 4) {
-                std::memcpy(&value, area, 4);
-            } else {
-                read = false;  // missing, or not four bytes: no number of ours
-            }
-            if (!read) {
-                value = e.DefaultNumber;
-                result = 1;
-            }
-            SharedDataGuard guard(SharedDataMutex());
-            std::memcpy(e.Variable, &value, 4);
+            bool fellBack = false;
+            read.emplace_back(&e, ReadEntry(e, key, &fellBack));
+            if (fellBack) result = 1;
+            CloseKey(key);
         }
-        CloseKey(key);
+    }
+    SharedDataGuard guard(SharedDataMutex());
+    for (const auto& [e, bytes] : read) {
+        if (e->ValueKind == RegEntry::Number) {
+            std::memcpy(e->Variable, bytes.data(), 4);
+        } else if (e->Size) {
+            char* buffer = static_cast<char*>(e->Variable);
+            std::memcpy(buffer, bytes.data(), bytes.size());
+            buffer[bytes.size()] = '\0';
+        }
     }
     return result;
 }

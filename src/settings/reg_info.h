@@ -20,6 +20,15 @@ struct RegEntry {
     std::string DefaultText;  // the store's own copy
 };
 
+// The values of a store's descriptors at one moment, ready to be written.
+struct StoredValue {
+    std::string KeyPath;
+    std::string ValueName;
+    std::uint32_t Type;
+    std::string Data;
+};
+using StoreSnapshot = std::vector<StoredValue>;
+
 class RegInfo {
 public:
     RegInfo(const char* company, const char* product);
@@ -35,6 +44,10 @@ public:
     int OpenKey(const char* subKey, KeyHandle* handle) const;
     bool TestKey() const;
     void Store() const;
+    // Store in two steps: the values taken together (the caller holds
+    // SharedDataMutex, so no record is seen half-changed), then written.
+    StoreSnapshot Snapshot() const;
+    static void Write(const StoreSnapshot& values);
     // -1 a key failed, 1 a value fell back to its default, 0 all read.
     int Retrieve();
 

@@ -1,5 +1,6 @@
 #include "settings/settings.h"
 
+#include <mutex>
 #include <string>
 
 #include "common/program_path.h"
@@ -16,6 +17,44 @@ const char* const RunKeyPath = "Software\\Microsoft\\Windows\\CurrentVersion\\Ru
 const char* const RunValueName = "Vastrel";
 
 namespace {
+std::mutex& StoreMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+enum class AutoStartOutcome { Enabled, Disabled, NoPath, NoKey };
+
+AutoStartOutcome ApplyAutoStart(std::int32_t enabled) {
+    char path[260];
+    std::size_t length = OwnProgramPath(path, sizeof path);
+    if (length == 0) return AutoStartOutcome::NoPath;
+    KeyHandle key;
+    if (!OpenOrCreateKey(RunKeyPath, &key)) return AutoStartOutcome::NoKey;
+    if (enabled)
+        WriteValue(key, RunValueName, TypeText, path, static_cast<std::uint32_t>(length));
+    else
+        DeleteValue(key, RunValueName);
+    CloseKey(key);
+    return enabled ? AutoStartOutcome::Enabled : AutoStartOutcome::Disabled;
+}
+
+void LogAutoStart(AutoStartOutcome outcome) {
+    switch (outcome) {
+    case AutoStartOutcome::NoPath:
+        WriteLog(LogFailure, "Could not enable/disable auto start because GetModuleFileName error!");
+        break;
+    case AutoStartOutcome::NoKey:
+        WriteLog(LogFailure, "Could not enable/disable auto start feature in the registry!");
+        break;
+    case AutoStartOutcome::Enabled:
+        WriteLog(LogTrace, "Auto start feature enabled in the registry");
+        break;
+    case AutoStartOutcome::Disabled:
+        WriteLog(LogTrace, "Auto start feature disabled in the registry");
+        break;
+    }
+}
+
 std::int32_t* AsNumber(std::uint32_t* address) { return reinterpret_cast<std::int32_t*>(address); }
 
 void AddPreferenceDescriptors() {
@@ -73,11 +112,31 @@ bool RetrieveSettings() {
 }
 
 void StoreSettings() {
-    WriteLog(LogTrace, "Storing preference settings to the registry...");
-    PreferenceRegInfo.Store();
-    WriteLog(LogTrace, "Storing accounts to the registry...");
-    AccountRegInfo.Store();
-    SetAutoStart(ReadShared(Preferences.AutoStart));
+    // One store at a time, each taking everything at one moment: the last
+    // store written holds the latest state, and "Count" always matches the
+    // account records beside it. Natively the whole store is one commit of
+    // the file. Only file-only lines are logged while the locks are held: a
+    // line for the log window would wait for the GUI thread, which may be
+    // waiting for this store.
+    AutoStartOutcome outcome;
+    {
+        std::lock_guard<std::mutex> oneStoreAtATime(StoreMutex());
+        KeyStoreBatch oneCommit;
+        StoreSnapshot preferences, accounts;
+        std::int32_t autoStart;
+        {
+            SharedDataGuard guard(SharedDataMutex());
+            preferences = PreferenceRegInfo.Snapshot();
+            accounts = AccountRegInfo.Snapshot();
+            autoStart = Preferences.AutoStart;
+        }
+        WriteLog(LogTrace, "Storing preference settings to the registry...");
+        RegInfo::Write(preferences);
+        WriteLog(LogTrace, "Storing accounts to the registry...");
+        RegInfo::Write(accounts);
+        outcome = ApplyAutoStart(autoStart);
+    }
+    LogAutoStart(outcome);
     WriteLog(LogTrace, "Stored.");
 }
 
@@ -108,27 +167,7 @@ void CreateAccountRegInfo() {
     }
 }
 
-void SetAutoStart(std::int32_t enabled) {
-    char path[260];
-    std::size_t length = OwnProgramPath(path, sizeof path);
-    if (length == 0) {
-        WriteLog(LogFailure, "Could not enable/disable auto start because GetModuleFileName error!");
-        return;
-    }
-    KeyHandle key;
-    if (!OpenOrCreateKey(RunKeyPath, &key)) {
-        WriteLog(LogFailure, "Could not enable/disable auto start feature in the registry!");
-        return;
-    }
-    if (enabled) {
-        WriteValue(key, RunValueName, TypeText, path, static_cast<std::uint32_t>(length));
-        WriteLog(LogTrace, "Auto start feature enabled in the registry");
-    } else {
-        DeleteValue(key, RunValueName);
-        WriteLog(LogTrace, "Auto start feature disabled in the registry");
-    }
-    CloseKey(key);
-}
+void SetAutoStart(std::int32_t enabled) { LogAutoStart(ApplyAutoStart(enabled)); }
 
 void InitSettings() {
     WriteLog(LogTrace, "Creating reginfo for preferences");

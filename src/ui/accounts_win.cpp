@@ -3,6 +3,7 @@
 #include "app/app_win.h"
 #include "common/text.h"
 #include "res/resource.h"
+#include "settings/account_edits.h"
 #include "settings/preferences.h"
 #include "settings/settings.h"
 #include "ui/dialog_logic.h"
@@ -48,10 +49,12 @@ Account ReadAccountFields(HWND dialog) {
     return form;
 }
 
+// The dialog works on the working copy of the table (see account_edits.h);
+// these read and change it under the lock, as run results may arrive.
 int Find(const Account& form) {
     SharedDataGuard guard(SharedDataMutex());
     int position = -1;
-    FindAccount(form, &position);
+    if (AccountSet* edits = AccountEdits()) FindAccount(*edits, form, &position);
     return position;
 }
 
@@ -80,12 +83,14 @@ void LoadAccountFields(const Account& record, HWND dialog) {
 
 void RefreshAccountList(HWND dialog) {
     SendDlgItemMessageA(dialog, IDC_ACCOUNT_LIST, LB_RESETCONTENT, 0, 0);
-    AccountSet table;
-    int count;
+    AccountSet table{};
+    int count = 0;
     {
         SharedDataGuard guard(SharedDataMutex());
-        count = ValidAccountCount();
-        table = AccountTable;
+        if (AccountSet* edits = AccountEdits()) {
+            table = *edits;
+            count = ValidAccountCount(table);
+        }
     }
     for (int i = 0; i < count; ++i) {
         char row[AccountRowSize];
@@ -110,16 +115,16 @@ void Apply(HWND dialog) {
     bool full = false;
     {
         SharedDataGuard guard(SharedDataMutex());
+        AccountSet* edits = AccountEdits();
+        if (!edits) return;
         int position = -1;
-        if (FindAccount(form, &position) && position >= 0) {
-            // The same account keeps its history, so an unchanged address is not sent again.
-            const Account& old = AccountTable.Accounts[position];
-            form.CurrentIP = old.CurrentIP;
-            form.LastIP = old.LastIP;
-            form.LastUpdate = old.LastUpdate;
-            ReplaceAccount(position, form);
+        if (FindAccount(*edits, form, &position) && position >= 0) {
+            // Unchanged for the service, the account keeps its history and an
+            // unchanged address is not sent again; changed, it is sent next run.
+            KeepAccountHistory(edits->Accounts[position], form);
+            ReplaceAccount(*edits, position, form);
         } else {
-            full = AppendAccount(form) == 0;
+            full = AppendAccount(*edits, form) == 0;
         }
     }
     if (full) {
@@ -135,7 +140,7 @@ void Delete(HWND dialog) {
     if (position < 0) return;
     {
         SharedDataGuard guard(SharedDataMutex());
-        RemoveAccount(position);
+        if (AccountSet* edits = AccountEdits()) RemoveAccount(*edits, position);
     }
     RefreshAccountList(dialog);
 }
@@ -146,8 +151,9 @@ void SelectionChanged(HWND dialog) {
     Account record;
     {
         SharedDataGuard guard(SharedDataMutex());
-        if (position >= ValidAccountCount()) return;
-        record = AccountTable.Accounts[position];
+        AccountSet* edits = AccountEdits();
+        if (!edits || position >= ValidAccountCount(*edits)) return;
+        record = edits->Accounts[position];
     }
     LoadAccountFields(record, dialog);
 }
@@ -155,12 +161,12 @@ void SelectionChanged(HWND dialog) {
 void Command(HWND dialog, int id, int code) {
     switch (id) {
     case IDOK:
-        CreateAccountRegInfo();
-        StoreSettings();
+        CommitAccountEdits();
         DestroyWindow(dialog);
         break;
     case IDCANCEL:
-        RetrieveSettings();
+        // The table already holds what is committed, runs' results included.
+        DiscardAccountEdits();
         DestroyWindow(dialog);
         break;
     case IDC_ACCOUNT_USER:
@@ -196,6 +202,7 @@ INT_PTR CALLBACK AccountsDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
     switch (message) {
     case WM_INITDIALOG:
         AccountsDialog = dialog;
+        BeginAccountEdits();
         FillServerCombo(dialog);
         RefreshAccountList(dialog);
         SetForegroundWindow(dialog);
@@ -204,6 +211,8 @@ INT_PTR CALLBACK AccountsDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
         Command(dialog, LOWORD(wParam), HIWORD(wParam));
         return TRUE;
     case WM_DESTROY:
+        // Closed without "OK" (at shutdown, say): its edits are not kept.
+        DiscardAccountEdits();
         AccountsDialog = nullptr;
         return TRUE;
     default:

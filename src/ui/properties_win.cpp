@@ -139,7 +139,7 @@ INT_PTR CALLBACK PropertiesDialogProc(HWND dialog, UINT message, WPARAM wParam, 
             if (Accept(dialog)) DestroyWindow(dialog);
             break;
         case IDCANCEL:
-            RetrieveSettings();
+            // Nothing was changed before OK; what runs stored meanwhile stays.
             ApplyTrayIconPreference(MainWindow);
             DestroyWindow(dialog);
             break;

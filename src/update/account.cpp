@@ -1,23 +1,39 @@
 #include "update/account.h"
 
+#include <atomic>
+#include <cstring>
+
 #include "common/text.h"
 #include "update/server_table.h"
 
 AccountSet AccountTable;
 
-int ValidAccountCount() {
-    int count = AccountTable.Count;
+namespace {
+std::atomic<std::uint32_t> lastIdentity{0};
+std::uint32_t NewIdentity() { return ++lastIdentity; }
+
+bool SameField(const char* a, const char* b) { return std::strcmp(a, b) == 0; }
+
+template <typename T>
+void TakeChange(T& field, const T& before, const T& after) {
+    if (after != before && field == before) field = after;
+}
+}  // namespace
+
+int ValidAccountCount(const AccountSet& set) {
+    int count = set.Count;
     if (count < 0) return 0;
     return count > MaxAccounts ? MaxAccounts : count;
 }
+int ValidAccountCount() { return ValidAccountCount(AccountTable); }
 
-int FindAccount(const Account& candidate, int* position) {
+int FindAccount(const AccountSet& set, const Account& candidate, int* position) {
     if (position) *position = -1;
     char wanted[sizeof candidate.HostName];
     CopyField(wanted, candidate.HostName);
-    int count = ValidAccountCount();
+    int count = ValidAccountCount(set);
     for (int i = 0; i < count; ++i) {
-        const Account& account = AccountTable.Accounts[i];
+        const Account& account = set.Accounts[i];
         if (account.Server != candidate.Server) continue;
         char stored[sizeof account.HostName];
         CopyField(stored, account.HostName);
@@ -28,31 +44,74 @@ int FindAccount(const Account& candidate, int* position) {
     }
     return 0;
 }
+int FindAccount(const Account& candidate, int* position) { return FindAccount(AccountTable, candidate, position); }
 
-int AppendAccount(const Account& account) {
-    int count = ValidAccountCount();
+int AppendAccount(AccountSet& set, const Account& account) {
+    int count = ValidAccountCount(set);
     if (count >= MaxAccounts) return 0;
-    AccountTable.Accounts[count] = account;
-    TerminateAccountTexts(AccountTable.Accounts[count]);
-    AccountTable.Count = count + 1;
+    set.Accounts[count] = account;
+    TerminateAccountTexts(set.Accounts[count]);
+    set.Ids[count] = NewIdentity();
+    set.Count = count + 1;
     return 1;
 }
+int AppendAccount(const Account& account) { return AppendAccount(AccountTable, account); }
 
-int ReplaceAccount(int position, const Account& account) {
-    if (position < 0 || position >= ValidAccountCount()) return 0;
-    AccountTable.Accounts[position] = account;
-    TerminateAccountTexts(AccountTable.Accounts[position]);
+int ReplaceAccount(AccountSet& set, int position, const Account& account) {
+    if (position < 0 || position >= ValidAccountCount(set)) return 0;
+    Account& record = set.Accounts[position];
+    Account replacement = account;
+    TerminateAccountTexts(replacement);
+    TerminateAccountTexts(record);
+    if (!SameServiceFields(record, replacement)) set.Ids[position] = NewIdentity();
+    record = replacement;
     return 1;
 }
+int ReplaceAccount(int position, const Account& account) { return ReplaceAccount(AccountTable, position, account); }
 
-int RemoveAccount(int position) {
-    int count = ValidAccountCount();
+int RemoveAccount(AccountSet& set, int position) {
+    int count = ValidAccountCount(set);
     if (position < 0 || position >= count) return 0;
-    for (int i = position; i + 1 < count; ++i) AccountTable.Accounts[i] = AccountTable.Accounts[i + 1];
-    AccountTable.Count = count - 1;
+    for (int i = position; i + 1 < count; ++i) {
+        set.Accounts[i] = set.Accounts[i + 1];
+        set.Ids[i] = set.Ids[i + 1];
+    }
+    set.Count = count - 1;
     return 1;
 }
+int RemoveAccount(int position) { return RemoveAccount(AccountTable, position); }
 
+std::uint32_t AccountIdentity(AccountSet& set, int position) {
+    if (position < 0 || position >= ValidAccountCount(set)) return 0;
+    if (set.Ids[position] == 0) set.Ids[position] = NewIdentity();
+    return set.Ids[position];
+}
+
+bool SameServiceFields(const Account& a, const Account& b) {
+    return a.Server == b.Server && SameField(a.HostName, b.HostName) && SameField(a.UserName, b.UserName) &&
+           SameField(a.Password, b.Password) && a.Wildcards == b.Wildcards &&
+           SameField(a.MailExtender, b.MailExtender) && a.BackupMX == b.BackupMX;
+}
+
+void KeepAccountHistory(const Account& old, Account& form) {
+    form.CurrentIP = old.CurrentIP;
+    form.LastIP = SameServiceFields(old, form) ? old.LastIP : 0;
+    form.LastUpdate = old.LastUpdate;
+}
+
+bool ApplyRunResult(AccountSet& set, std::uint32_t id, const Account& before, const Account& after) {
+    int count = ValidAccountCount(set);
+    for (int i = 0; i < count; ++i) {
+        if (id == 0 || set.Ids[i] != id) continue;
+        Account& record = set.Accounts[i];
+        TakeChange(record.Update, before.Update, after.Update);
+        TakeChange(record.CurrentIP, before.CurrentIP, after.CurrentIP);
+        TakeChange(record.LastIP, before.LastIP, after.LastIP);
+        TakeChange(record.LastUpdate, before.LastUpdate, after.LastUpdate);
+        return true;
+    }
+    return false;
+}
 void FullHostName(const Account& account, char* out, int size) {
     if (size <= 0) return;
     const ServerEntry* row = ServerRow(account.Server);

@@ -22,24 +22,51 @@ constexpr int MaxAccounts = 32;
 struct AccountSet {
     Account Accounts[MaxAccounts];
     std::int32_t Count;
+    // Which account each record is, so that a run's results find the record
+    // the run visited however the table was edited meanwhile. 0 until given
+    // (AccountIdentity); moves with its record.
+    std::uint32_t Ids[MaxAccounts];
 };
 
-// Guarded by SharedDataMutex() when threads share it.
+// The committed accounts: what runs use and what is stored. Guarded by
+// SharedDataMutex() when threads share it.
 extern AccountSet AccountTable;
 
 // The account count limited to the table's capacity; a damaged count never
 // lets a reader walk past the table.
+int ValidAccountCount(const AccountSet& set);
 int ValidAccountCount();
 
 // Same account: same Server row and HostName equal without regard to ASCII case.
 // Stores the position (or -1) through position when given.
+int FindAccount(const AccountSet& set, const Account& candidate, int* position);
 int FindAccount(const Account& candidate, int* position);
-// Gives 1 when appended, 0 when the table is full.
+// Gives 1 when appended (as a new account), 0 when the table is full.
+int AppendAccount(AccountSet& set, const Account& account);
 int AppendAccount(const Account& account);
-// Gives 1 when replaced, 0 when the position is not a valid account.
+// Gives 1 when replaced, 0 when the position is not a valid account. A record
+// that the service would see differently counts as a new account from then on.
+int ReplaceAccount(AccountSet& set, int position, const Account& account);
 int ReplaceAccount(int position, const Account& account);
 // Gives 1 when removed, 0 when the position is not a valid account.
+int RemoveAccount(AccountSet& set, int position);
 int RemoveAccount(int position);
+
+// The identity of the record at a valid position, given on first use.
+std::uint32_t AccountIdentity(AccountSet& set, int position);
+
+// True when the service would get the same request for both: server, host,
+// credentials and options (the address and the history aside).
+bool SameServiceFields(const Account& a, const Account& b);
+// A form that replaces old takes over its history when the service would see
+// no change; otherwise LastIP is cleared, so that the next run sends it.
+void KeepAccountHistory(const Account& old, Account& form);
+
+// A transaction turned before into after: writes each field it changed
+// (Update, CurrentIP, LastIP, LastUpdate) into the record of that identity,
+// unless the field no longer holds its before value (someone else changed
+// it meanwhile). Gives false when no record has the identity.
+bool ApplyRunResult(AccountSet& set, std::uint32_t id, const Account& before, const Account& after);
 
 // HostName, ".", the row's domain, into a buffer of at least 164 bytes.
 // An account with no valid row gets HostName and "." alone.

@@ -6,6 +6,7 @@
 
 #include "app/shell.h"
 #include "log/log.h"
+#include "settings/account_edits.h"
 #include "settings/preferences.h"
 #include "settings/settings.h"
 #include "update/dialup.h"
@@ -16,18 +17,6 @@ namespace {
 std::mutex& RunMutex() {
     static std::mutex mutex;
     return mutex;
-}
-
-// The transaction worked on a copy; its results go back to the record of the
-// same account, wherever the user's edits have moved it meanwhile.
-void WriteBack(const Account& worked) {
-    int position;
-    if (!FindAccount(worked, &position)) return;  // deleted meanwhile
-    Account& record = AccountTable.Accounts[position];
-    record.Update = worked.Update;
-    record.CurrentIP = worked.CurrentIP;
-    record.LastIP = worked.LastIP;
-    record.LastUpdate = worked.LastUpdate;
 }
 }  // namespace
 
@@ -58,15 +47,20 @@ int UpdateRun(UpdateMode mode) {
         RunFailed = 0;
     }
     for (int i = 0;; ++i) {
-        Account copy;
+        // The transaction works on a copy, taken whole; what it changed goes
+        // back to the record it visited, wherever edits have moved it.
+        Account before;
+        std::uint32_t id;
         {
             SharedDataGuard guard(SharedDataMutex());
             if (i >= ValidAccountCount()) break;
-            copy = AccountTable.Accounts[i];
+            before = AccountTable.Accounts[i];
+            id = AccountIdentity(AccountTable, i);
         }
-        int result = UpdateAccount(copy, mode);
+        Account worked = before;
+        int result = UpdateAccount(worked, mode);
+        RecordRunResult(id, before, worked);
         SharedDataGuard guard(SharedDataMutex());
-        WriteBack(copy);
         if (result == -1) {
             anyFailed = true;
             RunFailed = 1;

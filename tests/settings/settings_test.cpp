@@ -18,6 +18,16 @@
 #include "update/server_table.h"
 
 #ifndef _WIN32
+#include <condition_variable>
+#include <csignal>
+#include <filesystem>
+#include <iostream>
+#include <mutex>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "log/log.h"
 #include "settings/key_store_file.h"
 #endif
 
@@ -286,9 +296,154 @@ TEST_F(SettingsTest, DamagedFileIsReportedKeptAndReplacedByDefaults) {
         EXPECT_EQ(StoredNumber(ProductKey, "SleepTime"), 300000);
         bool reported = false;
         for (const std::string& line : log.Lines()) reported |= line.find("is damaged") != std::string::npos;
-        EXPECT_EQ(reported, content[0] != '\0') << content;
+        EXPECT_TRUE(reported) << content;  // an empty file too: it is no store of ours
         std::ifstream kept(std::string(KeyStoreFile) + ".damaged");
-        EXPECT_EQ(static_cast<bool>(kept), content[0] != '\0');
+        EXPECT_TRUE(static_cast<bool>(kept));
     }
+}
+
+namespace {
+std::string FileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+// Runs body in a child process; its result is the child's exit status.
+template <typename Body>
+int InChild(Body body) {
+    pid_t pid = fork();
+    if (pid == 0) _exit(body());
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+std::mutex heldMutex;
+std::condition_variable heldChanged;
+bool commitHeld = false, commitReleased = false;
+bool HoldFirstCommit(const char* temporary, const char* path) {
+    std::unique_lock<std::mutex> lock(heldMutex);
+    if (!commitHeld) {
+        commitHeld = true;
+        heldChanged.notify_all();
+        heldChanged.wait(lock, [] { return commitReleased; });
+    }
+    return std::rename(temporary, path) == 0;
+}
+}  // namespace
+
+TEST_F(SettingsTest, TheLastStoreWrittenHoldsTheLatestState) {
+    Start();
+    Preferences.SleepTime = 111000;
+    commitHeld = commitReleased = false;
+    CommitKeyStoreFile = HoldFirstCommit;
+    std::thread older([] { StoreSettings(); });
+    {
+        std::unique_lock<std::mutex> lock(heldMutex);
+        heldChanged.wait(lock, [] { return commitHeld; });  // older's snapshot is taken, its file not yet in place
+    }
+    {
+        SharedDataGuard guard(SharedDataMutex());
+        Preferences.SleepTime = 222000;
+    }
+    std::atomic<bool> newerDone{false};
+    std::thread newer([&] {
+        StoreSettings();
+        newerDone = true;
+    });
+    // The newer store must wait for the held one, however long it is held.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const bool overtook = newerDone;
+    {
+        std::lock_guard<std::mutex> lock(heldMutex);
+        commitReleased = true;
+    }
+    heldChanged.notify_all();
+    older.join();
+    newer.join();
+    CommitKeyStoreFile = [](const char* t, const char* p) { return std::rename(t, p) == 0; };
+    EXPECT_FALSE(overtook);
+    EXPECT_EQ(StoredNumber(ProductKey, "SleepTime"), 222000);
+}
+
+TEST_F(SettingsTest, TheFileIsTheOwnersAloneAndAnUnreadableOneIsNeverWrittenOver) {
+    Start();
+    struct stat info{};
+    ASSERT_EQ(stat(KeyStoreFile, &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);  // it holds passwords
+
+    // A file of someone else's in a folder anyone may write to: the program
+    // (as another user) cannot read it.
+    char folder[] = "/tmp/vastrel-unreadable-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    chmod(folder, 0777);
+    const std::string file = std::string(folder) + "/settings.txt";
+    const std::string log = std::string(folder) + "/vastrel.log";
+    CopyText(KeyStoreFile, file.c_str());
+    WriteStoredNumber(ProductKey, "SleepTime", 123000);
+    chmod(file.c_str(), geteuid() == 0 ? 0600 : 0);
+    const std::string before = FileBytes(file);
+    int verdict = InChild([&] {
+        if (geteuid() == 0 && setuid(65534) != 0) return 10;
+        CopyText(LogFilePath, log.c_str());
+        Preferences = InitialPreferences();
+        PreferenceRegInfo.Clear();
+        AccountRegInfo.Clear();
+        InitSettings();
+        if (Preferences.SleepTime != 300000) return 11;  // runs on the defaults
+        StoreSettings();
+        return 0;
+    });
+    EXPECT_EQ(verdict, 0);
+    EXPECT_EQ(FileBytes(file), before);
+    EXPECT_NE(FileBytes(log).find("cannot be read"), std::string::npos) << FileBytes(log);
+    std::filesystem::remove_all(folder);
+}
+
+TEST_F(SettingsTest, AStoreKilledAnywhereLeavesTheWholeOldOrTheWholeNewFile) {
+    Start();
+    auto state = [](int mark) {
+        SharedDataGuard guard(SharedDataMutex());
+        AccountTable = AccountSet{};
+        for (int i = 0; i < 16; ++i) AppendAccount(Sample(mark * 100 + i));
+        Preferences.SleepTime = 60000 * mark;
+        CreateAccountRegInfo();
+    };
+    state(1);
+    StoreSettings();
+    const std::string one = FileBytes(KeyStoreFile);
+    state(2);
+    StoreSettings();
+    const std::string two = FileBytes(KeyStoreFile);
+    ASSERT_NE(one, two);
+    const std::string folder = std::filesystem::path(std::filesystem::absolute(KeyStoreFile)).parent_path();
+    auto leftovers = [&] {
+        int found = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(folder))
+            if (entry.path().string().rfind(std::string(std::filesystem::absolute(KeyStoreFile)) + ".tmp-", 0) == 0) {
+                std::filesystem::remove(entry.path());
+                ++found;
+            }
+        return found;
+    };
+    std::srand(20261209);
+    int kills = 0, midWrite = 0, whole = 0;
+    for (; kills < 1000; ++kills) {
+        pid_t writer = fork();
+        if (writer == 0) {
+            for (int mark = 1;; mark = 3 - mark) {
+                state(mark);
+                StoreSettings();
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(std::rand() % 6000));
+        kill(writer, SIGKILL);
+        waitpid(writer, nullptr, 0);
+        const std::string now = FileBytes(KeyStoreFile);
+        if (now == one || now == two) ++whole;
+        midWrite += leftovers() > 0;
+    }
+    std::cout << "[ figures  ] " << kills << " writers killed, " << midWrite << " of them mid-write; " << whole
+              << " times the file was whole\n";
+    EXPECT_EQ(whole, kills);
 }
 #endif

@@ -208,6 +208,44 @@ std::string TestListener::ReadAll(std::intptr_t socket, std::size_t limit, int p
     return data;
 }
 
+HeldExchange::HeldExchange() {
+    SharedDataGuard guard(SharedDataMutex());
+    savedPort_ = Preferences.PortNumber;
+    Preferences.PortNumber = listener_.Port();
+}
+
+HeldExchange::~HeldExchange() {
+    if (peer_ != -1) TestListener::Close(peer_);
+    SharedDataGuard guard(SharedDataMutex());
+    Preferences.PortNumber = savedPort_;
+}
+
+std::string HeldExchange::AwaitRequest(void (*idle)()) {
+    if (peer_ != -1) TestListener::Close(peer_);
+    peer_ = -1;
+    for (int round = 0; round < 400 && peer_ < 0; ++round) {
+        if (idle) idle();
+        std::intptr_t s = listener_.Accept(50);
+        if (s >= 0) peer_ = s;
+    }
+    std::string request;
+    char buffer[512];
+    while (peer_ >= 0 && request.find("\r\n\r\n") == std::string::npos) {
+        int n = ReceiveSome(peer_, buffer, sizeof buffer, 5000);
+        if (n <= 0) break;
+        request.append(buffer, n);
+    }
+    return request;
+}
+
+void HeldExchange::Reply(const std::string& body) {
+    if (peer_ < 0) return;
+    std::string reply = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+    SendSome(peer_, reply.data(), static_cast<int>(reply.size()), 5000);
+    TestListener::Close(peer_);
+    peer_ = -1;
+}
+
 #include "settings/key_store.h"
 #include "settings/settings.h"
 

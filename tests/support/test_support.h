@@ -64,6 +64,25 @@ private:
     int port_;
 };
 
+// An update server of the test's own that holds each exchange at a known
+// point: the request has arrived and the reply waits until the test sends it.
+// Points "PortNumber" at itself while it lives.
+class HeldExchange {
+public:
+    HeldExchange();
+    ~HeldExchange();
+    // Waits for the next request, calling idle between polls (a GUI test
+    // pumps its messages there); "" when none comes within 20 s.
+    std::string AwaitRequest(void (*idle)() = nullptr);
+    // Answers the held request with status 200 and body, and closes.
+    void Reply(const std::string& body);
+
+private:
+    TestListener listener_;
+    std::intptr_t peer_ = -1;
+    std::int32_t savedPort_;
+};
+
 // Starts every settings test on an empty store: natively a file of the
 // test's own, on Windows the test prefix's registry with the program's keys
 // and the Run value removed. Also clears the schema's descriptor lists.

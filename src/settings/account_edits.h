@@ -1,0 +1,25 @@
+// Who changes the accounts. The account table holds what the user committed
+// (Accounts "OK") and what runs found out; it is what runs use and what
+// every store writes. The Accounts dialog edits a working copy of it, so its
+// unsaved edits never reach a store, whoever stores. Run results go to the
+// record the run visited, in the table and in an open working copy alike, so
+// neither OK nor Cancel rolls a run back.
+// The table and the copy are guarded by SharedDataMutex(): hold it to read or
+// edit the copy, as for the table.
+#pragma once
+
+#include "update/account.h"
+
+// Opens the working copy as a copy of the table. GUI thread.
+void BeginAccountEdits();
+// The working copy while it is open, else null.
+AccountSet* AccountEdits();
+// The copy becomes the table; the account descriptors are rebuilt from it and
+// everything is stored. The copy is closed.
+void CommitAccountEdits();
+// Closes the copy; the table stays as it is.
+void DiscardAccountEdits();
+
+// What a transaction changed in the record it was given (before → after), for
+// the record of that identity in the table and in the open copy.
+void RecordRunResult(std::uint32_t id, const Account& before, const Account& after);
