@@ -208,7 +208,8 @@ std::string TestListener::ReadAll(std::intptr_t socket, std::size_t limit, int p
     return data;
 }
 
-HeldExchange::HeldExchange() {
+HeldExchange::HeldExchange() : savedTimeout_(NetworkTimeoutMs) {
+    NetworkTimeoutMs = 30000;  // the run waits for as long as the test holds it
     SharedDataGuard guard(SharedDataMutex());
     savedPort_ = Preferences.PortNumber;
     Preferences.PortNumber = listener_.Port();
@@ -216,6 +217,7 @@ HeldExchange::HeldExchange() {
 
 HeldExchange::~HeldExchange() {
     if (peer_ != -1) TestListener::Close(peer_);
+    NetworkTimeoutMs = savedTimeout_;
     SharedDataGuard guard(SharedDataMutex());
     Preferences.PortNumber = savedPort_;
 }

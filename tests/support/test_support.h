@@ -81,6 +81,7 @@ private:
     TestListener listener_;
     std::intptr_t peer_ = -1;
     std::int32_t savedPort_;
+    int savedTimeout_;
 };
 
 // Starts every settings test on an empty store: natively a file of the

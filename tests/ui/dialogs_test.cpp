@@ -15,12 +15,14 @@
 #include "app/app_win.h"
 #include "common/text.h"
 #include "res/resource.h"
+#include "settings/account_edits.h"
 #include "settings/preferences.h"
 #include "settings/settings.h"
 #include "test_support.h"
 #include "message_box.h"
 #include "ui/dialogs.h"
 #include "update/server_table.h"
+#include "update/update_run.h"
 
 namespace {
 const char* const ProductKey = "Software\\Brannock\\Vastrel";
@@ -93,14 +95,33 @@ void Edit(F change) {
     SharedDataGuard guard(SharedDataMutex());
     change(Preferences);
 }
-int AccountCount() {
+// The accounts as the Accounts dialog has them: its working copy while it
+// is open, else the committed table.
+AccountSet Working() {
     SharedDataGuard guard(SharedDataMutex());
-    return AccountTable.Count;
+    AccountSet* edits = AccountEdits();
+    return edits ? *edits : AccountTable;
 }
-Account AccountAt(int i) {
-    SharedDataGuard guard(SharedDataMutex());
-    return AccountTable.Accounts[i];
-}
+int AccountCount() { return Working().Count; }
+Account AccountAt(int i) { return Working().Accounts[i]; }
+std::string AccountKey(int i) { return std::string(AccountsKey) + "\\" + std::to_string(i); }
+
+// An update run on a worker while this, the GUI thread, keeps pumping as the
+// program's loop would: the run's tray calls wait for it.
+class BackgroundRun {
+public:
+    explicit BackgroundRun(UpdateMode mode) : thread_([this, mode] { UpdateRun(mode); done_ = true; }) {}
+    ~BackgroundRun() { Finish(); }
+    void Finish() {
+        while (!done_) Pump(10);
+        if (thread_.joinable()) thread_.join();
+    }
+
+private:
+    std::atomic<bool> done_{false};
+    std::thread thread_;
+};
+void PumpBriefly() { Pump(5); }
 void SetAccounts(std::initializer_list<Account> accounts) {
     {
         SharedDataGuard guard(SharedDataMutex());
@@ -120,6 +141,7 @@ protected:
         WriteStoredNumber(ProductKey, "Connection", 1);
         WriteStoredNumber(ProductKey, "FirstCheck", 3600);  // no timer fires on its own
         WriteStoredNumber(ProductKey, "VersionCheck", 0);
+        WriteStoredNumber(ProductKey, "PortNumber", ServerPort() ? ServerPort() : 80);  // runs reach the reference server
         started = StartProgram(GetModuleHandleA(nullptr), "");
         // Loopback, a private and two documentation addresses: two choices.
         InjectInterfaces({{InterfaceLoopback, Address("127.0.0.1")},
@@ -310,27 +332,118 @@ TEST_F(DialogsTest, PropertiesRefusesBadNumbersAndKeepsTheDialog) {
     EXPECT_EQ(StoredNumber(ProductKey, "FirstCheck"), storedFirst);
 }
 
-TEST_F(DialogsTest, PropertiesCancelRereadsTheRegistryAndTheTrayIcon) {
+TEST_F(DialogsTest, PropertiesCancelKeepsWhatIsCommittedAndAppliesTheTrayIcon) {
+    Edit([](PreferenceSet& p) { p.ShowTrayIcon = 0; });
     StoreSettings();
-    WriteStoredNumber(ProductKey, "ShowTrayIcon", 0);
+    const PreferenceSet before = Prefs();
     HWND dialog = OpenProperties();
     ASSERT_NE(dialog, nullptr);
     SetText(dialog, IDC_FIRST_CHECK, "5");
     ChooseCombo(dialog, IDC_SLEEP_TIME, 0);
-    Edit([](PreferenceSet& p) { p.SleepTime = 1; });  // unsaved in memory: the registry wins
     Click(dialog, IDCANCEL);
     EXPECT_EQ(PropertiesDialog, nullptr);
-    EXPECT_EQ(Prefs().FirstCheck, StoredNumber(ProductKey, "FirstCheck"));
-    EXPECT_EQ(Prefs().SleepTime, StoredNumber(ProductKey, "SleepTime"));
-    EXPECT_EQ(Prefs().ShowTrayIcon, 0);
+    EXPECT_EQ(Prefs().FirstCheck, before.FirstCheck);
+    EXPECT_EQ(Prefs().SleepTime, before.SleepTime);
+    EXPECT_EQ(StoredNumber(ProductKey, "FirstCheck"), before.FirstCheck);
     NOTIFYICONDATAA data{};
     data.cbSize = NOTIFYICONDATAA_V1_SIZE;
     data.hWnd = MainWindow;
     data.uID = 1;
-    EXPECT_FALSE(Shell_NotifyIconA(NIM_MODIFY, &data));
+    EXPECT_FALSE(Shell_NotifyIconA(NIM_MODIFY, &data));  // hidden, as committed
     Edit([](PreferenceSet& p) { p.ShowTrayIcon = 1; });
     StoreSettings();
     ApplyTrayIconPreference(MainWindow);
+}
+
+TEST_F(DialogsTest, AccountsEditDuringARunKeepsTheUsersValue) {
+    SetAccounts({MakeAccount("home", 0, "alice", "secret")});
+    HeldExchange server;
+    BackgroundRun run(Forced);
+    ASSERT_NE(server.AwaitRequest(PumpBriefly), "");
+    // While the reply is outstanding the user disables the account and presses OK.
+    HWND dialog = OpenAccounts();
+    ASSERT_NE(dialog, nullptr);
+    ChooseRow(dialog, 0);
+    Click(dialog, IDC_ACCOUNT_UPDATE);
+    Click(dialog, IDC_ACCOUNT_APPLY);
+    Click(dialog, IDOK);
+    server.Reply("NOERROR");
+    run.Finish();
+    EXPECT_EQ(AccountAt(0).Update, 0);
+    EXPECT_EQ(StoredNumber(AccountKey(0).c_str(), "Update"), 0);
+    EXPECT_EQ(StoredNumber(AccountKey(0).c_str(), "LastIP"), static_cast<std::int32_t>(Address("192.0.2.77")));
+}
+
+TEST_F(DialogsTest, AccountsUnsavedEditsReachNoStoreWhoeverStores) {
+    SetAccounts({MakeAccount("home", 0, "alice", "secret"), MakeAccount("office", 0, "alice", "secret")});
+    HWND dialog = OpenAccounts();
+    ASSERT_NE(dialog, nullptr);
+    ChooseRow(dialog, 0);
+    Click(dialog, IDC_ACCOUNT_DELETE);
+    ChooseCombo(dialog, IDC_ACCOUNT_SERVER, 0);
+    Type(dialog, IDC_ACCOUNT_HOST, "proxy");
+    Type(dialog, IDC_ACCOUNT_USER, "alice");
+    Type(dialog, IDC_ACCOUNT_PASSWORD, "secret");
+    Click(dialog, IDC_ACCOUNT_APPLY);
+    ASSERT_EQ(ListRows(dialog).size(), 2u);
+    {
+        BackgroundRun run(Forced);  // stores at its end
+    }
+    StoreSettings();  // as shutdown does, the dialog still open
+    EXPECT_EQ(StoredNumber(AccountsKey, "Count"), 2);
+    EXPECT_EQ(StoredText(AccountKey(0).c_str(), "HostName"), "home");
+    EXPECT_EQ(StoredText(AccountKey(1).c_str(), "HostName"), "office");
+    Click(dialog, IDCANCEL);
+    ASSERT_EQ(AccountCount(), 2);
+    EXPECT_STREQ(AccountAt(0).HostName, "home");
+    EXPECT_NE(AccountAt(0).LastIP, 0u);  // the run updated the committed accounts
+}
+
+TEST_F(DialogsTest, CancelNeverRollsBackARun) {
+    struct Case { const char* dialog; HWND (*open)(); int edit; } cases[] = {
+        {"Accounts", OpenAccounts, IDC_ACCOUNT_HOST},
+        {"Properties", OpenProperties, IDC_FIRST_CHECK},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.dialog);
+        SetAccounts({MakeAccount("office", 0, "alice", "wrong"), MakeAccount("home", 0, "alice", "secret")});
+        HWND dialog = c.open();
+        ASSERT_NE(dialog, nullptr);
+        SetText(dialog, c.edit, "7");
+        HeldExchange server;
+        BackgroundRun run(Forced);
+        ASSERT_NE(server.AwaitRequest(PumpBriefly).find("host_id=office."), std::string::npos);
+        server.Reply("401 Authorization Required");
+        // office is refused and disabled; the run is held inside home's exchange.
+        ASSERT_NE(server.AwaitRequest(PumpBriefly).find("host_id=home."), std::string::npos);
+        Click(dialog, IDCANCEL);
+        server.Reply("NOERROR");
+        run.Finish();
+        EXPECT_EQ(AccountAt(0).Update, 0);
+        EXPECT_EQ(StoredNumber(AccountKey(0).c_str(), "Update"), 0);
+        EXPECT_EQ(StoredNumber(AccountKey(1).c_str(), "LastIP"), static_cast<std::int32_t>(Address("192.0.2.77")));
+    }
+}
+
+TEST_F(DialogsTest, AccountsUpdateSendsAChangedAccountAgain) {
+    Account home = MakeAccount("home", 0, "alice", "secret");
+    home.LastIP = Address("192.0.2.77");
+    home.LastUpdate = 2000000000;
+    struct Case { const char* password; std::uint32_t lastIP; } cases[] = {
+        {"secret", Address("192.0.2.77")},  // nothing changed: the history stays
+        {"changed", 0},
+    };
+    for (const Case& c : cases) {
+        SetAccounts({home});
+        HWND dialog = OpenAccounts();
+        ASSERT_NE(dialog, nullptr);
+        ChooseRow(dialog, 0);
+        Type(dialog, IDC_ACCOUNT_PASSWORD, c.password);
+        Click(dialog, IDC_ACCOUNT_APPLY);
+        Click(dialog, IDOK);
+        EXPECT_EQ(AccountAt(0).LastIP, c.lastIP) << c.password;
+        EXPECT_EQ(StoredNumber(AccountKey(0).c_str(), "LastIP"), static_cast<std::int32_t>(c.lastIP)) << c.password;
+    }
 }
 
 TEST_F(DialogsTest, AccountsOpensOnTheListAndABlankForm) {
@@ -436,7 +549,7 @@ TEST_F(DialogsTest, AccountsSelectUpdateAndDelete) {
     const Account replaced = AccountAt(1);
     EXPECT_EQ(replaced.Update, 0);
     EXPECT_EQ(replaced.BackupMX, 1);
-    EXPECT_EQ(replaced.LastIP, Address("192.0.2.9"));  // the same account keeps its history
+    EXPECT_EQ(replaced.LastIP, 0u);  // "Backup MX" changed: sent again at the next run
     EXPECT_EQ(ListRows(dialog)[1], "office." + Domain(2) + " (disabled)");
     EXPECT_EQ(SendDlgItemMessageA(dialog, IDC_ACCOUNT_LIST, LB_GETCURSEL, 0, 0), LB_ERR);
     EXPECT_FALSE(IsOn(dialog, IDC_ACCOUNT_DELETE));
