@@ -46,15 +46,13 @@ void ShellPostQuit() {
 
 void ArmFromSettings(int timer, std::uint32_t delayMs) { ArmTimer(timer, delayMs); }
 
-std::uint32_t SleepTime() { return static_cast<std::uint32_t>(PreferenceSnapshot().SleepTime); }
-
 void CheckNow() {
     StopTimer(UpdateTimer);
     StopTimer(VersionTimer);
     WriteLog(LogMilestone, "Manual update started...");
     StartUpdateRun(Manual);
     StartVersionCheck(1);
-    ArmTimer(UpdateTimer, SleepTime());
+    ArmTimer(UpdateTimer, UpdateTimerPeriod());
     ArmTimer(VersionTimer, VersionPeriodMs);
 }
 
@@ -110,7 +108,7 @@ void TimerTick(WPARAM id) {
     case UpdateTimer:
         StopTimer(UpdateTimer);
         StartUpdateRun(UpdateMode::Timer);
-        ArmTimer(UpdateTimer, SleepTime());
+        ArmTimer(UpdateTimer, UpdateTimerPeriod());
         break;
     case BlinkTimer:
         BlinkTick(MainWindow);

@@ -14,6 +14,8 @@ enum ValueType : std::uint32_t { TypeNone = 0, TypeText = 1, TypeExpandText = 2,
 // (with any missing key above it), 2 when an existing key was opened.
 int OpenOrCreateKey(const char* path, KeyHandle* handle);
 void CloseKey(KeyHandle handle);
+// True when the key exists; creates nothing.
+bool KeyExists(const char* path);
 // Writes size bytes of data under name (empty name: the key's unnamed value).
 bool WriteValue(KeyHandle handle, const char* name, std::uint32_t type, const void* data, std::uint32_t size);
 // Reads a value into an area of *size bytes. Fails when missing or larger than

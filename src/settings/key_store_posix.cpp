@@ -194,23 +194,42 @@ bool ParseValue(const std::string& line, Key& key) {
     return true;
 }
 
-// Gives false when the file is there but is no store of ours. An empty file
-// is no store either: the rename of a finished file never leaves one.
-bool Parse(const std::string& text, Store& store) {
-    std::istringstream in(text);
+// What a file gave: whether anything in it could be read (an empty file, or
+// one of someone else's, gives nothing), and how many lines were skipped.
+struct ParseResult {
+    bool Readable;
+    int Skipped;
+};
+
+// Reads what an editor or an interrupted write may leave: CR LF line ends, a
+// byte-order mark, comment lines, a line cut short. A line that cannot be
+// read is skipped; after a key line that cannot be read, so are its values,
+// which would otherwise land in the key above.
+ParseResult Parse(const std::string& text, Store& store) {
+    const char bom[] = "\xEF\xBB\xBF";
+    std::istringstream in(text.compare(0, 3, bom) == 0 ? text.substr(3) : text);
     std::string line;
-    if (!std::getline(in, line) || line != Header) return false;
+    bool header = false, first = true;
+    int good = 0, skipped = 0;
     Key* current = nullptr;
     while (std::getline(in, line)) {
-        if (line.empty()) continue;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (first && line == Header) header = true;
+        first = false;
+        if (line.empty() || line[0] == '#' || line[0] == ';') continue;
+        bool read;
         if (line[0] == '[') {
-            if (line.size() < 3 || line.back() != ']') return false;
-            current = &store[line.substr(1, line.size() - 2)];
-        } else if (!current || !ParseValue(line, *current)) {
-            return false;
+            read = line.size() >= 3 && line.back() == ']';
+            current = read ? &store[line.substr(1, line.size() - 2)] : nullptr;
+        } else {
+            read = current && ParseValue(line, *current);
         }
+        if (read)
+            ++good;
+        else
+            ++skipped;
     }
-    return true;
+    return {header || good > 0, skipped};
 }
 
 // Set by each load: the file is there but could not be read. It is then left
@@ -238,6 +257,27 @@ bool ReadWholeFile(const std::string& path, std::string& text) {
     return true;
 }
 
+bool WriteAll(int fd, const std::string& data) {
+    std::size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+void CopyWholeFile(const std::string& from, const std::string& to) {
+    std::string text;
+    if (!ReadWholeFile(from, text)) return;
+    int fd = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) return;
+    bool written = WriteAll(fd, text);
+    ::close(fd);
+    if (!written) std::remove(to.c_str());
+}
+
 // Loads the store. A damaged, foreign or empty file is set aside (kept beside
 // the store for the user) and reported, and the store starts empty; so does
 // a file that cannot be read, which stays where it is.
@@ -258,24 +298,27 @@ Store LoadFile() {
         return store;
     }
     reportedUnreadable = false;
-    if (Parse(text, store)) return store;
+    const ParseResult result = Parse(text, store);
+    if (result.Readable && result.Skipped == 0) return store;
+    // Nothing typed or stored is lost: a copy of the file stays beside it.
+    static std::string reportedText;
     std::string kept = path + ".damaged";
-    std::rename(path.c_str(), kept.c_str());
-    WriteLog(LogMilestone | 4, "The settings file", path.c_str(), "is damaged; it was kept as", kept.c_str(),
-             "and the missing settings get their defaults.");
-    return Store{};
+    if (!result.Readable) {
+        std::rename(path.c_str(), kept.c_str());
+        WriteLog(LogMilestone | 4, "The settings file", path.c_str(), "is damaged; it was kept as", kept.c_str(),
+                 "and the missing settings get their defaults.");
+        return Store{};
+    }
+    if (text != reportedText) {
+        reportedText = text;
+        CopyWholeFile(path, kept);
+        std::string what = "had " + std::to_string(result.Skipped) + (result.Skipped == 1 ? " line" : " lines") +
+                           " that cannot be read; they were skipped and a copy of the file was kept as";
+        WriteLog(LogMilestone | 4, "The settings file", path.c_str(), what.c_str(), kept.c_str());
+    }
+    return store;
 }
 
-bool WriteAll(int fd, const std::string& data) {
-    std::size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 void SyncFolder(const std::string& folder) {
     int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -360,6 +403,13 @@ int OpenOrCreateKey(const char* path, KeyHandle* handle) {
 }
 
 void CloseKey(KeyHandle handle) { delete static_cast<OpenKey*>(handle); }
+
+bool KeyExists(const char* path) {
+    StoreGuard guard(StoreMutex());
+    Store local;
+    const Store& store = Load(local);
+    return store.find(path) != store.end();
+}
 
 bool WriteValue(KeyHandle handle, const char* name, std::uint32_t type, const void* data, std::uint32_t size) {
     StoreGuard guard(StoreMutex());

@@ -16,6 +16,13 @@ int OpenOrCreateKey(const char* path, KeyHandle* handle) {
 
 void CloseKey(KeyHandle handle) { RegCloseKey(static_cast<HKEY>(handle)); }
 
+bool KeyExists(const char* path) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    RegCloseKey(key);
+    return true;
+}
+
 bool WriteValue(KeyHandle handle, const char* name, std::uint32_t type, const void* data, std::uint32_t size) {
     return RegSetValueExA(static_cast<HKEY>(handle), name, 0, type, static_cast<const BYTE*>(data), size) ==
            ERROR_SUCCESS;

@@ -82,18 +82,22 @@ void AddPreferenceDescriptors() {
     r.AddNumber("Accounts", "Count", &AccountTable.Count, 0);
     r.AddText("LastVersion", p.LastVersion, sizeof p.LastVersion, "");
 }
-// A damaged stored count never binds descriptors beyond the table; the
-// accounts that fit are kept. Reported once, not at every retrieval.
-void ClampAccountCount() {
+// A damaged stored count never binds descriptors beyond the table and never
+// invents accounts: the accounts whose keys are there (from the first on,
+// without a gap) are kept. Reported once, not at every retrieval.
+void CheckAccountCount() {
     static bool reported = false;
-    std::int32_t stored, count;
+    const std::int32_t stored = ReadShared(AccountTable.Count);
+    if (stored >= 0 && stored <= MaxAccounts) return;
+    std::int32_t count = 0;
+    while (count < MaxAccounts &&
+           KeyExists(AccountRegInfo.KeyPath(("Accounts\\" + std::to_string(count)).c_str()).c_str()))
+        ++count;
     {
         SharedDataGuard guard(SharedDataMutex());
-        stored = AccountTable.Count;
-        count = ValidAccountCount();
         AccountTable.Count = count;
     }
-    if (stored == count || reported) return;
+    if (reported) return;
     reported = true;
     WriteLog(LogMilestone | 4, "The stored account count", NumberToText(stored).c_str(), "is out of range; using",
              NumberToText(count).c_str(), "accounts.");
@@ -103,7 +107,7 @@ void ClampAccountCount() {
 bool RetrieveSettings() {
     WriteLog(LogTrace, "Retrieving preference settings from the registry...");
     bool newSettings = PreferenceRegInfo.Retrieve() == 1;
-    ClampAccountCount();
+    CheckAccountCount();
     if (newSettings) WriteLog(LogTrace, "New preference settings detected.");
     WriteLog(LogTrace, "Retrieving accounts from the registry...");
     AccountRegInfo.Retrieve();

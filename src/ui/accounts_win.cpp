@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <string>
+
 #include "app/app_win.h"
 #include "common/text.h"
 #include "res/resource.h"
@@ -111,6 +113,13 @@ void Apply(HWND dialog) {
         MessageBoxA(dialog, "Choose a server and type the host name, user name and password first.", Caption,
                     MB_OK | MB_ICONWARNING);
         return;
+    }
+    if (const AccountTextField* field = UnsafeAccountField(form)) {
+        // Pasted text gets past the keyboard; sent, it would break the request.
+        std::string message = std::string("The ") + field->Label + " cannot contain " +
+                              (field->NoBlanks ? "blanks or control characters." : "control characters.");
+        MessageBoxA(dialog, message.c_str(), Caption, MB_OK | MB_ICONWARNING);
+        return;  // the form keeps what was typed
     }
     bool full = false;
     {

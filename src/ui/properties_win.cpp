@@ -69,7 +69,9 @@ void Open(HWND dialog) {
     SetForegroundWindow(dialog);
 }
 
-// Reads one number field; on bad text tells the user and puts the caret there.
+// Reads one number field into *out; on bad text tells the user and puts the
+// caret there. A disabled field the user cannot correct never blocks "OK":
+// with bad text it keeps the value *out holds.
 bool ReadNumber(HWND dialog, int control, const char* label, std::uint32_t maximum, std::int32_t* out) {
     char text[64] = "";
     GetDlgItemTextA(dialog, control, text, sizeof text);
@@ -78,21 +80,21 @@ bool ReadNumber(HWND dialog, int control, const char* label, std::uint32_t maxim
         *out = static_cast<std::int32_t>(value);
         return true;
     }
+    if (!IsWindowEnabled(GetDlgItem(dialog, control))) return true;
     char message[160];
     std::snprintf(message, sizeof message, "\"%s\" must be a whole number from 0 to %u.", label,
                   static_cast<unsigned>(maximum));
     MessageBoxA(dialog, message, Caption, MB_OK | MB_ICONWARNING);
     HWND field = GetDlgItem(dialog, control);
-    if (IsWindowEnabled(field)) {
-        SetFocus(field);
-        SendMessageA(field, EM_SETSEL, 0, -1);
-    }
+    SetFocus(field);
+    SendMessageA(field, EM_SETSEL, 0, -1);
     return false;
 }
 
 // Gives false, changing nothing, when a field cannot be taken as it is.
 bool Accept(HWND dialog) {
-    std::int32_t firstCheck = 0, days = 0, proxyPort = 0;
+    const PreferenceSet now = PreferenceSnapshot();
+    std::int32_t firstCheck = now.FirstCheck, days = now.DaysToForcedUpdate, proxyPort = now.ProxyPort;
     if (!ReadNumber(dialog, IDC_FIRST_CHECK, "First check after", 99999, &firstCheck)) return false;
     if (!ReadNumber(dialog, IDC_FORCE_DAYS, "Force update after", 99, &days)) return false;
     if (!ReadNumber(dialog, IDC_PROXY_PORT, "Port number", 99999, &proxyPort)) return false;

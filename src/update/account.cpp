@@ -122,6 +122,31 @@ void FullHostName(const Account& account, char* out, int size) {
     if (row) AppendText(out, static_cast<std::size_t>(size), row->Domain);
 }
 
+namespace {
+bool HasUnsafeByte(const char* text, bool blankToo) {
+    for (const unsigned char* c = reinterpret_cast<const unsigned char*>(text); *c; ++c)
+        if (*c < 32 || *c == 127 || (blankToo && *c == ' ')) return true;
+    return false;
+}
+}  // namespace
+
+const AccountTextField* UnsafeAccountField(const Account& account) {
+    static const AccountTextField fields[] = {
+        {"host name", true}, {"user name", false}, {"password", false}, {"mail extender", true}};
+    Account a = account;
+    TerminateAccountTexts(a);
+    const char* texts[] = {a.HostName, a.UserName, a.Password, a.MailExtender};
+    for (int i = 0; i < 4; ++i)
+        if (HasUnsafeByte(texts[i], fields[i].NoBlanks)) return &fields[i];
+    return nullptr;
+}
+
+void ShowableText(const char* text, char* out, std::size_t size) {
+    CopyText(out, size, text);
+    for (char* c = out; *c; ++c)
+        if (static_cast<unsigned char>(*c) < 32 || *c == 127) *c = '?';
+}
+
 void TerminateAccountTexts(Account& account) {
     TerminateText(account.HostName);
     TerminateText(account.UserName);

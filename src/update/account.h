@@ -1,6 +1,7 @@
 // The account record and the table of up to 32 accounts.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 struct Account {
@@ -71,6 +72,18 @@ bool ApplyRunResult(AccountSet& set, std::uint32_t id, const Account& before, co
 // HostName, ".", the row's domain, into a buffer of at least 164 bytes.
 // An account with no valid row gets HostName and "." alone.
 void FullHostName(const Account& account, char* out, int size);
+
+// A text field of the record as the user knows it ("host name", ...), and
+// whether blanks are refused in it besides control characters.
+struct AccountTextField {
+    const char* Label;
+    bool NoBlanks;
+};
+// The first text field that would break the request's framing: one holding a
+// control character, or a blank in the host name or mail extender. Null when none.
+const AccountTextField* UnsafeAccountField(const Account& account);
+// The text with every control character shown as "?", for a log line.
+void ShowableText(const char* text, char* out, std::size_t size);
 
 // Makes every text of the record a terminated text within its field.
 void TerminateAccountTexts(Account& account);

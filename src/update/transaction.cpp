@@ -1,6 +1,7 @@
 #include "update/transaction.h"
 
 #include <cstring>
+#include <string>
 
 #include "common/text.h"
 #include "log/clock.h"
@@ -52,12 +53,21 @@ std::int64_t DaysSince(std::int32_t storedTime) { return (CurrentTime() - stored
 int UpdateAccount(Account& account, UpdateMode mode) {
     if (account.Update == 0) return 0;
     TerminateAccountTexts(account);
+    // Damaged stored data is reported even without details: the user must see why.
+    char shown[sizeof account.HostName];
+    ShowableText(account.HostName, shown, sizeof shown);
 
     const ServerEntry* row = ServerRow(account.Server);
     if (!row) {
-        // Damaged stored data: nothing to send it to, and the user must see why.
-        WriteLog(LogMilestone | 4, "Account", account.HostName, "has an invalid server number",
+        WriteLog(LogMilestone | 4, "Account", shown, "has an invalid server number",
                  NumberToText(account.Server).c_str(), "and was not updated!");
+        return -1;
+    }
+
+    if (const AccountTextField* field = UnsafeAccountField(account)) {
+        // Sent as it is, it would split the request.
+        std::string what = std::string("has a control character or blank in its ") + field->Label;
+        WriteLog(LogMilestone | 4, "Account", shown, what.c_str(), "and was not updated!");
         return -1;
     }
 

@@ -9,6 +9,7 @@
 #include "settings/account_edits.h"
 #include "settings/preferences.h"
 #include "settings/settings.h"
+#include "update/connection.h"
 #include "update/dialup.h"
 
 int (*DialUpCheck)() = CheckDialUp;
@@ -18,18 +19,73 @@ std::mutex& RunMutex() {
     static std::mutex mutex;
     return mutex;
 }
+
+// Runs do not pile up: at most one runs and one waits. A request while one
+// waits joins it, and the waiting run takes the strongest mode asked for
+// (Forced over Manual over Timer). One worker thread takes the waiting run
+// when its run ends, so at most two run threads are ever alive (one of them
+// only while it ends).
+std::mutex waitingMutex;
+bool runWaiting = false;
+UpdateMode waitingMode = Timer;
+bool workerAlive = false;
+
+int RunAccounts(UpdateMode mode);
+
+void RunWaitingRuns() {
+    for (;;) {
+        UpdateMode mode;
+        {
+            std::lock_guard<std::mutex> guard(waitingMutex);
+            if (!runWaiting) {
+                workerAlive = false;
+                return;
+            }
+            runWaiting = false;
+            mode = waitingMode;
+        }
+        std::lock_guard<std::mutex> oneRunAtATime(RunMutex());
+        RunAccounts(mode);
+    }
+}
 }  // namespace
 
 void StartUpdateRun(UpdateMode mode) {
-    try {
-        std::thread([mode] { UpdateRun(mode); }).detach();
-    } catch (const std::system_error&) {
-        // No thread: no run takes place.
+    std::lock_guard<std::mutex> guard(waitingMutex);
+    if (runWaiting) {
+        if (mode > waitingMode) waitingMode = mode;
+        return;
     }
+    runWaiting = true;
+    waitingMode = mode;
+    if (workerAlive) return;
+    try {
+        std::thread(RunWaitingRuns).detach();
+        workerAlive = true;
+    } catch (const std::system_error&) {
+        runWaiting = false;  // no thread: no run takes place
+    }
+}
+
+std::uint32_t UpdateTimerPeriod() {
+    static std::int32_t reported = -1;
+    std::int32_t sleepTime = ReadShared(Preferences.SleepTime);
+    if (sleepTime < 0 || sleepTime >= ShortestUpdatePeriodMs) return static_cast<std::uint32_t>(sleepTime);
+    if (sleepTime != reported) {
+        reported = sleepTime;
+        WriteLog(LogMilestone | 4, "The stored update interval of", NumberToText(sleepTime).c_str(),
+                 "ms is below one minute; updating every minute.");
+    }
+    return ShortestUpdatePeriodMs;
 }
 
 int UpdateRun(UpdateMode mode) {
     std::lock_guard<std::mutex> oneRunAtATime(RunMutex());
+    return RunAccounts(mode);
+}
+
+namespace {
+int RunAccounts(UpdateMode mode) {
     WriteLog(LogStep, "Starting update...");
     Shell.SetBlinking(0);
     Shell.SetTrayState(Busy, nullptr);
@@ -81,3 +137,4 @@ int UpdateRun(UpdateMode mode) {
     Shell.SetBlinking(0);
     return 0;
 }
+}  // namespace

@@ -4,7 +4,9 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <chrono>
 #include <functional>
 #include <string>
@@ -17,6 +19,7 @@
 #include "settings/preferences.h"
 #include "settings/settings.h"
 #include "test_support.h"
+#include "update/connection.h"
 #include "message_box.h"
 
 namespace {
@@ -345,4 +348,48 @@ TEST_F(ShellTest, ExitEndsTheLoopAndShutdownStores) {
     EXPECT_EQ(StoredNumber(ProductKey, "SleepTime"), 654000);
     std::string log = Log();
     EXPECT_EQ(log.substr(log.size() - 30), "Vastrel terminated properly.\r\n");
+}
+
+TEST_F(ShellTest, UpdateTimerFiringEvery10MsNeverPilesUpRuns) {
+    // A stored "SleepTime" of 0: the timer is armed with one minute instead, said once.
+    {
+        SharedDataGuard guard(SharedDataMutex());
+        Preferences.SleepTime = 0;
+    }
+    SendMessageA(MainWindow, WM_TIMER, UpdateTimer, 0);
+    EXPECT_EQ(TimerDelay(UpdateTimer), 60000u);
+    Pump(50);
+    EXPECT_NE(Log().find("*** The stored update interval of 0 ms is below one minute; updating every minute."),
+              std::string::npos);
+
+    // The timer's ticks every 10 ms for two seconds, against a server that never answers.
+    AccountSet saved;
+    {
+        SharedDataGuard guard(SharedDataMutex());
+        saved = AccountTable;
+        AccountTable = AccountSet{};
+        AppendAccount(MakeAccount("silent", 0, "alice", "secret"));
+        Preferences.SleepTime = 300000;
+    }
+    CreateAccountRegInfo();
+    const int timeout = NetworkTimeoutMs;
+    NetworkTimeoutMs = 300;
+    Pump(300);
+    const int baseline = ThreadCount();
+    int ticks = 0, most = 0;
+    for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2); std::chrono::steady_clock::now() < end;
+         ++ticks) {
+        SendMessageA(MainWindow, WM_TIMER, UpdateTimer, 0);
+        most = std::max(most, ThreadCount() - baseline);
+        Pump(10);
+    }
+    EXPECT_TRUE(PumpUntil([&] { return ThreadCount() <= baseline; }, 5000));
+    std::printf("[ figures  ] %d timer ticks in 2 s: at most %d run threads alive\n", ticks, most);
+    EXPECT_LE(most, 2);
+    NetworkTimeoutMs = timeout;
+    {
+        SharedDataGuard guard(SharedDataMutex());
+        AccountTable = saved;
+    }
+    CreateAccountRegInfo();
 }

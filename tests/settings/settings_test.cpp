@@ -193,30 +193,36 @@ TEST_F(SettingsTest, EnabledStateAndFirstTimers) {
     }
 }
 
-TEST_F(SettingsTest, DamagedStoredCountsAndServersLoseNothingElse) {
-    for (std::int32_t stored : {40, -3}) {
-        SCOPED_TRACE(stored);
+TEST_F(SettingsTest, DamagedStoredCountKeepsTheAccountsWhoseKeysExistAndNothingElse) {
+    struct Case { const char* stored; int keys; } cases[] = {
+        {"40", 32}, {"-3", 3}, {"2147483647", 3}, {"text 4294967295", 3}, {"text -1", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.stored);
         UseFreshSettingsStore();
         Start();
-        for (int i = 0; i < MaxAccounts; ++i) ASSERT_EQ(AppendAccount(Sample(i)), 1);
+        for (int i = 0; i < c.keys; ++i) ASSERT_EQ(AppendAccount(Sample(i)), 1);
         CreateAccountRegInfo();
         StoreSettings();
-        WriteStoredNumber(AccountsKey, "Count", stored);
-        WriteStoredNumber(AccountKey(3).c_str(), "Server", 12);
-        WriteStoredNumber(AccountKey(4).c_str(), "Server", -1);
+        if (std::strncmp(c.stored, "text ", 5) == 0)
+            WriteStoredText(AccountsKey, "Count", c.stored + 5);
+        else
+            WriteStoredNumber(AccountsKey, "Count", std::atoi(c.stored));
+        if (c.keys > 4) {
+            WriteStoredNumber(AccountKey(3).c_str(), "Server", 12);
+            WriteStoredNumber(AccountKey(4).c_str(), "Server", -1);
+        }
         Start();
-        int expected = stored > MaxAccounts ? MaxAccounts : 0;
-        EXPECT_EQ(AccountTable.Count, expected);
-        EXPECT_EQ(ValidAccountCount(), expected);
-        EXPECT_EQ(AccountRegInfo.EntryCount(), static_cast<std::size_t>(expected) * 10);
-        if (expected) {
+        EXPECT_EQ(AccountTable.Count, c.keys);
+        EXPECT_EQ(AccountRegInfo.EntryCount(), static_cast<std::size_t>(c.keys) * 10);
+        for (int i = 0; i < c.keys; ++i) EXPECT_EQ(std::string(AccountTable.Accounts[i].HostName), "host" + std::to_string(i));
+        if (c.keys > 4) {
             EXPECT_EQ(AccountTable.Accounts[3].Server, 12);  // kept as stored; the update refuses it
             EXPECT_EQ(AccountTable.Accounts[4].Server, -1);
-            EXPECT_STREQ(AccountTable.Accounts[31].HostName, "host31");
         }
         StoreSettings();
-        EXPECT_EQ(StoredNumber(AccountsKey, "Count"), expected);
-        EXPECT_EQ(StoredText(AccountKey(31).c_str(), "HostName"), "host31");  // nothing removed
+        EXPECT_EQ(StoredNumber(AccountsKey, "Count"), c.keys);
+        EXPECT_FALSE(KeyExists(AccountKey(c.keys).c_str()));  // no account invented
     }
 }
 
@@ -282,23 +288,45 @@ TEST_F(SettingsTest, InterruptedStoreLeavesTheOldFile) {
     EXPECT_EQ(StoredNumber(ProductKey, "SleepTime"), 123000);
 }
 
-TEST_F(SettingsTest, DamagedFileIsReportedKeptAndReplacedByDefaults) {
-    for (const char* content : {"garbage\n\x01\x02", "# Vastrel settings store 1\n[Software]\n\"x\"=dword:12\n",
-                                "# Vastrel settings store 1\n\"orphan\"=\"value\"\n", ""}) {
+TEST_F(SettingsTest, TheFileReaderTakesWhatEditorsAndCutWritesLeave) {
+    const std::string header = "# Vastrel settings store 1\n";
+    const std::string key = "[Software\\Brannock\\Vastrel]\n";
+    const std::string sleep = "\"SleepTime\"=dword:0001d4c0\n";  // 120000
+    enum Verdict { Read, Skipped, SetAside };
+    struct Case { const char* what; std::string content; std::int32_t sleepTime; Verdict verdict; } cases[] = {
+        {"CR LF line ends", "# Vastrel settings store 1\r\n[Software\\Brannock\\Vastrel]\r\n\"SleepTime\"=dword:0001d4c0\r\n",
+         120000, Read},
+        {"byte-order mark", "\xEF\xBB\xBF" + header + key + sleep, 120000, Read},
+        {"comment lines", header + "# mine\n" + key + "; also mine\n" + sleep, 120000, Read},
+        {"no header", key + sleep, 120000, Read},
+        {"cut last line", header + key + sleep + "\"FirstCheck\"=dwo", 120000, Skipped},
+        {"cut text", header + key + sleep + "\"ProxyServer\"=\"prox", 120000, Skipped},
+        {"bad key line hides its values", header + "[Software\\Brannock\n" + sleep + key, 300000, Skipped},
+        {"foreign value", header + "[Software]\n\"x\"=dword:12\n" + key + sleep, 120000, Skipped},
+        {"garbage", "garbage\n\x01\x02", 300000, SetAside},
+        {"empty", "", 300000, SetAside},
+        {"values without a key", header.substr(1) + sleep, 300000, SetAside},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
         UseFreshSettingsStore();
         {
             std::ofstream out(KeyStoreFile, std::ios::binary);
-            out << content;
+            out << c.content;
         }
         LogCapture log(false);
         Start();
-        EXPECT_EQ(Preferences.SleepTime, 300000);
-        EXPECT_EQ(StoredNumber(ProductKey, "SleepTime"), 300000);
-        bool reported = false;
-        for (const std::string& line : log.Lines()) reported |= line.find("is damaged") != std::string::npos;
-        EXPECT_TRUE(reported) << content;  // an empty file too: it is no store of ours
-        std::ifstream kept(std::string(KeyStoreFile) + ".damaged");
-        EXPECT_TRUE(static_cast<bool>(kept));
+        EXPECT_EQ(Preferences.SleepTime, c.sleepTime);
+        EXPECT_EQ(StoredNumber(ProductKey, "SleepTime"), c.sleepTime);
+        const std::string text = log.Text();
+        EXPECT_EQ(text.find("is damaged") != std::string::npos, c.verdict == SetAside) << text;
+        EXPECT_EQ(text.find("that cannot be read; they were skipped") != std::string::npos, c.verdict == Skipped) << text;
+        // Whatever was not read is kept beside the store.
+        std::ifstream kept(std::string(KeyStoreFile) + ".damaged", std::ios::binary);
+        EXPECT_EQ(static_cast<bool>(kept), c.verdict != Read);
+        if (kept) {
+            EXPECT_EQ(std::string((std::istreambuf_iterator<char>(kept)), std::istreambuf_iterator<char>()), c.content);
+        }
     }
 }
 

@@ -13,10 +13,15 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <process.h>
+#include <windows.h>
+#include <tlhelp32.h>
+#define PSAPI_VERSION 2
+#include <psapi.h>
 #define getpid _getpid
 using socklen_t = int;
 #else
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -246,6 +251,39 @@ void HeldExchange::Reply(const std::string& body) {
     SendSome(peer_, reply.data(), static_cast<int>(reply.size()), 5000);
     TestListener::Close(peer_);
     peer_ = -1;
+}
+
+int ThreadCount() {
+    int count = 0;
+#ifdef _WIN32
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
+    CloseHandle(snapshot);
+#else
+    if (DIR* tasks = opendir("/proc/self/task")) {
+        while (dirent* entry = readdir(tasks))
+            if (entry->d_name[0] != '.') ++count;
+        closedir(tasks);
+    }
+#endif
+    return count;
+}
+
+std::size_t ResidentBytes() {
+#ifdef _WIN32
+    PROCESS_MEMORY_COUNTERS counters{};
+    return GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters) ? counters.WorkingSetSize : 0;
+#else
+    long pages = 0, resident = 0;
+    if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = 0;
+        std::fclose(statm);
+    }
+    return static_cast<std::size_t>(resident) * static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+#endif
 }
 
 #include "settings/key_store.h"

@@ -84,6 +84,10 @@ private:
     int savedTimeout_;
 };
 
+// Threads of this process, and the memory it holds (resident bytes).
+int ThreadCount();
+std::size_t ResidentBytes();
+
 // Starts every settings test on an empty store: natively a file of the
 // test's own, on Windows the test prefix's registry with the program's keys
 // and the Run value removed. Also clears the schema's descriptor lists.

@@ -306,14 +306,15 @@ TEST_F(DialogsTest, PropertiesReadsBackEveryField) {
     StoreSettings();
 }
 
-TEST_F(DialogsTest, PropertiesRefusesBadNumbersAndKeepsTheDialog) {
-    struct Case { int field; const char* text; const char* label; };
+TEST_F(DialogsTest, PropertiesRefusesBadNumbersItsUserCanCorrect) {
+    struct Case { int field; const char* text; const char* message; };
     const Case cases[] = {
-        {IDC_FIRST_CHECK, "12x", "\"First check after\""},
-        {IDC_FIRST_CHECK, "123456", "\"First check after\""},
-        {IDC_FORCE_DAYS, "100", "\"Force update after\""},
-        {IDC_PROXY_PORT, "-80", "\"Port number\""},
+        {IDC_FIRST_CHECK, "12x", "\"First check after\" must be a whole number from 0 to 99999."},
+        {IDC_FIRST_CHECK, "123456", "\"First check after\" must be a whole number from 0 to 99999."},
+        {IDC_FORCE_DAYS, "100", "\"Force update after\" must be a whole number from 0 to 99."},
+        {IDC_PROXY_PORT, "-80", "\"Port number\" must be a whole number from 0 to 99999."},
     };
+    Edit([](PreferenceSet& p) { p.UseProxy = 1; });
     StoreSettings();
     const std::int32_t storedFirst = StoredNumber(ProductKey, "FirstCheck");
     for (const Case& c : cases) {
@@ -322,14 +323,29 @@ TEST_F(DialogsTest, PropertiesRefusesBadNumbersAndKeepsTheDialog) {
         SetText(dialog, IDC_FORCE_DAYS, "9");
         SetText(dialog, c.field, c.text);  // pasted text gets past the digits-only style
         std::string message = AnswerMessageBox("Vastrel Properties", dialog, [&] { Click(dialog, IDOK); });
-        EXPECT_EQ(message.find(c.label), 0u) << message;
+        EXPECT_EQ(message, c.message);
         EXPECT_EQ(PropertiesDialog, dialog) << c.text;
+        EXPECT_EQ(GetFocus(), GetDlgItem(dialog, c.field)) << c.text;
         EXPECT_EQ(Text(dialog, c.field), c.text);
         EXPECT_EQ(Prefs().FirstCheck, storedFirst);
         EXPECT_NE(Prefs().DaysToForcedUpdate, 9);
         Click(dialog, IDCANCEL);
     }
     EXPECT_EQ(StoredNumber(ProductKey, "FirstCheck"), storedFirst);
+
+    // A stored port too wide for its field, while the proxy is off: the field
+    // cannot be edited, so it keeps its value and "OK" takes the other edits.
+    Edit([](PreferenceSet& p) { p.UseProxy = 0; p.ProxyPort = 123456; });
+    HWND dialog = OpenProperties();
+    ASSERT_NE(dialog, nullptr);
+    SetText(dialog, IDC_FORCE_DAYS, "9");
+    Click(dialog, IDOK);
+    EXPECT_EQ(PropertiesDialog, nullptr);
+    EXPECT_EQ(Prefs().DaysToForcedUpdate, 9);
+    EXPECT_EQ(Prefs().ProxyPort, 123456);
+    EXPECT_EQ(StoredNumber(ProductKey, "DaysToForcedUpdate"), 9);
+    Edit([](PreferenceSet& p) { p.ProxyPort = 80; p.DaysToForcedUpdate = 28; });
+    StoreSettings();
 }
 
 TEST_F(DialogsTest, PropertiesCancelKeepsWhatIsCommittedAndAppliesTheTrayIcon) {
@@ -630,4 +646,28 @@ TEST_F(DialogsTest, AccountsRefusesAddingToAFullTable) {
     EXPECT_STREQ(AccountAt(31).UserName, "changed");
     EXPECT_STREQ(AccountAt(31).HostName, "H31");
     Click(dialog, IDCANCEL);
+}
+
+TEST_F(DialogsTest, AccountsRefusesTextThatWouldSplitTheRequest) {
+    SetAccounts({});
+    struct Case { int field; const char* text; const char* message; } cases[] = {
+        {IDC_ACCOUNT_HOST, "home\r\nHost: evil", "The host name cannot contain blanks or control characters."},
+        {IDC_ACCOUNT_HOST, "home office", "The host name cannot contain blanks or control characters."},
+        {IDC_ACCOUNT_PASSWORD, "sec\tret", "The password cannot contain control characters."},
+        {IDC_ACCOUNT_MX, "mx example", "The mail extender cannot contain blanks or control characters."},
+    };
+    for (const Case& c : cases) {
+        HWND dialog = OpenAccounts();
+        ASSERT_NE(dialog, nullptr);
+        ChooseCombo(dialog, IDC_ACCOUNT_SERVER, 0);
+        Type(dialog, IDC_ACCOUNT_HOST, "home");
+        Type(dialog, IDC_ACCOUNT_USER, "alice");
+        Type(dialog, IDC_ACCOUNT_PASSWORD, "secret");
+        SetText(dialog, c.field, c.text);  // pasted
+        std::string message = AnswerMessageBox("Vastrel Accounts", dialog, [&] { Click(dialog, IDC_ACCOUNT_APPLY); });
+        EXPECT_EQ(message, c.message);
+        EXPECT_EQ(AccountCount(), 0);
+        EXPECT_EQ(Text(dialog, c.field), c.text);  // nothing typed is lost
+        Click(dialog, IDCANCEL);
+    }
 }

@@ -217,3 +217,30 @@ TEST_F(TransactionTest, FailuresBeforeTheNetwork) {
         EXPECT_EQ(a.Update, 1);
     }
 }
+
+TEST_F(TransactionTest, TextsThatWouldSplitTheRequestNeverReachTheWire) {
+    struct Case { const char* host; const char* user; const char* password; const char* mx; const char* line; } cases[] = {
+        {"home\r\nHost: evil.example", "alice", "secret", "",
+         "*** Account home??Host: evil.example has a control character or blank in its host name and was not updated!"},
+        {"home office", "alice", "secret", "", "*** Account home office has a control character or blank in its host name and was not updated!"},
+        {"home", "alice\n", "secret", "", "*** Account home has a control character or blank in its user name and was not updated!"},
+        {"home", "alice", "sec\tret", "", "*** Account home has a control character or blank in its password and was not updated!"},
+        {"home", "alice", "secret", "mx.example x", "*** Account home has a control character or blank in its mail extender and was not updated!"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        Account a = MakeAccount(c.host, 0, c.user, c.password);
+        CopyText(a.MailExtender, c.mx);
+        const std::string before = ServerGet("/__count");  // every request the server got
+        LogCapture log(false);  // damaged data is reported even without details
+        EXPECT_EQ(UpdateAccount(a, Forced), -1);
+        EXPECT_EQ(log.Lines(), std::vector<std::string>{c.line});
+        EXPECT_EQ(a.Update, 1);  // tried again next run, as stored
+        EXPECT_EQ(ServerGet("/__count"), before);
+    }
+    // Blanks are fine in the credentials, which travel encoded.
+    Account a = MakeAccount("home", 0, "alice", "secret");
+    EXPECT_EQ(UnsafeAccountField(a), nullptr);
+    CopyText(a.Password, "with blank");
+    EXPECT_EQ(UnsafeAccountField(a), nullptr);
+}

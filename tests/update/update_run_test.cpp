@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <ctime>
+#include <iostream>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -13,6 +17,7 @@
 #include "update/server_table.h"
 #include "update/update_run.h"
 #include "settings/key_store.h"
+#include "update/connection.h"
 #include "update/dialup.h"
 
 namespace {
@@ -166,4 +171,52 @@ TEST_F(UpdateRunTest, OverlappingRunsWaitAndEditsLoseNoResult) {
         EXPECT_EQ(AccountTable.Accounts[i].LastIP, Address("192.0.2.44")) << i;
         EXPECT_EQ(AccountTable.Accounts[i].Update, 1) << i;
     }
+}
+
+TEST_F(UpdateRunTest, RequestsWhileARunWaitsJoinItSoRunsNeverPileUp) {
+    AddAccounts({{"silent", "secret"}});  // never answered: each run costs one time limit
+    NetworkTimeoutMs = 300;
+    const int baseline = ThreadCount();
+    const std::size_t memoryBefore = ResidentBytes();
+    int requests = 0, most = 0;
+    // The update timer firing every 10 ms for two seconds.
+    for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2); std::chrono::steady_clock::now() < end;
+         ++requests) {
+        StartUpdateRun(Timer);
+        most = std::max(most, ThreadCount() - baseline);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    const std::size_t memoryAfter = ResidentBytes();
+    for (int i = 0; i < 500 && ThreadCount() > baseline; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::cout << "[ figures  ] " << requests << " run requests in 2 s: at most " << most
+              << " run threads alive; resident memory " << memoryBefore / 1024 << " KiB before, "
+              << memoryAfter / 1024 << " KiB after\n";
+    EXPECT_LE(most, 2);
+    EXPECT_LT(memoryAfter, memoryBefore + 8 * 1024 * 1024);
+    EXPECT_EQ(ThreadCount(), baseline);
+}
+
+TEST_F(UpdateRunTest, AWaitingRunTakesTheStrongestModeAskedFor) {
+    Account home = MakeAccount("home", 0, "alice", "secret");
+    home.LastIP = Address("192.0.2.44");
+    home.LastUpdate = static_cast<std::int32_t>(std::time(nullptr));  // up to date: only a forced run sends it
+    AppendAccount(home);
+    CreateAccountRegInfo();
+    const int baseline = ThreadCount();
+    HeldExchange server;
+    StartUpdateRun(Forced);
+    ASSERT_NE(server.AwaitRequest(), "");  // the first run is held inside its exchange
+    StartUpdateRun(Timer);                 // waits for it
+    StartUpdateRun(Forced);                // joins the waiting run and makes it forced
+    StartUpdateRun(Manual);
+    server.Reply("NOERROR");
+    EXPECT_NE(server.AwaitRequest(), "");  // the waiting run was forced
+    server.Reply("NOERROR");
+    auto ended = [] {
+        std::lock_guard<std::mutex> guard(callsMutex);
+        return std::count(calls.begin(), calls.end(), "tray Idle Update successful");
+    };
+    // The worker is gone once both runs are over.
+    for (int i = 0; i < 1000 && ThreadCount() > baseline; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(ended(), 2);
 }
