@@ -5,7 +5,7 @@ JOBS   ?= 2
 SERVER := $(BUILD)/native/tools/update-server/vastrel-update-server
 CMAKE_BUILD = cmake --build $(1) -j$(JOBS)
 
-.PHONY: demo bench all deps native asan tsan windows test test-native test-asan test-tsan test-windows clean
+.PHONY: demo bench all deps native asan tsan windows fuzz-build fuzz test test-native test-asan test-tsan test-windows test-fuzz clean
 
 all: native windows
 
@@ -28,13 +28,23 @@ windows: deps
 	cmake -S . -B $(BUILD)/windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
 	$(call CMAKE_BUILD,$(BUILD)/windows)
 
+# libFuzzer targets under AddressSanitizer and UndefinedBehaviorSanitizer.
+FUZZ_SECONDS ?= 120
+fuzz-build: deps
+	CC=clang CXX=clang++ cmake -S . -B $(BUILD)/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVASTREL_FUZZ=ON \
+	  -DVASTREL_SANITIZE=address,undefined >/dev/null
+	$(call CMAKE_BUILD,$(BUILD)/fuzz)
+
+fuzz: fuzz-build
+	tools/fuzz.sh $(BUILD)/fuzz $(FUZZ_SECONDS)
+
 demo: windows native
 	tools/demo.sh $(BUILD)/windows/src/vastrel.exe $(SERVER)
 
 bench: windows native
 	tools/bench.sh $(BUILD)
 
-test: test-native test-asan test-tsan test-windows
+test: test-native test-asan test-tsan test-windows test-fuzz
 
 test-native: native
 	tests/run-suite.sh $(BUILD)/native $(SERVER)
@@ -49,6 +59,10 @@ test-tsan: tsan native
 
 test-windows: windows native
 	tests/run-suite.sh $(BUILD)/windows $(SERVER) --wine
+
+# A short run of every fuzz target, so they keep building and the seeds pass.
+test-fuzz: fuzz-build
+	tools/fuzz.sh $(BUILD)/fuzz 3
 
 clean:
 	rm -rf $(BUILD)

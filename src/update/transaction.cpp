@@ -29,6 +29,7 @@ const ReplyClass ReplyClasses[] = {
     {"Hostname blocked due to abuse", false, "Account is blocked due to abuse!"},
     {"Bad Client Input", false, "Bad or unknown host name!"},
 };
+}  // namespace
 
 int ClassifyReply(Account& account, const char* reply) {
     for (const ReplyClass& c : ReplyClasses) {
@@ -46,7 +47,6 @@ int ClassifyReply(Account& account, const char* reply) {
     WriteLog(LogFailure, "Unknown error occurred!");
     return -1;
 }
-}  // namespace
 
 std::int64_t DaysSince(std::int32_t storedTime) { return (CurrentTime() - storedTime) / 86400; }
 

@@ -1142,6 +1142,22 @@ bool write_port_file(const std::string& path, unsigned port, std::string& err) {
 
 }  // namespace
 
+#ifdef VASTREL_FUZZ_REQUEST_PARSER
+// A request as the reader hands it over (cut after its first empty line),
+// through the parser and the update checks that read its result.
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    std::string raw(reinterpret_cast<const char*>(data), size);
+    size_t end = raw.find("\r\n\r\n");
+    raw = (end == std::string::npos ? raw : raw.substr(0, end)) + "\r\n\r\n";
+    if (raw.size() > kMaxRequest) return 0;
+    Request r;
+    std::string why;
+    if (!parse_request(raw, r, why)) return 0;
+    Query q(r.query);
+    update_answer(r, q);
+    return 0;
+}
+#else
 int main(int argc, char** argv) {
     Config cfg;
     int rc = parse_args(argc, argv, cfg);
@@ -1225,3 +1241,4 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     _exit(0);
 }
+#endif
