@@ -1,5 +1,6 @@
 #include "update/update_run.h"
 
+#include <condition_variable>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -29,6 +30,7 @@ std::mutex waitingMutex;
 bool runWaiting = false;
 UpdateMode waitingMode = Timer;
 bool workerAlive = false;
+std::condition_variable workerEnded;
 
 int RunAccounts(UpdateMode mode);
 
@@ -39,6 +41,7 @@ void RunWaitingRuns() {
             std::lock_guard<std::mutex> guard(waitingMutex);
             if (!runWaiting) {
                 workerAlive = false;
+                workerEnded.notify_all();
                 return;
             }
             runWaiting = false;
@@ -65,6 +68,11 @@ void StartUpdateRun(UpdateMode mode) {
     } catch (const std::system_error&) {
         runWaiting = false;  // no thread: no run takes place
     }
+}
+
+void WaitForUpdateRuns() {
+    std::unique_lock<std::mutex> guard(waitingMutex);
+    workerEnded.wait(guard, [] { return !workerAlive; });
 }
 
 std::uint32_t UpdateTimerPeriod() {

@@ -10,6 +10,9 @@
 void StartUpdateRun(UpdateMode mode);
 // Runs do not overlap: a run started while one is in progress waits for it.
 int UpdateRun(UpdateMode mode);
+// Returns once no run started by StartUpdateRun runs or waits. For tests:
+// the program itself never waits for its workers.
+void WaitForUpdateRuns();
 
 // The period of the update timer: "SleepTime", but never below one minute
 // (the shortest interval offered), so a damaged stored value cannot make a

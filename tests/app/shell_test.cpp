@@ -20,6 +20,7 @@
 #include "settings/settings.h"
 #include "test_support.h"
 #include "update/connection.h"
+#include "update/update_run.h"
 #include "message_box.h"
 
 namespace {
@@ -384,6 +385,7 @@ TEST_F(ShellTest, UpdateTimerFiringEvery10MsNeverPilesUpRuns) {
         Pump(10);
     }
     EXPECT_TRUE(PumpUntil([&] { return ThreadCount() <= baseline; }, 5000));
+    WaitForUpdateRuns();
     std::printf("[ figures  ] %d timer ticks in 2 s: at most %d run threads alive\n", ticks, most);
     EXPECT_LE(most, 2);
     NetworkTimeoutMs = timeout;
