@@ -45,26 +45,30 @@ REGEDIT4
 "Update"=dword:00000001
 REG
 
+# Wine's own messages and the program's exit code go to a file of their own.
 "$here/tools/wine-env.sh" --prefix "$demo/wine-prefix" bash -c '
     set -u
     state=$1
     wine reg delete "HKCU\\Software\\Brannock" /f >/dev/null 2>&1 || true
     wine regedit /S "$(winepath -w "$state/demo.reg")" >/dev/null 2>&1
-    echo "demo: running vastrel.exe /autoexit against the reference server on 127.0.0.1:$(cat "$state/port")"
     timeout 120 wine "$state/vastrel.exe" /autoexit
-    echo "demo: vastrel.exe ended with exit code $?"
+    echo "vastrel.exe ended with exit code $?"
     wine reg query "HKCU\\Software\\Brannock\\Vastrel\\Accounts\\0" >"$state/account.txt" 2>/dev/null || true
-' demo "$state"
+' demo "$state" >"$state/wine.txt" 2>&1 || true
 
-echo "----- $demo/run/vastrel.log -----"
+echo "----- the program's log, $demo/run/vastrel.log -----"
 tr -d '\r' <"$state/vastrel.log" 2>/dev/null || echo "(no log file)"
-echo "----- stored account -----"
-tr -d '\r' <"$state/account.txt" | grep -E "LastIP|LastUpdate|Update " || true
+echo "-----"
 count=$( { exec 3<>"/dev/tcp/127.0.0.1/$port" && printf 'GET /__count?host=myhome.vastrel.example HTTP/1.1\r\n\r\n' >&3 &&
           cat <&3; } 2>/dev/null | tail -n 1)
-if [ "${count:-0}" -ge 1 ] && grep -q "LastIP" "$state/account.txt" && grep -q "terminated properly." "$state/vastrel.log"; then
-    echo "demo: the account was updated (the server recorded $count request(s)) and the program quit by itself."
+# LastIP as stored: the address's bytes in network order, read as a little-endian number.
+last_ip=$(tr -d '\r' <"$state/account.txt" | awk '$1 == "LastIP" { print $3 }')
+if [ "${count:-0}" -ge 1 ] && [ -n "$last_ip" ] && [ "$((last_ip))" -ne 0 ] &&
+    grep -q "terminated properly." "$state/vastrel.log"; then
+    ip=$((last_ip))
+    echo "demo: myhome.vastrel.example now points at $((ip & 255)).$((ip >> 8 & 255)).$((ip >> 16 & 255)).$((ip >> 24 & 255))" \
+        "(the server recorded $count update request(s)), and the program quit by itself."
     exit 0
 fi
-echo "demo: NO UPDATE happened" >&2
+echo "demo: NO UPDATE happened (Wine's messages: $state/wine.txt)" >&2
 exit 1

@@ -7,6 +7,7 @@ packages=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
   wine wine64 xvfb xauth x11-utils imagemagick
   iproute2
+  nsis
   clang libclang-rt-14-dev libfuzzer-14-dev
 )
 missing=()

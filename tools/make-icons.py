@@ -3,8 +3,9 @@
 
     usage: make-icons.py OUTDIR [--png]
 
-Every icon holds a 16x16 and a 32x32 image (32-bit BGRA with an AND mask,
-stored as a BMP inside the ICO). The globe is drawn procedurally: an
+Every icon holds 16, 20, 24, 32 and 48 pixel images (32-bit BGRA with an AND
+mask, stored as a BMP inside the ICO): the small-icon and icon sizes of 100 %
+to 200 % scaling, so Windows picks an image instead of stretching one. The globe is drawn procedurally: an
 orthographic view of a sphere with a few land masses, a grid of meridians and
 parallels, soft light from the upper left and a dark rim. Each size is
 rendered on its own with supersampling, so the small one stays crisp instead
@@ -19,7 +20,7 @@ import struct
 import sys
 import zlib
 
-SIZES = (16, 32)
+SIZES = (16, 20, 24, 32, 48)
 SUPERSAMPLE = 8
 
 # The view: centred on the Atlantic side, so Africa, Europe and South America
@@ -49,8 +50,12 @@ LAND_CAPS = [(math.radians(a), math.radians(o), math.cos(math.radians(r)))
 # Meridians are given in degrees east of the view's centre.
 STYLE = {
     16: dict(rim=1.05, line=0.75, parallels=(0,), meridians=(-45, 45)),
+    20: dict(rim=1.1, line=0.8, parallels=(0,), meridians=(-45, 45)),
+    24: dict(rim=1.2, line=0.85, parallels=(-40, 0, 40), meridians=(-50, 0, 50)),
     32: dict(rim=1.35, line=0.9, parallels=(-40, 0, 40),
              meridians=(-80, -40, 0, 40, 80)),
+    48: dict(rim=1.7, line=1.1, parallels=(-60, -30, 0, 30, 60),
+             meridians=(-90, -60, -30, 0, 30, 60, 90)),
 }
 
 # Colours per look: ocean, land, grid, rim (RGB, 0..255).

@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # Runs a command inside a private Wine environment: an Xvfb display, a Wine
 # prefix of the project's own and one persistent wineserver, all torn down
-# afterwards.   usage: tools/wine-env.sh [--prefix DIR] COMMAND [ARGS...]
+# afterwards. --dpi sets the screen's DPI (96 is 100 %, 192 is 200 %).
+#   usage: tools/wine-env.sh [--prefix DIR] [--dpi N] COMMAND [ARGS...]
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
 prefix="$here/build/wine-prefix"
+dpi=""
 if [ "${1:-}" = "--prefix" ]; then prefix=$(realpath -m "$2"); shift 2; fi
-[ $# -gt 0 ] || { echo "usage: $0 [--prefix DIR] COMMAND [ARGS...]" >&2; exit 2; }
+if [ "${1:-}" = "--dpi" ]; then dpi=$2; shift 2; fi
+[ $# -gt 0 ] || { echo "usage: $0 [--prefix DIR] [--dpi N] COMMAND [ARGS...]" >&2; exit 2; }
 
 export WINEPREFIX="$prefix"
 export WINEDEBUG=-all
@@ -42,6 +45,11 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     wineserver -w
     # No window manager runs on the display: let Wine draw captions and frames.
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 || true
+    wineserver -w
+fi
+if [ -n "$dpi" ]; then
+    # Read when Wine's processes start, so before the server below.
+    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
     wineserver -w
 fi
 # One persistent server: each Wine process then starts in well under a second.

@@ -60,8 +60,11 @@ void SetTrayState(HWND window, TrayState state, const char* tooltip) {
         CopyText(tip, tooltip);
     else if (LoadStringA(AppInstance, display.TooltipId, tip, sizeof tip) <= 0)
         tip[0] = '\0';
-    HICON icon = static_cast<HICON>(
-        LoadImageA(AppInstance, MAKEINTRESOURCEA(display.IconId), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR));
+    // The shell's small-icon size: 16 at 100 %, larger when scaled; each
+    // icon carries images for those sizes, so none is stretched.
+    HICON icon = static_cast<HICON>(LoadImageA(AppInstance, MAKEINTRESOURCEA(display.IconId), IMAGE_ICON,
+                                               GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
+                                               LR_DEFAULTCOLOR));
     if (!icon) return;
     ShownTrayState = display.State;
     CopyText(ShownTooltip, tip);

@@ -10,6 +10,40 @@
 
 HWND AboutBox = nullptr;
 
+namespace {
+// The largest image the icons carry: a larger system icon size would stretch it.
+constexpr int LargestIconImage = 48;
+HICON AboutGlobe = nullptr;  // ours to destroy with the box
+
+// The template's picture control has no id of its own; it is the one icon.
+HWND PictureControl(HWND dialog) {
+    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        if ((GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) return child;
+    return nullptr;
+}
+
+// The static control loads the globe at the system's icon size, 64 pixels at
+// 200 %; it gets our own image of the nearest size instead, so it stays crisp.
+void SetCrispGlobe(HWND dialog) {
+    HWND picture = PictureControl(dialog);
+    int size = GetSystemMetrics(SM_CXICON);
+    if (size > LargestIconImage) size = LargestIconImage;
+    HICON icon = static_cast<HICON>(
+        LoadImageA(AppInstance, MAKEINTRESOURCEA(IDI_GLOBE), IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
+    if (!picture || !icon) {
+        if (icon) DestroyIcon(icon);
+        return;
+    }
+    SendMessageA(picture, STM_SETICON, reinterpret_cast<WPARAM>(icon), 0);
+    AboutGlobe = icon;
+}
+
+void DestroyGlobe() {
+    if (AboutGlobe) DestroyIcon(AboutGlobe);
+    AboutGlobe = nullptr;
+}
+}  // namespace
+
 bool RouteDialogMessage(MSG* message) {
     for (HWND dialog : {AboutBox, PropertiesDialog, AccountsDialog})
         if (dialog && IsDialogMessageA(dialog, message)) return true;
@@ -44,12 +78,14 @@ INT_PTR CALLBACK AboutBoxProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) 
         AppendText(web, MakerHost);
         AppendText(web, "/");
         SetDlgItemTextA(dialog, IDC_ABOUT_WEB, web);
+        SetCrispGlobe(dialog);
         return TRUE;
     }
     case WM_COMMAND:
         if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) DestroyWindow(dialog);
         return TRUE;
     case WM_DESTROY:
+        DestroyGlobe();
         AboutBox = nullptr;
         return TRUE;
     default:

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "build_version.h"
 #include "common/text.h"
 #include "settings/preferences.h"
 #include "update/server_table.h"
@@ -77,7 +78,7 @@ char* BuildUpdateRequest(const Account& account, char* out, std::size_t outSize)
     fits = AppendText(out, outSize, "\r\n") && fits;
     fits = AppendText(out, outSize, "Authorization: Basic ###CREDENTIALS###\r\n") && fits;
     fits = AppendText(out, outSize, "Content-Type: application/x-www-form-urlencoded\r\n") && fits;
-    fits = AppendText(out, outSize, "User-Agent: Vastrel/1.5.7\r\n") && fits;
+    fits = AppendText(out, outSize, "User-Agent: Vastrel/" VASTREL_VERSION_TEXT "\r\n") && fits;
     fits = AppendText(out, outSize, "\r\n") && fits;
 
     char credentials[68], user[33], password[33];

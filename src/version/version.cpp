@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "app/shell.h"
+#include "build_version.h"
 #include "common/text.h"
 #include "log/log.h"
 #include "settings/preferences.h"
@@ -17,7 +18,7 @@
 #include "update/server_table.h"
 
 namespace {
-void BuiltInVersion(char out[8]) { CopyText(out, 8, "1.5.7"); }
+void BuiltInVersion(char out[8]) { CopyText(out, 8, VASTREL_VERSION_TEXT); }
 
 // atoi's reading of one component, without its overflow.
 int ComponentNumber(const char* text) {
@@ -45,7 +46,7 @@ char* BuildVersionRequest(char* buffer, std::size_t size) {
     AppendText(buffer, size, "Host: ");
     AppendText(buffer, size, MakerHost);
     AppendText(buffer, size, "\r\nContent-Type: application/x-www-form-urlencoded\r\n");
-    AppendText(buffer, size, "Cache-Control: no-cache\r\nUser-Agent: Vastrel/1.5.7\r\n\r\n");
+    AppendText(buffer, size, "Cache-Control: no-cache\r\nUser-Agent: Vastrel/" VASTREL_VERSION_TEXT "\r\n\r\n");
     std::string server;
     if (PreferenceSnapshot().UseProxy) server = std::string("http://") + MakerHost;
     ReplacePlaceholder(buffer, size, "###SERVER###", server.c_str());

@@ -15,41 +15,11 @@ rm -rf "$work"
 mkdir -p "$work" "$shots"
 cp "$exe" "$work/vastrel.exe"
 log="$work/vastrel.log"
-failures=0
-passes=0
-check() {  # check NAME CONDITION...
-    local name=$1
-    shift
-    if "$@"; then
-        passes=$((passes + 1))
-        echo "ok: $name"
-    else
-        failures=$((failures + 1))
-        echo "FAILED: $name"
-    fi
-}
-wait_for() {  # wait_for SECONDS CONDITION...
-    local limit=$(($1 * 10))
-    shift
-    for _ in $(seq 1 "$limit"); do "$@" && return 0; sleep 0.1; done
-    return 1
-}
-log_has() { grep -q -- "$1" "$log" 2>/dev/null; }
-running() { wine "$poke" running >/dev/null 2>&1; }
-stopped() { ! running; }
-query() { wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | awk -v n="$2" '$1 == n { print $3 }'; }
-product='HKCU\Software\Brannock\Vastrel'
-run_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
+. "$(dirname "$0")/session.sh"
 clear_profile() {
     wine reg delete 'HKCU\Software\Brannock' /f >/dev/null 2>&1
     wine reg delete "$run_key" /v Vastrel /f >/dev/null 2>&1
     rm -f "$log"
-}
-shot() { import -window root "$shots/$1.png" 2>/dev/null; }
-# The tray icon as Wine's own tray window shows it, at the top left.
-tray_shot() {
-    import -window root "$work/screen.png" 2>/dev/null &&
-        convert "$work/screen.png" -crop 72x64+0+0 +repage -scale 400% "$shots/tray-$1.png" 2>/dev/null
 }
 
 # 1. First start on an empty profile.
@@ -100,18 +70,6 @@ check "Exit stored the settings again" test "$(query "$product" SleepTime)" = 0x
 check "last line is the terminated line" test "$(tail -n 1 "$log" | tr -d '\r' | cut -c 20-)" = "Vastrel terminated properly."
 
 # 5. /autoexit in any letter case: one successful run, then the program ends.
-configure() {  # configure PASSWORD
-    wine reg add "$product" /v UseProxy /t REG_DWORD /d 1 /f >/dev/null 2>&1
-    wine reg add "$product" /v ProxyServer /t REG_SZ /d 127.0.0.1 /f >/dev/null 2>&1
-    wine reg add "$product" /v ProxyPort /t REG_DWORD /d "$port" /f >/dev/null 2>&1
-    wine reg add "$product" /v Connection /t REG_DWORD /d 1 /f >/dev/null 2>&1
-    wine reg add "$product\\Accounts" /v Count /t REG_DWORD /d 1 /f >/dev/null 2>&1
-    wine reg add "$product\\Accounts\\0" /v HostName /t REG_SZ /d home /f >/dev/null 2>&1
-    wine reg add "$product\\Accounts\\0" /v UserName /t REG_SZ /d alice /f >/dev/null 2>&1
-    wine reg add "$product\\Accounts\\0" /v Password /t REG_SZ /d "$1" /f >/dev/null 2>&1
-    wine reg add "$product\\Accounts\\0" /v Update /t REG_DWORD /d 1 /f >/dev/null 2>&1
-    wine reg add "$product\\Accounts\\0" /v LastIP /t REG_DWORD /d 0 /f >/dev/null 2>&1
-}
 clear_profile
 configure secret
 timeout 60 wine "$work/vastrel.exe" /AutoExit >/dev/null 2>&1
@@ -157,7 +115,6 @@ wine "$work/vastrel.exe" >/dev/null 2>&1 &
 wait_for 20 log_has "Vastrel 1.5.7 initialized properly."
 wine "$poke" command 40007 >/dev/null 2>&1
 answered() { wine "$poke" answer "New version" 7 >/dev/null 2>&1; }
-box() { wine "$poke" exists "$1" >/dev/null 2>&1; }
 check "the new version is offered" wait_for 20 box "New version"
 sleep 0.5
 shot new-version-box
@@ -180,16 +137,8 @@ configure secret
 wine reg add "$product\\Accounts" /v Count /t REG_DWORD /d 0 /f >/dev/null 2>&1
 wine "$work/vastrel.exe" >/dev/null 2>&1 &
 wait_for 20 log_has "Vastrel 1.5.7 initialized properly."
-wine "$poke" command 40004 >/dev/null 2>&1
-check "About box opens" wait_for 20 box "About Vastrel"
-sleep 0.5
-shot about-box
-wine "$poke" click "About Vastrel" 1 >/dev/null 2>&1
-wine "$poke" command 40002 >/dev/null 2>&1
-check "Properties dialog opens" wait_for 20 box "Vastrel Properties"
-sleep 0.5
-shot properties-dialog
-wine "$poke" click "Vastrel Properties" 2 >/dev/null 2>&1
+photograph_dialog $IDM_ABOUT "About Vastrel" about-box 1
+photograph_dialog $IDM_PROPERTIES "Vastrel Properties" properties-dialog 2
 wine "$poke" command 40008 >/dev/null 2>&1
 check "Accounts dialog opens" wait_for 20 box "Vastrel Accounts"
 accounts() { wine "$poke" "$@" >/dev/null 2>&1; }
@@ -205,7 +154,6 @@ check "OK closes the dialog" accounts click "Vastrel Accounts" 1
 sleep 1
 check "the account is stored" test "$(query "$product\\Accounts" Count)" = 0x1
 wine "$poke" command 40007 >/dev/null 2>&1
-stored_ip() { test "$(query "$product\\Accounts\\0" LastIP)" = 0xa0200c0; }
 check "Check now stores LastIP for the new account" wait_for 30 stored_ip
 wine "$poke" command 40005 >/dev/null 2>&1
 wait_for 20 stopped
@@ -220,5 +168,4 @@ tray_shot busy
 wine "$poke" command 40005 >/dev/null 2>&1
 check "Exit does not wait for a run in progress" wait_for 20 stopped
 
-echo "$passes passed, $failures failed"
-[ "$failures" -eq 0 ]
+summary

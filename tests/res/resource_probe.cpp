@@ -2,6 +2,7 @@
 // layout and icon images against what the program relies on.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <uxtheme.h>
 
 #include <cstdint>
 #include <cstring>
@@ -161,6 +162,8 @@ TEST(Menu, ItemsCanBeAdjustedByCommand) {
 }
 
 const UINT kIcons[] = {124, 125, 126, 128};
+// The small-icon and icon sizes from 100 % to 200 % scaling.
+const int kIconSizes[] = {16, 20, 24, 32, 48};
 
 TEST(Icons, NumbersAreTheFixedOnes) {
     EXPECT_EQ(IDI_GLOBE, 124);
@@ -169,9 +172,9 @@ TEST(Icons, NumbersAreTheFixedOnes) {
     EXPECT_EQ(IDI_GLOBE_DISABLED, 128);
 }
 
-TEST(Icons, LoadAtBothSizes) {
+TEST(Icons, LoadAtEverySize) {
     for (UINT id : kIcons) {
-        for (int size : {16, 32}) {
+        for (int size : kIconSizes) {
             SCOPED_TRACE(std::to_string(id) + " at " + std::to_string(size));
             HICON icon = static_cast<HICON>(
                 LoadImageA(Self(), MAKEINTRESOURCEA(id), IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
@@ -211,9 +214,9 @@ IconImage FindImage(UINT group, int size) {
     return image;
 }
 
-TEST(Icons, EachGroupHoldsBothSizesIn32Bits) {
+TEST(Icons, EachGroupHoldsEverySizeIn32Bits) {
     for (UINT id : kIcons) {
-        for (int size : {16, 32}) {
+        for (int size : kIconSizes) {
             SCOPED_TRACE(std::to_string(id) + " at " + std::to_string(size));
             IconImage image = FindImage(id, size);
             ASSERT_NE(image.header, nullptr);
@@ -264,7 +267,7 @@ Tint Measure(UINT id, int size) {
 
 // The four states must be told apart at a glance, at tray size too.
 TEST(Icons, StatesLookDifferent) {
-    for (int size : {16, 32}) {
+    for (int size : kIconSizes) {
         SCOPED_TRACE(size);
         Tint globe = Measure(124, size), busy = Measure(125, size);
         Tint failed = Measure(126, size), disabled = Measure(128, size);
@@ -464,6 +467,46 @@ TEST(LogDialog, CreatesHiddenWithListAndButton) {
     EXPECT_FALSE(style & WS_HSCROLL);
 
     EXPECT_TRUE(DestroyWindow(dialog));
+}
+
+// Every label of the tray dialogs shows whole in its control with the dialog's
+// font: a longer text or a wider font would be cut off.
+TEST(Dialogs, LabelsFitTheirControls) {
+    for (UINT id : {IDD_PROPERTIES, IDD_ABOUT, IDD_ACCOUNTS}) {
+        HWND dialog = CreateDialogParamA(Self(), MAKEINTRESOURCEA(id), nullptr, QuietDialogProc, 0);
+        ASSERT_NE(dialog, nullptr);
+        HDC dc = GetDC(dialog);
+        HGDIOBJ font = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(dialog, WM_GETFONT, 0, 0)));
+        for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+            std::string text = TextOf(child);
+            LONG type = GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK;
+            if (lstrcmpiA(ClassOf(child).c_str(), "Static") != 0 || type > SS_RIGHT || text.empty()) continue;
+            SCOPED_TRACE(std::to_string(id) + ": " + text);
+            RECT box = {};
+            GetClientRect(child, &box);
+            RECT need = box;
+            DrawTextA(dc, text.c_str(), -1, &need, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS);
+            EXPECT_LE(need.right, box.right);
+            EXPECT_LE(need.bottom, box.bottom);
+        }
+        SelectObject(dc, font);
+        ReleaseDC(dialog, dc);
+        DestroyWindow(dialog);
+    }
+}
+
+// The manifest in force: the dialogs' controls are those of version 6 of the
+// common controls and draw with the theme, and Windows does not stretch them.
+TEST(Manifest, ThemedControlsAndDpiAwareness) {
+    EXPECT_TRUE(IsProcessDPIAware());
+    ACTCTX_SECTION_KEYED_DATA redirected = {};
+    redirected.cbSize = sizeof redirected;
+    EXPECT_TRUE(FindActCtxSectionStringA(0, nullptr, ACTIVATION_CONTEXT_SECTION_WINDOW_CLASS_REDIRECTION, "Button",
+                                         &redirected));
+    HWND dialog = CreateDialogParamA(Self(), MAKEINTRESOURCEA(IDD_PROPERTIES), nullptr, QuietDialogProc, 0);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_NE(GetWindowTheme(GetDlgItem(dialog, IDOK)), nullptr);
+    DestroyWindow(dialog);
 }
 
 TEST(VersionInfo, NamesAndNumbers) {

@@ -119,14 +119,18 @@ int main(int argc, char** argv) {
         baseTimes.push_back(TimeBaseline(port, request));
     }
     double run = Median(runTimes), base = Median(baseTimes);
-    std::printf("update run, 32 accounts:      median %.1f ms over %d runs (settings stored each run)\n", run, runs);
-    std::printf("bare loopback exchanges, 32:  median %.1f ms\n", base);
-    std::printf("ratio run / baseline:         %.2f\n", run / base);
+    std::printf("update run, %d accounts:      median %6.1f ms over %d runs = %.3f ms an account"
+                " (settings stored each run)\n",
+                MaxAccounts, run, runs, run / MaxAccounts);
+    std::printf("bare loopback exchanges, %d:  median %6.1f ms = %.3f ms an exchange\n", MaxAccounts, base,
+                base / MaxAccounts);
+    std::printf("ratio run / baseline:         %.2f, the program's own cost %.3f ms an account\n", run / base,
+                (run - base) / MaxAccounts);
 
     UseAccounts("silent");
     CreateAccountRegInfo();
     double silent = TimeRun();
-    std::printf("one of 32 never answers:      %.1f ms (time limit %d ms)\n", silent, NetworkTimeoutMs);
+    std::printf("one of %d never answers:      %.1f ms (time limit %d ms)\n", MaxAccounts, silent, NetworkTimeoutMs);
     std::printf("peak memory of the process:   %.1f MiB\n", PeakMemoryMiB());
     return 0;
 }

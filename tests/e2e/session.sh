@@ -1,0 +1,77 @@
+# Sourced by the scripts that drive the real vastrel.exe under Wine: checks,
+# waits, registry look-ups, screenshots and the account that the reference
+# server knows. The caller sets poke (the helper), log (the program's log
+# file), shots (the screenshot folder) and port (the server's).
+failures=0
+passes=0
+check() {  # check NAME CONDITION...
+    local name=$1
+    shift
+    if "$@"; then
+        passes=$((passes + 1))
+        echo "ok: $name"
+    else
+        failures=$((failures + 1))
+        echo "FAILED: $name"
+    fi
+}
+wait_for() {  # wait_for SECONDS CONDITION...
+    local limit=$(($1 * 10))
+    shift
+    for _ in $(seq 1 "$limit"); do "$@" && return 0; sleep 0.1; done
+    return 1
+}
+log_has() { grep -q -- "$1" "$log" 2>/dev/null; }
+running() { wine "$poke" running >/dev/null 2>&1; }
+stopped() { ! running; }
+box() { wine "$poke" exists "$1" >/dev/null 2>&1; }
+query() { wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | awk -v n="$2" '$1 == n { print $3 }'; }
+product='HKCU\Software\Brannock\Vastrel'
+run_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
+# The tray menu's commands and the tray callback's mouse messages.
+IDM_PROPERTIES=40002 IDM_ABOUT=40004 IDM_EXIT=40005 IDM_ACCOUNTS=40008
+WM_RBUTTONUP=516
+
+shot() { import -window root "$shots/$1.png" 2>/dev/null; }
+# The tray icon as Wine's own tray window shows it, at the top left; SIZE is
+# the crop at 96 DPI, scaled with the screen's DPI.
+tray_shot() {  # tray_shot NAME [DPI]
+    local dpi=${2:-96}
+    import -window root "$shots/.screen.png" 2>/dev/null &&
+        convert "$shots/.screen.png" -crop "$((72 * dpi / 96))x$((64 * dpi / 96))+0+0" +repage \
+            -scale 400% "$shots/tray-$1.png" 2>/dev/null
+    rm -f "$shots/.screen.png"
+}
+
+# One account, alice at host "home", updated through the reference server as
+# its proxy on a LAN connection; PASSWORD "secret" is the one it accepts.
+configure() {  # configure PASSWORD
+    wine reg add "$product" /v UseProxy /t REG_DWORD /d 1 /f >/dev/null 2>&1
+    wine reg add "$product" /v ProxyServer /t REG_SZ /d 127.0.0.1 /f >/dev/null 2>&1
+    wine reg add "$product" /v ProxyPort /t REG_DWORD /d "$port" /f >/dev/null 2>&1
+    wine reg add "$product" /v Connection /t REG_DWORD /d 1 /f >/dev/null 2>&1
+    wine reg add "$product\\Accounts" /v Count /t REG_DWORD /d 1 /f >/dev/null 2>&1
+    wine reg add "$product\\Accounts\\0" /v HostName /t REG_SZ /d home /f >/dev/null 2>&1
+    wine reg add "$product\\Accounts\\0" /v UserName /t REG_SZ /d alice /f >/dev/null 2>&1
+    wine reg add "$product\\Accounts\\0" /v Password /t REG_SZ /d "$1" /f >/dev/null 2>&1
+    wine reg add "$product\\Accounts\\0" /v Update /t REG_DWORD /d 1 /f >/dev/null 2>&1
+    wine reg add "$product\\Accounts\\0" /v LastIP /t REG_DWORD /d 0 /f >/dev/null 2>&1
+}
+# The address the suite's network namespace gives the program, as stored.
+stored_ip() { test "$(query "$product\\Accounts\\0" LastIP)" = 0xa0200c0; }
+
+# A dialog opened from the tray menu, photographed and closed with Cancel
+# (or OK, which is the About box's only button).
+photograph_dialog() {  # photograph_dialog COMMAND CAPTION SHOT CLOSE_ID
+    wine "$poke" command "$1" >/dev/null 2>&1
+    check "$2 opens" wait_for 20 box "$2"
+    sleep 0.5
+    shot "$3"
+    wine "$poke" click "$2" "$4" >/dev/null 2>&1
+    wait_for 10 closed "$2"
+}
+closed() { ! box "$1"; }
+summary() {
+    echo "$passes passed, $failures failed"
+    [ "$failures" -eq 0 ]
+}

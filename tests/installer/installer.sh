@@ -1,0 +1,99 @@
+#!/usr/bin/env bash
+# The installer as a Windows user meets it, in a Wine prefix made fresh for
+# this run at 200 % scaling (192 DPI): a silent install, the installed
+# program's /autoexit run against the reference server, its dialogs and tray
+# menu photographed, an upgrade over the running copy, and a silent uninstall
+# that keeps the settings. The suite provides the network namespace and the
+# server's port.
+#   usage: installer.sh SETUP_EXE ZIP POKE_EXE OUTDIR VERSION
+set -uo pipefail
+here=$(cd "$(dirname "$0")/../.." && pwd)
+setup=$(realpath "$1")
+zip=$(realpath "$2")
+poke=$(realpath "$3")
+out=$(realpath "$4")
+version=$5
+port=${VASTREL_TEST_PORT:?the suite starts the reference server}
+work="$out/installer"
+dpi=192
+if [ -z "${VASTREL_FRESH_PREFIX:-}" ]; then
+    rm -rf "$work"
+    mkdir -p "$work"
+    VASTREL_FRESH_PREFIX=1 exec "$here/tools/wine-env.sh" --prefix "$work/wine-prefix" --dpi "$dpi" "$0" "$@"
+fi
+shots="$out/screenshots"
+mkdir -p "$shots"
+. "$here/tests/e2e/session.sh"
+
+windows_path() { wine cmd /c echo "$1" 2>/dev/null | tr -d '\r'; }
+install_dir=$(winepath -u "$(windows_path %LOCALAPPDATA%)\\Programs\\Vastrel" 2>/dev/null)
+install_dir=${install_dir%/}
+shortcut=$(winepath -u "$(windows_path %APPDATA%)\\Microsoft\\Windows\\Start Menu\\Programs\\Vastrel.lnk" 2>/dev/null)
+uninstall_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vastrel'
+log="$install_dir/vastrel.log"
+absent() { ! test -e "$1"; }
+terminations() { grep -c "Vastrel terminated properly." "$log" 2>/dev/null; }
+
+# 1. The portable zip: the program, its README and the licence.
+mkdir -p "$work/zip"
+(cd "$work/zip" && cmake -E tar xf "$zip")
+check "the zip holds vastrel.exe, README.txt and LICENSE.txt" \
+    test "$(cd "$work/zip" && ls | tr '\n' ' ')" = "LICENSE.txt README.txt vastrel.exe "
+shipped="$work/zip/vastrel.exe"
+
+# 2. A silent install into the fresh prefix.
+wine "$setup" /S >/dev/null 2>&1
+check "the silent install exits 0" test $? = 0
+for file in vastrel.exe README.txt LICENSE.txt uninstall.exe; do
+    check "$file is installed in %LOCALAPPDATA%\\Programs\\Vastrel" test -f "$install_dir/$file"
+done
+check "the installed program is the zip's" cmp -s "$install_dir/vastrel.exe" "$shipped"
+check "the Start-menu shortcut exists" test -f "$shortcut"
+check "the uninstall entry names the version" test "$(query "$uninstall_key" DisplayVersion)" = "$version"
+check "the uninstall entry names the uninstaller" \
+    bash -c "wine reg query '$uninstall_key' /v UninstallString 2>/dev/null | grep -q 'Vastrel\\\\uninstall.exe'"
+
+# 3. The installed program updates the account and quits; its log is
+#    written beside it without administrator rights.
+configure secret
+timeout 60 wine "$install_dir/vastrel.exe" /autoexit >/dev/null 2>&1
+check "the installed program's /autoexit run ends 0" test $? = 0
+check "LastIP is stored" stored_ip
+check "the log is written beside the program" log_has "Vastrel terminated properly."
+check "the first start wrote the Run value" test -n "$(query "$run_key" Vastrel)"
+
+# 4. At 200 %: the tray icon, the dialogs and the menu. An older build
+#    stands in the program file, for the upgrade below to replace.
+printf 'an older build' >>"$install_dir/vastrel.exe"
+wine "$install_dir/vastrel.exe" >/dev/null 2>&1 &
+check "the program runs" wait_for 20 running
+sleep 1
+tray_shot enabled-${dpi}dpi "$dpi"
+photograph_dialog $IDM_PROPERTIES "Vastrel Properties" properties-dialog-${dpi}dpi 2
+photograph_dialog $IDM_ACCOUNTS "Vastrel Accounts" accounts-dialog-${dpi}dpi 2
+photograph_dialog $IDM_ABOUT "About Vastrel" about-box-${dpi}dpi 1
+wine "$poke" tray $WM_RBUTTONUP >/dev/null 2>&1
+sleep 1.5
+shot tray-menu-${dpi}dpi
+wine "$poke" close-menu >/dev/null 2>&1
+sleep 0.5
+
+# 5. An upgrade over the running copy: the installer ends it with "Exit"
+#    (which stores its settings), replaces the program and starts it again.
+before=$(terminations)
+wine "$setup" /S >/dev/null 2>&1
+check "the upgrade exits 0" test $? = 0
+check "the running copy was ended by Exit" test "$(terminations)" = $((before + 1))
+check "the upgrade replaced the program" cmp -s "$install_dir/vastrel.exe" "$shipped"
+check "the upgraded program runs again" wait_for 20 running
+
+# 6. A silent uninstall ends the program and removes all but the settings.
+wine "$install_dir/uninstall.exe" /S >/dev/null 2>&1
+check "the program folder and its log are removed" wait_for 30 absent "$install_dir"
+check "the program was ended" stopped
+check "the shortcut is removed" absent "$shortcut"
+check "the uninstall entry is removed" bash -c "! wine reg query '$uninstall_key' >/dev/null 2>&1"
+check "the Run value is removed" test -z "$(query "$run_key" Vastrel)"
+check "the settings are kept" stored_ip
+
+summary
