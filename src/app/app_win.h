@@ -1,26 +1,34 @@
-// The Windows shell: the hidden main window, its timers, the tray icon and
-// the log window. Everything here runs on the GUI thread unless it says so.
+// The Windows shell: the hidden main window, its timers and the tray icon.
+// Everything here runs on the GUI thread unless it says so.
 #pragma once
 
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 
 #include "app/shell.h"
 
 extern HINSTANCE AppInstance;
 extern HWND MainWindow;
 extern HANDLE VersionCheckMutex;
+extern DWORD GuiThreadId;  // set first at start-up
 
 constexpr UINT TrayCallbackMessage = WM_USER + 1;
-// Calls of workers handed to the GUI thread (sent, so they keep their order).
-constexpr UINT TrayStateMessage = WM_APP + 1;  // wParam state, lParam tooltip or 0
-constexpr UINT BlinkingMessage = WM_APP + 2;   // wParam on
+
+// The GUI thread: the one that started the program. It owns the windows, the
+// timers and the tray.
+bool OnGuiThread();
+// Runs call on the GUI thread and returns once it is done: at once when
+// called there, else as a message sent to the main window (sent messages
+// keep their order). Every call of a worker that needs the GUI goes here.
+void RunOnGuiThread(const std::function<void()>& call);
+constexpr UINT RunCallMessage = WM_APP + 1;  // lParam: the std::function to run
 
 // The program's version text (string 104), at most 7 characters.
 void GetOwnVersion(char out[8]);
 
-// Window timers, with what is armed kept for tests and the TaskbarCreated case.
+// Window timers of the main window; what is armed is kept for the tests.
 void ArmTimer(int timer, std::uint32_t delayMs);
 void StopTimer(int timer);
 bool TimerIsArmed(int timer);
@@ -50,13 +58,6 @@ void DisableUpdates();
 void Snooze();
 // Connects the portable shell calls and the settings' timer seam to this window.
 void ConnectShell();
-
-// Log window.
-void ShowLogWindow(bool show);
-INT_PTR CALLBACK LogWindowProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
-extern HWND LogWindow;
-// Connects WriteLog to the log window; call on the GUI thread.
-void ConnectLogWindow();
 
 // Start-up and shutdown, split so that tests can drive a real window.
 // StartProgram gives false when the program is to end at once.

@@ -2,6 +2,7 @@
 #include <shellapi.h>
 
 #include "app/app_win.h"
+#include "log/log_window.h"
 #include "log/log.h"
 #include "res/resource.h"
 #include "settings/preferences.h"
@@ -13,6 +14,16 @@
 HINSTANCE AppInstance = nullptr;
 HWND MainWindow = nullptr;
 HANDLE VersionCheckMutex = nullptr;
+DWORD GuiThreadId = 0;
+
+bool OnGuiThread() { return GetCurrentThreadId() == GuiThreadId; }
+
+void RunOnGuiThread(const std::function<void()>& call) {
+    if (OnGuiThread())
+        call();
+    else if (MainWindow)
+        SendMessageA(MainWindow, RunCallMessage, 0, reinterpret_cast<LPARAM>(&call));
+}
 
 namespace {
 constexpr std::uint32_t VersionPeriodMs = 86400000;
@@ -20,31 +31,21 @@ bool armed[4];
 std::uint32_t delays[4];
 UINT TaskbarCreatedMessage = 0;
 
-// Worker calls reach the GUI thread as sent messages: the tray and the
-// timers belong to the thread of the main window.
-bool OnGuiThread() { return GetWindowThreadProcessId(MainWindow, nullptr) == GetCurrentThreadId(); }
-
 void ShellSetTrayState(TrayState state, const char* tooltip) {
-    if (!MainWindow) return;
-    if (OnGuiThread())
-        SetTrayState(MainWindow, state, tooltip);
-    else
-        SendMessageA(MainWindow, TrayStateMessage, static_cast<WPARAM>(state), reinterpret_cast<LPARAM>(tooltip));
+    RunOnGuiThread([&] {
+        if (MainWindow) SetTrayState(MainWindow, state, tooltip);
+    });
 }
 
 void ShellSetBlinking(int on) {
-    if (!MainWindow) return;
-    if (OnGuiThread())
-        SetBlinking(on);
-    else
-        SendMessageA(MainWindow, BlinkingMessage, static_cast<WPARAM>(on != 0), 0);
+    RunOnGuiThread([&] {
+        if (MainWindow) SetBlinking(on);
+    });
 }
 
 void ShellPostQuit() {
     if (MainWindow) PostMessageA(MainWindow, WM_QUIT, 0, 0);
 }
-
-void ArmFromSettings(int timer, std::uint32_t delayMs) { ArmTimer(timer, delayMs); }
 
 void CheckNow() {
     StopTimer(UpdateTimer);
@@ -174,7 +175,7 @@ void ConnectShell() {
     };
     Shell.OpenPage = [](const char* url) { ShellExecuteA(MainWindow, "open", url, nullptr, nullptr, SW_SHOWNORMAL); };
     GetVersionText = GetOwnVersion;
-    ArmWindowTimer = ArmFromSettings;
+    Shell.ArmTimer = ArmTimer;
     TaskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated");
 }
 
@@ -206,11 +207,8 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         if (lParam == WM_LBUTTONDBLCLK) ShowLogWindow(true);
         if (lParam == WM_RBUTTONDOWN) ShowTrayMenu(window);
         return 0;
-    case TrayStateMessage:
-        SetTrayState(window, static_cast<TrayState>(wParam), reinterpret_cast<const char*>(lParam));
-        return 0;
-    case BlinkingMessage:
-        SetBlinking(static_cast<int>(wParam));
+    case RunCallMessage:
+        (*reinterpret_cast<const std::function<void()>*>(lParam))();
         return 0;
     default:
         break;

@@ -1,9 +1,14 @@
-// What the update run and the version check need from the shell: the tray,
-// the blink timer and the quit request. The Windows shell hands each call to
+// What the portable code needs from the shell: the tray, the timers, the quit
+// request, the version check's mutex, a question and a web page. The Windows shell hands each call to
 // the GUI thread; tests put a recording stand-in here.
 #pragma once
 
+#include <cstdint>
+
 enum TrayState : int { Disabled = 0, Enabled = 1, Idle = 2, Busy = 3, Failed = 4 };
+
+// The window timers of the main window.
+enum WindowTimer : int { UpdateTimer = 1, BlinkTimer = 2, VersionTimer = 3 };
 
 struct ShellCalls {
     void (*SetTrayState)(TrayState state, const char* tooltip);  // tooltip may be null
@@ -15,6 +20,8 @@ struct ShellCalls {
     // A Yes/No question without owner; true for Yes. The caller waits.
     bool (*AskYesNo)(const char* text, const char* caption);
     void (*OpenPage)(const char* url);
+    // Arms a timer of the main window (start-up's first timers); GUI thread.
+    void (*ArmTimer)(int timer, std::uint32_t delayMs);
 };
 
 // Calls that do nothing until the shell connects.

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "app/app_win.h"
+#include "log/log_window.h"
 #include "app/startup.h"
 #include "common/program_path.h"
 #include "log/log.h"
@@ -14,6 +15,7 @@ void GetOwnVersion(char out[8]) {
 
 bool StartProgram(HINSTANCE instance, const char* commandLine) {
     AppInstance = instance;
+    GuiThreadId = GetCurrentThreadId();
     AutoExit = IsAutoExitCommandLine(commandLine) ? 1 : 0;
 
     WNDCLASSA windowClass{};

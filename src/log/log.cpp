@@ -34,7 +34,7 @@ void AppendLogFile(const char* line) {
 
 void WriteLog(int flags, const char* first, const char* second, const char* third, const char* fourth,
               const char* fifth) {
-    if (flags & (2 | 8)) {
+    if (flags & (LogBitIndentedDetail | LogBitDetail)) {
         SharedDataGuard guard(SharedDataMutex());
         if (Preferences.DetailedLogging == 0) return;
     }
@@ -51,8 +51,8 @@ void WriteLog(int flags, const char* first, const char* second, const char* thir
         FormatTimeStamp(CurrentTime(), stamp);
         line += stamp;
         line += ": ";
-        if (flags & 2) line += "   ";
-        if (flags & 4) line += "*** ";
+        if (flags & LogBitIndentedDetail) line += "   ";
+        if (flags & LogBitErrorMark) line += "*** ";
         line += first;
         for (const char* piece : more) {
             if (!piece) continue;
@@ -63,5 +63,5 @@ void WriteLog(int flags, const char* first, const char* second, const char* thir
         return;  // no memory for the line: it is lost
     }
     AppendLogFile(line.c_str());
-    if (flags != 8 && AddLogWindowLine) AddLogWindowLine(line.c_str());
+    if (flags != LogBitDetail && AddLogWindowLine) AddLogWindowLine(line.c_str());
 }

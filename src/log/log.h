@@ -3,15 +3,24 @@
 
 #include <cstddef>
 
-// Flag bits: 2 detail and indented, 4 error mark, 8 detail; exactly 8 keeps the
-// line out of the log window.
+// The bits of a log call's flags.
+enum LogFlagBit : int {
+    LogBitPlain = 1,           // no detail: written whatever "DetailedLogging" says
+    LogBitIndentedDetail = 2,  // a detail, indented by three blanks
+    LogBitErrorMark = 4,       // "*** " before the text
+    LogBitDetail = 8,          // a detail; on its own (exactly 8) it stays out of the log window
+};
+
+// The flag values in use.
 enum LogFlags : int {
-    LogMilestone = 1,
-    LogStep = 2,
-    LogTrace = 8,
-    LogDetail = 9,
-    LogIndented = 10,
-    LogFailure = 12,
+    LogMilestone = LogBitPlain,                          // 1
+    LogStep = LogBitIndentedDetail,                      // 2
+    LogTrace = LogBitDetail,                             // 8, the log file only
+    LogDetail = LogBitPlain | LogBitDetail,              // 9
+    LogIndented = LogBitIndentedDetail | LogBitDetail,   // 10
+    LogFailure = LogBitErrorMark | LogBitDetail,         // 12
+    // Damaged stored data or a bad setting: marked, and shown even without details.
+    LogShownFailure = LogBitPlain | LogBitErrorMark,     // 5
 };
 
 constexpr std::size_t LogFilePathSize = 260;

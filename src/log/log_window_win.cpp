@@ -1,17 +1,16 @@
 #include <windows.h>
 
 #include "app/app_win.h"
+#include "log/log_window.h"
 #include "log/log.h"
 #include "res/resource.h"
 
 HWND LogWindow = nullptr;
 
 namespace {
-DWORD GuiThread = 0;
-
 void EnsureHidden() {
     // Created on the GUI thread only; start-up's first line makes it there.
-    if (!LogWindow && GetCurrentThreadId() == GuiThread) ShowLogWindow(false);
+    if (!LogWindow && OnGuiThread()) ShowLogWindow(false);
 }
 
 void AddLine(const char* line) {
@@ -24,7 +23,6 @@ void AddLine(const char* line) {
 }  // namespace
 
 void ConnectLogWindow() {
-    GuiThread = GetCurrentThreadId();
     EnsureLogWindow = EnsureHidden;
     AddLogWindowLine = AddLine;
 }

@@ -1,6 +1,6 @@
 #include "settings/account_edits.h"
 
-#include "settings/preferences.h"
+#include "common/shared_data.h"
 #include "settings/settings.h"
 
 namespace {

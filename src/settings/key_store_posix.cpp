@@ -116,7 +116,7 @@ Store LoadFile() {
         fileUnreadable = true;
         if (!reportedUnreadable) {
             reportedUnreadable = true;
-            WriteLog(LogMilestone | 4, "The settings file", path.c_str(), "cannot be read (", std::strerror(errno),
+            WriteLog(LogShownFailure, "The settings file", path.c_str(), "cannot be read (", std::strerror(errno),
                      "); it is left as it is, the defaults are used and no setting is saved.");
         }
         return store;
@@ -129,7 +129,7 @@ Store LoadFile() {
     std::string kept = path + ".damaged";
     if (!result.Readable) {
         std::rename(path.c_str(), kept.c_str());
-        WriteLog(LogMilestone | 4, "The settings file", path.c_str(), "is damaged; it was kept as", kept.c_str(),
+        WriteLog(LogShownFailure, "The settings file", path.c_str(), "is damaged; it was kept as", kept.c_str(),
                  "and the missing settings get their defaults.");
         return Store{};
     }
@@ -138,7 +138,7 @@ Store LoadFile() {
         CopyWholeFile(path, kept);
         std::string what = "had " + std::to_string(result.Skipped) + (result.Skipped == 1 ? " line" : " lines") +
                            " that cannot be read; they were skipped and a copy of the file was kept as";
-        WriteLog(LogMilestone | 4, "The settings file", path.c_str(), what.c_str(), kept.c_str());
+        WriteLog(LogShownFailure, "The settings file", path.c_str(), what.c_str(), kept.c_str());
     }
     return store;
 }

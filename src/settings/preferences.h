@@ -2,7 +2,8 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
+
+#include "common/shared_data.h"
 
 struct PreferenceSet {
     std::int32_t AutoStart;
@@ -34,22 +35,11 @@ constexpr PreferenceSet InitialPreferences() {
     return p;
 }
 
+// Guarded by SharedDataMutex() (common/shared_data.h).
 extern PreferenceSet Preferences;
-
-// Guards the account table, the preferences and the shared flags between the
-// GUI thread and the workers. Hold it for copies and short updates only: never
-// across network waits, message boxes or log calls.
-std::recursive_mutex& SharedDataMutex();
-using SharedDataGuard = std::lock_guard<std::recursive_mutex>;
 
 // Copy of the preferences taken under the lock, for readers on any thread.
 PreferenceSet PreferenceSnapshot();
-
-// One shared 32-bit value (a flag or a number preference), read under the lock.
-inline std::int32_t ReadShared(const std::int32_t& value) {
-    SharedDataGuard guard(SharedDataMutex());
-    return value;
-}
 
 // Shared flags of the shell, guarded by SharedDataMutex() like the preferences.
 extern std::int32_t UpdatesDisabled;  // 1 while the periodic updates are disabled

@@ -3,6 +3,7 @@
 #include <mutex>
 #include <string>
 
+#include "app/shell.h"
 #include "common/program_path.h"
 #include "log/log.h"
 #include "settings/preferences.h"
@@ -12,7 +13,6 @@
 
 RegInfo PreferenceRegInfo("Brannock", "Vastrel");
 RegInfo AccountRegInfo("Brannock", "Vastrel");
-void (*ArmWindowTimer)(int timer, std::uint32_t delayMs) = nullptr;
 const char* const RunKeyPath = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const char* const RunValueName = "Vastrel";
 
@@ -99,7 +99,7 @@ void CheckAccountCount() {
     }
     if (reported) return;
     reported = true;
-    WriteLog(LogMilestone | 4, "The stored account count", NumberToText(stored).c_str(), "is out of range; using",
+    WriteLog(LogShownFailure, "The stored account count", NumberToText(stored).c_str(), "is out of range; using",
              NumberToText(count).c_str(), "accounts.");
 }
 }  // namespace
@@ -198,9 +198,9 @@ void InitSettings() {
         firstCheck = Preferences.FirstCheck;
         autoExit = AutoExit;
     }
-    if (disabled || !ArmWindowTimer) return;
+    if (disabled) return;
     // 32-bit millisecond counts, as the timers take them.
     std::uint32_t first = static_cast<std::uint32_t>(firstCheck);
-    if (count != 0) ArmWindowTimer(UpdateTimer, first * 1000u);
-    if (!autoExit) ArmWindowTimer(VersionTimer, (first + 1u) * 1000u);
+    if (count != 0) Shell.ArmTimer(UpdateTimer, first * 1000u);
+    if (!autoExit) Shell.ArmTimer(VersionTimer, (first + 1u) * 1000u);
 }

@@ -44,12 +44,6 @@ void DestroyGlobe() {
 }
 }  // namespace
 
-bool RouteDialogMessage(MSG* message) {
-    for (HWND dialog : {AboutBox, PropertiesDialog, AccountsDialog})
-        if (dialog && IsDialogMessageA(dialog, message)) return true;
-    return false;
-}
-
 void ShowAboutBox() {
     if (!AboutBox) CreateDialogParamA(AppInstance, MAKEINTRESOURCEA(IDD_ABOUT), nullptr, AboutBoxProc, 0);
     if (AboutBox) ShowWindow(AboutBox, SW_SHOW);

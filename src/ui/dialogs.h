@@ -20,7 +20,3 @@ INT_PTR CALLBACK AccountsDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
 // Fills a combo box of a dialog with the acceptable local addresses, in the
 // order whose index the "Interface" preference stores.
 void FillAddressCombo(HWND dialog, int control);
-
-// Gives keyboard navigation (Tab, Enter, Esc) to the open dialogs; the
-// message loop calls it and skips dispatching when it gives true.
-bool RouteDialogMessage(MSG* message);

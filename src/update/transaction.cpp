@@ -59,7 +59,7 @@ int UpdateAccount(Account& account, UpdateMode mode) {
 
     const ServerEntry* row = ServerRow(account.Server);
     if (!row) {
-        WriteLog(LogMilestone | 4, "Account", shown, "has an invalid server number",
+        WriteLog(LogShownFailure, "Account", shown, "has an invalid server number",
                  NumberToText(account.Server).c_str(), "and was not updated!");
         return -1;
     }
@@ -67,7 +67,7 @@ int UpdateAccount(Account& account, UpdateMode mode) {
     if (const AccountTextField* field = UnsafeAccountField(account)) {
         // Sent as it is, it would split the request.
         std::string what = std::string("has a control character or blank in its ") + field->Label;
-        WriteLog(LogMilestone | 4, "Account", shown, what.c_str(), "and was not updated!");
+        WriteLog(LogShownFailure, "Account", shown, what.c_str(), "and was not updated!");
         return -1;
     }
 
@@ -98,7 +98,7 @@ int UpdateAccount(Account& account, UpdateMode mode) {
     BuildUpdateRequest(account, transfer, sizeof transfer);
     int result = -1;
     if (transfer[0] == '\0') {
-        WriteLog(LogMilestone | 4, "Account", account.HostName, "gives an update request that is too long!");
+        WriteLog(LogShownFailure, "Account", account.HostName, "gives an update request that is too long!");
     } else if (SendRequest(socket, row->UpdateHost, transfer)) {
         int received = ReceiveReply(socket, transfer, ReplyLimit);
         if (received > 0) {

@@ -1,6 +1,5 @@
 #include "update/update_run.h"
 
-#include <condition_variable>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -30,7 +29,6 @@ std::mutex waitingMutex;
 bool runWaiting = false;
 UpdateMode waitingMode = Timer;
 bool workerAlive = false;
-std::condition_variable workerEnded;
 
 int RunAccounts(UpdateMode mode);
 
@@ -41,7 +39,6 @@ void RunWaitingRuns() {
             std::lock_guard<std::mutex> guard(waitingMutex);
             if (!runWaiting) {
                 workerAlive = false;
-                workerEnded.notify_all();
                 return;
             }
             runWaiting = false;
@@ -70,9 +67,9 @@ void StartUpdateRun(UpdateMode mode) {
     }
 }
 
-void WaitForUpdateRuns() {
-    std::unique_lock<std::mutex> guard(waitingMutex);
-    workerEnded.wait(guard, [] { return !workerAlive; });
+bool UpdateRunsPending() {
+    std::lock_guard<std::mutex> guard(waitingMutex);
+    return workerAlive;
 }
 
 std::uint32_t UpdateTimerPeriod() {
@@ -81,7 +78,7 @@ std::uint32_t UpdateTimerPeriod() {
     if (sleepTime < 0 || sleepTime >= ShortestUpdatePeriodMs) return static_cast<std::uint32_t>(sleepTime);
     if (sleepTime != reported) {
         reported = sleepTime;
-        WriteLog(LogMilestone | 4, "The stored update interval of", NumberToText(sleepTime).c_str(),
+        WriteLog(LogShownFailure, "The stored update interval of", NumberToText(sleepTime).c_str(),
                  "ms is below one minute; updating every minute.");
     }
     return ShortestUpdatePeriodMs;

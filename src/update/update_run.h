@@ -10,9 +10,9 @@
 void StartUpdateRun(UpdateMode mode);
 // Runs do not overlap: a run started while one is in progress waits for it.
 int UpdateRun(UpdateMode mode);
-// Returns once no run started by StartUpdateRun runs or waits. For tests:
-// the program itself never waits for its workers.
-void WaitForUpdateRuns();
+// True while a run started by StartUpdateRun runs or waits. For tests, which
+// wait for it to turn false: the program itself never waits for its workers.
+bool UpdateRunsPending();
 
 // The period of the update timer: "SleepTime", but never below one minute
 // (the shortest interval offered), so a damaged stored value cannot make a

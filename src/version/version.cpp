@@ -1,6 +1,5 @@
 #include "version/version.h"
 
-#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -22,7 +21,6 @@ void BuiltInVersion(char out[8]) { CopyText(out, 8, VASTREL_VERSION_TEXT); }
 
 // atoi's reading of one component, without its overflow.
 int ComponentNumber(const char* text) {
-    errno = 0;
     long value = std::strtol(text, nullptr, 10);
     if (value > INT_MAX) return INT_MAX;
     if (value < INT_MIN) return INT_MIN;

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/shell.h"
 #include "common/program_path.h"
 #include "common/text.h"
 #include "settings/key_store.h"
@@ -44,9 +45,11 @@ protected:
         ResetSharedState();
         UseFreshSettingsStore();
         armed.clear();
-        ArmWindowTimer = RecordTimer;
+        saved = Shell;
+        Shell.ArmTimer = RecordTimer;
     }
-    void TearDown() override { ArmWindowTimer = nullptr; }
+    void TearDown() override { Shell = saved; }
+    ShellCalls saved{};
     // A start of the program as far as the settings go: memory as at start-up.
     void Start() {
         {

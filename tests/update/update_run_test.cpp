@@ -188,7 +188,7 @@ TEST_F(UpdateRunTest, RequestsWhileARunWaitsJoinItSoRunsNeverPileUp) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     const std::size_t memoryAfter = ResidentBytes();
-    WaitForUpdateRuns();
+    while (UpdateRunsPending()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     std::cout << "[ figures  ] " << requests << " run requests in 2 s: at most " << most
               << " run threads alive; resident memory " << memoryBefore / 1024 << " KiB before, "
               << memoryAfter / 1024 << " KiB after\n";
@@ -215,6 +215,6 @@ TEST_F(UpdateRunTest, AWaitingRunTakesTheStrongestModeAskedFor) {
         std::lock_guard<std::mutex> guard(callsMutex);
         return std::count(calls.begin(), calls.end(), "tray Idle Update successful");
     };
-    WaitForUpdateRuns();
+    while (UpdateRunsPending()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     EXPECT_EQ(ended(), 2);
 }
