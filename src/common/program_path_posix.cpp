@@ -1,3 +1,4 @@
+// POSIX implementation of common/program_path.h: /proc/self/exe.
 #include <unistd.h>
 
 #include "common/program_path.h"

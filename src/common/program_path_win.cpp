@@ -1,3 +1,4 @@
+// Windows implementation of common/program_path.h: GetModuleFileNameA.
 #include <windows.h>
 
 #include "common/program_path.h"

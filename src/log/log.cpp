@@ -6,6 +6,7 @@
 #include <string>
 
 #include "log/clock.h"
+#include "log/log_file.h"
 #include "settings/preferences.h"
 
 char LogFilePath[LogFilePathSize];

@@ -37,6 +37,3 @@ void AppendLogFile(const char* line);
 // EnsureLogWindow creates it hidden when it does not exist yet.
 extern void (*EnsureLogWindow)();
 extern void (*AddLogWindowLine)(const char* line);
-
-// Platform seam: appends bytes to the file at path, creating it when missing.
-void AppendToFile(const char* path, const char* data, std::size_t length);

@@ -1,6 +1,7 @@
+// Windows implementation of log/log_file.h.
 #include <windows.h>
 
-#include "log/log.h"
+#include "log/log_file.h"
 
 void AppendToFile(const char* path, const char* data, std::size_t length) {
     HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -1,6 +1,6 @@
-// The key store natively: one human-readable file per user, in the layout of
-// a registry export. Every change rewrites the file through a temporary file
-// and a rename, so an interrupted write leaves the old file whole.
+// POSIX implementation of settings/key_store.h: one human-readable file per
+// user (its text form in key_store_text.h). Every change is one commit of the
+// whole file: a temporary file, synced, renamed over the old one.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// Windows implementation of settings/key_store.h: the registry below HKEY_CURRENT_USER.
 #include <windows.h>
 
 #include "settings/key_store.h"

@@ -3,21 +3,7 @@
 
 #include <cstdint>
 
-constexpr int MaxInterfaces = 10;
-constexpr std::uint32_t InterfaceLoopback = 4;  // the loopback bit of the flags word
-
-struct InterfaceEntry {
-    std::uint32_t Flags;
-    std::uint32_t Address;  // network byte order
-};
-
-// Platform seam: the system's IPv4 interfaces in system order; the count
-// (0..10), 0 when listing fails or there are more than 10.
-int GetInterfaceList(InterfaceEntry list[MaxInterfaces]);
-
-// Where GetLocalAddress and the address list take their interfaces from;
-// tests put a list of their own here.
-extern int (*InterfaceListSource)(InterfaceEntry list[MaxInterfaces]);
+#include "update/interfaces.h"
 
 // Logs its verdict; refuses loopback (by flag) and the private ranges.
 bool IsAcceptableAddress(const InterfaceEntry& entry);

@@ -1,8 +1,9 @@
+// POSIX implementation of update/interfaces.h: getifaddrs.
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
 
-#include "update/address.h"
+#include "update/interfaces.h"
 
 int GetInterfaceList(InterfaceEntry list[MaxInterfaces]) {
     ifaddrs* all = nullptr;

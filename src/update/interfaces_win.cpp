@@ -1,7 +1,8 @@
+// Windows implementation of update/interfaces.h: Winsock's interface list.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
-#include "update/address.h"
+#include "update/interfaces.h"
 
 int GetInterfaceList(InterfaceEntry list[MaxInterfaces]) {
     WSADATA data;

@@ -1,4 +1,5 @@
-#include "update/dialup.h"
+// POSIX implementation of update/ras.h: there is no Remote Access library.
+#include "update/ras.h"
 
 // No Remote Access library here: the machine is taken to be on a network.
 void* OpenRasLibrary(const char*) { return nullptr; }

@@ -1,7 +1,8 @@
+// Windows implementation of update/ras.h: RASAPI32.DLL loaded at run time.
 #include <windows.h>
 #include <ras.h>
 
-#include "update/dialup.h"
+#include "update/ras.h"
 
 void* OpenRasLibrary(const char* name) { return reinterpret_cast<void*>(LoadLibraryA(name)); }
 

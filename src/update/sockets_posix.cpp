@@ -1,3 +1,4 @@
+// POSIX implementation of update/sockets.h: BSD sockets.
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>

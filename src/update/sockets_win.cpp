@@ -1,3 +1,4 @@
+// Windows implementation of update/sockets.h: Winsock.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
