@@ -8,6 +8,7 @@
 #include "settings/account_edits.h"
 #include "settings/preferences.h"
 #include "settings/settings.h"
+#include "ui/dialog_controls_win.h"
 #include "ui/dialog_logic.h"
 #include "ui/dialogs.h"
 #include "update/server_table.h"
@@ -16,17 +17,6 @@ HWND AccountsDialog = nullptr;
 
 namespace {
 const char* const Caption = "Vastrel Accounts";
-
-void Check(HWND dialog, int control, std::int32_t on) {
-    CheckDlgButton(dialog, control, on ? BST_CHECKED : BST_UNCHECKED);
-}
-std::int32_t Checked(HWND dialog, int control) {
-    return IsDlgButtonChecked(dialog, control) == BST_CHECKED ? 1 : 0;
-}
-void SetField(HWND dialog, int control, const char* text, int limit) {
-    SetDlgItemTextA(dialog, control, text);
-    SendDlgItemMessageA(dialog, control, EM_LIMITTEXT, limit, 0);
-}
 
 void FillServerCombo(HWND dialog) {
     SendDlgItemMessageA(dialog, IDC_ACCOUNT_SERVER, CB_RESETCONTENT, 0, 0);
@@ -40,7 +30,7 @@ void FillServerCombo(HWND dialog) {
 Account ReadAccountFields(HWND dialog) {
     Account form{};
     form.Update = Checked(dialog, IDC_ACCOUNT_UPDATE);
-    form.Server = static_cast<std::int32_t>(SendDlgItemMessageA(dialog, IDC_ACCOUNT_SERVER, CB_GETCURSEL, 0, 0));
+    form.Server = Selection(dialog, IDC_ACCOUNT_SERVER);
     GetDlgItemTextA(dialog, IDC_ACCOUNT_HOST, form.HostName, sizeof form.HostName);
     GetDlgItemTextA(dialog, IDC_ACCOUNT_USER, form.UserName, sizeof form.UserName);
     GetDlgItemTextA(dialog, IDC_ACCOUNT_PASSWORD, form.Password, sizeof form.Password);

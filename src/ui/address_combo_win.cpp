@@ -1,6 +1,5 @@
 #include <windows.h>
 
-#include "ui/dialog_logic.h"
 #include "ui/dialogs.h"
 #include "update/address.h"
 
@@ -10,7 +9,7 @@ void FillAddressCombo(HWND dialog, int control) {
     SendDlgItemMessageA(dialog, control, CB_RESETCONTENT, 0, 0);
     for (int i = 0; i < count && i < MaxInterfaces; ++i) {
         char dotted[16];
-        DottedAddress(addresses[i], dotted, sizeof dotted);
+        FormatAddress(addresses[i], dotted);
         SendDlgItemMessageA(dialog, control, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(dotted));
     }
 }

@@ -57,9 +57,3 @@ NumberField ReadNumberField(const char* text, std::uint32_t maximum, std::uint32
     *value = static_cast<std::uint32_t>(number);
     return NumberField::Ok;
 }
-
-void DottedAddress(std::uint32_t address, char* out, std::size_t size) {
-    unsigned char bytes[4];
-    std::memcpy(bytes, &address, sizeof bytes);  // network order: first octet first
-    std::snprintf(out, size, "%u.%u.%u.%u", bytes[0], bytes[1], bytes[2], bytes[3]);
-}

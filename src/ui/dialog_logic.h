@@ -39,6 +39,3 @@ enum class NumberField { Ok, NotANumber, TooLarge };
 // Reads an unsigned decimal field; an empty or all-blank field is 0. Digits
 // only, at most maximum. *value is left alone unless the result is Ok.
 NumberField ReadNumberField(const char* text, std::uint32_t maximum, std::uint32_t* value);
-
-// "a.b.c.d" of an address in network byte order, into at least 16 bytes.
-void DottedAddress(std::uint32_t address, char* out, std::size_t size);

@@ -7,6 +7,7 @@
 #include "res/resource.h"
 #include "settings/preferences.h"
 #include "settings/settings.h"
+#include "ui/dialog_controls_win.h"
 #include "ui/dialog_logic.h"
 #include "ui/dialogs.h"
 
@@ -15,25 +16,8 @@ HWND PropertiesDialog = nullptr;
 namespace {
 const char* const Caption = "Vastrel Properties";
 
-void SetNumber(HWND dialog, int control, std::int32_t value, int limit) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%u", static_cast<unsigned>(value));
-    SendDlgItemMessageA(dialog, control, EM_LIMITTEXT, limit, 0);
-    SetDlgItemTextA(dialog, control, text);
-}
-
-void Check(HWND dialog, int control, std::int32_t on) {
-    CheckDlgButton(dialog, control, on ? BST_CHECKED : BST_UNCHECKED);
-}
-std::int32_t Checked(HWND dialog, int control) {
-    return IsDlgButtonChecked(dialog, control) == BST_CHECKED ? 1 : 0;
-}
-int Selection(HWND dialog, int control) {
-    return static_cast<int>(SendDlgItemMessageA(dialog, control, CB_GETCURSEL, 0, 0));
-}
-
 void EnableProxyFields(HWND dialog) {
-    const BOOL on = IsDlgButtonChecked(dialog, IDC_USE_PROXY) == BST_CHECKED;
+    const BOOL on = Checked(dialog, IDC_USE_PROXY);
     EnableWindow(GetDlgItem(dialog, IDC_PROXY_SERVER), on);
     EnableWindow(GetDlgItem(dialog, IDC_PROXY_PORT), on);
 }
@@ -60,8 +44,7 @@ void Open(HWND dialog) {
     Check(dialog, IDC_USE_PROXY, p.UseProxy);
     char proxy[sizeof p.ProxyServer];
     CopyField(proxy, p.ProxyServer);
-    SendDlgItemMessageA(dialog, IDC_PROXY_SERVER, EM_LIMITTEXT, sizeof proxy - 1, 0);
-    SetDlgItemTextA(dialog, IDC_PROXY_SERVER, proxy);
+    SetField(dialog, IDC_PROXY_SERVER, proxy, sizeof proxy - 1);
     SetNumber(dialog, IDC_PROXY_PORT, p.ProxyPort, 5);
     Check(dialog, IDC_VERSION_CHECK, p.VersionCheck);
     Check(dialog, IDC_DETAILED_LOGGING, p.DetailedLogging);

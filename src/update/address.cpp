@@ -1,11 +1,17 @@
 #include "update/address.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "log/log.h"
-#include "update/request.h"
 
 int (*InterfaceListSource)(InterfaceEntry list[MaxInterfaces]) = GetInterfaceList;
+
+void FormatAddress(std::uint32_t address, char out[16]) {
+    unsigned char b[4];
+    std::memcpy(b, &address, 4);  // network order: first octet first
+    std::snprintf(out, 16, "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
+}
 
 namespace {
 int ReadInterfaces(InterfaceEntry list[MaxInterfaces]) {

@@ -5,6 +5,9 @@
 
 #include "update/interfaces.h"
 
+// Dotted-decimal form of an address in network byte order, into 16 bytes.
+void FormatAddress(std::uint32_t address, char out[16]);
+
 // Logs its verdict; refuses loopback (by flag) and the private ranges.
 bool IsAcceptableAddress(const InterfaceEntry& entry);
 

@@ -6,6 +6,7 @@
 #include "build_version.h"
 #include "common/text.h"
 #include "settings/preferences.h"
+#include "update/address.h"
 #include "update/server_table.h"
 
 namespace {
@@ -59,12 +60,6 @@ const char* EncodeBase64(const char* text) {
 }
 
 const char* OnOffText(std::int32_t flag) { return flag ? "ON" : "OFF"; }
-
-void FormatAddress(std::uint32_t address, char out[16]) {
-    unsigned char b[4];
-    std::memcpy(b, &address, 4);
-    std::snprintf(out, 16, "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
-}
 
 char* BuildUpdateRequest(const Account& account, char* out, std::size_t outSize) {
     if (outSize == 0) return out;

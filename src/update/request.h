@@ -27,6 +27,3 @@ bool ReplacePlaceholder(char* text, std::size_t textSize, const char* placeholde
 const char* EncodeBase64(const char* text);
 
 const char* OnOffText(std::int32_t flag);
-
-// Dotted-decimal form of an address in network byte order, into 16 bytes.
-void FormatAddress(std::uint32_t address, char out[16]);

@@ -120,15 +120,3 @@ TEST(NumberField, ReadsDigitsWithinTheBound) {
         EXPECT_EQ(value, c.value) << '"' << c.text << '"';
     }
 }
-
-TEST(DottedAddress, WritesNetworkOrderOctetsFirstToLast) {
-    const unsigned char bytes[4] = {192, 0, 2, 255};
-    std::uint32_t address;
-    std::memcpy(&address, bytes, 4);
-    char text[16];
-    DottedAddress(address, text, sizeof text);
-    EXPECT_STREQ(text, "192.0.2.255");
-    char tiny[8];
-    DottedAddress(address, tiny, sizeof tiny);
-    EXPECT_STREQ(tiny, "192.0.2");
-}
