@@ -222,14 +222,18 @@ const std::pair<const char*, Mode> kModes[] = {
     {"garbage", Mode::Garbage}, {"both", Mode::Both},
 };
 
-bool parse_mode(const std::string& s, Mode& m) {
-    for (const auto& e : kModes)
+// A mode by its name in one of the mode tables.
+template <typename M, size_t N>
+bool parse_named(const std::pair<const char*, M> (&table)[N], const std::string& s, M& m) {
+    for (const auto& e : table)
         if (s == e.first) {
             m = e.second;
             return true;
         }
     return false;
 }
+
+bool parse_mode(const std::string& s, Mode& m) { return parse_named(kModes, s, m); }
 
 // The check-IP service's own modes, set apart from the update modes.
 enum class CheckIpMode { Normal, Garbage, Private, Silent, Slow };
@@ -239,14 +243,7 @@ const std::pair<const char*, CheckIpMode> kCheckIpModes[] = {
     {"silent", CheckIpMode::Silent}, {"slow", CheckIpMode::Slow},
 };
 
-bool parse_checkip_mode(const std::string& s, CheckIpMode& m) {
-    for (const auto& e : kCheckIpModes)
-        if (s == e.first) {
-            m = e.second;
-            return true;
-        }
-    return false;
-}
+bool parse_checkip_mode(const std::string& s, CheckIpMode& m) { return parse_named(kCheckIpModes, s, m); }
 
 struct Account {
     std::string password;
