@@ -1,6 +1,6 @@
 # vastrel_hosts_library(NAME UPDATE_HOST MAKER_HOST CHECKIP_HOST): the server
-# table compiled for the given hosts. The program uses the cache values; the tests a copy
-# whose hosts resolve to loopback.
+# table compiled for the given hosts. The program uses the cache values; the
+# tests a copy whose hosts resolve to loopback.
 function(vastrel_hosts_library name update_host maker_host checkip_host)
   set(VASTREL_UPDATE_HOST "${update_host}")
   set(VASTREL_MAKER_HOST "${maker_host}")
