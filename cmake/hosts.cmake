@@ -1,9 +1,10 @@
-# vastrel_hosts_library(NAME UPDATE_HOST MAKER_HOST): the server table compiled
-# for the given hosts. The program uses the cache values; the tests a copy
-# whose hosts resolve to loopback.
-function(vastrel_hosts_library name update_host maker_host)
+# vastrel_hosts_library(NAME UPDATE_HOST MAKER_HOST CHECKIP_HOST): the server
+# table compiled for the given hosts. The program uses the cache values; the
+# tests a copy whose hosts resolve to loopback.
+function(vastrel_hosts_library name update_host maker_host checkip_host)
   set(VASTREL_UPDATE_HOST "${update_host}")
   set(VASTREL_MAKER_HOST "${maker_host}")
+  set(VASTREL_CHECKIP_HOST "${checkip_host}")
   list(LENGTH VASTREL_DOMAINS count)
   if(NOT count EQUAL 10)
     message(FATAL_ERROR "VASTREL_DOMAINS must name exactly ten domains, not ${count}")

@@ -26,6 +26,9 @@ struct PreferenceSet {
     char HelpURL[512];
     // "Count" belongs to the account table (AccountTable.Count).
     char LastVersion[16];
+    // 1: register the address a check-IP service on the web names, for
+    // computers behind a router, whose own addresses are all private.
+    std::int32_t UsePublicAddress;
 };
 
 // Before the settings are loaded everything is zero or empty, but the port.

@@ -22,6 +22,11 @@ void EnableProxyFields(HWND dialog) {
     EnableWindow(GetDlgItem(dialog, IDC_PROXY_PORT), on);
 }
 
+// The public address replaces the interface choice; the choice is kept.
+void EnableInterfaceList(HWND dialog) {
+    EnableWindow(GetDlgItem(dialog, IDC_INTERFACE), !Checked(dialog, IDC_USE_PUBLIC_ADDRESS));
+}
+
 void Open(HWND dialog) {
     PropertiesDialog = dialog;
     SendDlgItemMessageA(dialog, IDC_SLEEP_TIME, CB_RESETCONTENT, 0, 0);
@@ -48,7 +53,9 @@ void Open(HWND dialog) {
     SetNumber(dialog, IDC_PROXY_PORT, p.ProxyPort, 5);
     Check(dialog, IDC_VERSION_CHECK, p.VersionCheck);
     Check(dialog, IDC_DETAILED_LOGGING, p.DetailedLogging);
+    Check(dialog, IDC_USE_PUBLIC_ADDRESS, p.UsePublicAddress);
     EnableProxyFields(dialog);
+    EnableInterfaceList(dialog);
     SetForegroundWindow(dialog);
 }
 
@@ -101,6 +108,7 @@ bool Accept(HWND dialog) {
         p.ProxyPort = proxyPort;
         p.VersionCheck = Checked(dialog, IDC_VERSION_CHECK);
         p.DetailedLogging = Checked(dialog, IDC_DETAILED_LOGGING);
+        p.UsePublicAddress = Checked(dialog, IDC_USE_PUBLIC_ADDRESS);
     }
     StoreSettings();
     return true;
@@ -130,6 +138,9 @@ INT_PTR CALLBACK PropertiesDialogProc(HWND dialog, UINT message, WPARAM wParam, 
             break;
         case IDC_USE_PROXY:
             EnableProxyFields(dialog);
+            break;
+        case IDC_USE_PUBLIC_ADDRESS:
+            EnableInterfaceList(dialog);
             break;
         default:
             break;

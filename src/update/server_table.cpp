@@ -1,6 +1,7 @@
 #include "update/server_table.h"
 
-// VASTREL_UPDATE_HOST, VASTREL_MAKER_HOST and VASTREL_DOMAINS, chosen at build time.
+// VASTREL_UPDATE_HOST, VASTREL_MAKER_HOST, VASTREL_CHECKIP_HOST and VASTREL_DOMAINS,
+// chosen at build time.
 #include "server_hosts.h"
 
 #define VASTREL_TEMPLATE                                                                       \
@@ -30,3 +31,4 @@ const ServerEntry* ServerRow(int server) {
 }
 
 const char* const MakerHost = VASTREL_MAKER_HOST;
+const char* const CheckIpHost = VASTREL_CHECKIP_HOST;

@@ -18,3 +18,6 @@ const ServerEntry* ServerRow(int server);
 
 // The maker's web server: version file, help and download pages.
 extern const char* const MakerHost;
+
+// The check-IP service that names the public address ("UsePublicAddress").
+extern const char* const CheckIpHost;

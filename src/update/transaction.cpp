@@ -51,6 +51,11 @@ int ClassifyReply(Account& account, const char* reply) {
 std::int64_t DaysSince(std::int32_t storedTime) { return (CurrentTime() - storedTime) / 86400; }
 
 int UpdateAccount(Account& account, UpdateMode mode) {
+    RunAddress runAddress;
+    return UpdateAccount(account, mode, runAddress);
+}
+
+int UpdateAccount(Account& account, UpdateMode mode, RunAddress& runAddress) {
     if (account.Update == 0) return 0;
     TerminateAccountTexts(account);
     // Damaged stored data is reported even without details: the user must see why.
@@ -77,9 +82,10 @@ int UpdateAccount(Account& account, UpdateMode mode) {
         interfaceIndex = Preferences.Interface;
         daysToForcedUpdate = Preferences.DaysToForcedUpdate;
     }
-    std::uint32_t address = GetLocalAddress(interfaceIndex);
+    std::uint32_t address = runAddress.Current(interfaceIndex);
     if (address == 0) {
         WriteLog(LogFailure, "No interface available to retrieve the current IP");
+        runAddress.ExplainMissing();
         return -1;
     }
     account.CurrentIP = address;

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "update/account.h"
+#include "update/public_address.h"
 
 enum UpdateMode : int { Timer = 0, Manual = 1, Forced = 2 };
 
@@ -17,3 +18,5 @@ int ClassifyReply(Account& account, const char* reply);
 // Updates the account when it needs it and records the outcome in the given
 // record: 0 nothing wrong (disabled, up to date, accepted), -1 failed.
 int UpdateAccount(Account& account, UpdateMode mode);
+// The same, with the current address from the run's own source.
+int UpdateAccount(Account& account, UpdateMode mode, RunAddress& runAddress);

@@ -103,6 +103,7 @@ int RunAccounts(UpdateMode mode) {
     }
 
     bool anyFailed = false;
+    RunAddress runAddress;  // one check-IP question per run at most
     {
         SharedDataGuard guard(SharedDataMutex());
         RunFailed = 0;
@@ -119,7 +120,7 @@ int RunAccounts(UpdateMode mode) {
             id = AccountIdentity(AccountTable, i);
         }
         Account worked = before;
-        int result = UpdateAccount(worked, mode);
+        int result = UpdateAccount(worked, mode, runAddress);
         RecordRunResult(id, before, worked);
         SharedDataGuard guard(SharedDataMutex());
         if (result == -1) {

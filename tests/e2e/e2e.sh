@@ -27,7 +27,8 @@ clear_profile
 wine "$work/vastrel.exe" >/dev/null 2>&1 &
 check "first start logs the start-up line" wait_for 20 log_has "Vastrel 1.5.7 initialized properly."
 check "defaults stored" test "$(query "$product" SleepTime)" = 0x493e0
-check "19 values in the product key" test "$(wine reg query "$product" 2>/dev/null | grep -c REG_)" = 19
+check "20 values in the product key" test "$(wine reg query "$product" 2>/dev/null | grep -c REG_)" = 20
+check "UsePublicAddress is off" test "$(query "$product" UsePublicAddress)" = 0x0
 check "account count 0" test "$(query "$product\\Accounts" Count)" = 0x0
 check "Run value holds the program path" test "$(wine reg query "$run_key" /v Vastrel 2>/dev/null | tr -d '\r' |
     awk '/Vastrel/ { $1 = ""; $2 = ""; sub(/^ +/, ""); print }')" = "$(winepath -w "$work/vastrel.exe")"
@@ -76,6 +77,18 @@ timeout 60 wine "$work/vastrel.exe" /AutoExit >/dev/null 2>&1
 check "/AutoExit ends after a good run" test $? = 0
 check "LastIP stored" test "$(query "$product\\Accounts\\0" LastIP)" = 0xa0200c0
 check "LastUpdate stored" test "$(query "$product\\Accounts\\0" LastUpdate)" != 0x0
+
+# 5b. Behind a router: the check-IP service (the reference server, reached as
+#     the proxy) names the address that is registered; Properties shows the
+#     option on and the interface list disabled.
+clear_profile
+configure secret
+wine reg add "$product" /v UsePublicAddress /t REG_DWORD /d 1 /f >/dev/null 2>&1
+wine "$work/vastrel.exe" >/dev/null 2>&1 &
+check "the address the web named is stored" wait_for 30 stored_public_ip
+photograph_dialog $IDM_PROPERTIES "Vastrel Properties" properties-dialog-public-address 2
+wine "$poke" command $IDM_EXIT >/dev/null 2>&1
+wait_for 20 stopped
 
 # 6. A trailing blank is another command line: the program keeps running.
 configure secret

@@ -59,6 +59,8 @@ configure() {  # configure PASSWORD
 }
 # The address the suite's network namespace gives the program, as stored.
 stored_ip() { test "$(query "$product\\Accounts\\0" LastIP)" = 0xa0200c0; }
+# The address the reference server names as the check-IP service, 203.0.113.7.
+stored_public_ip() { test "$(query "$product\\Accounts\\0" LastIP)" = 0x77100cb; }
 
 # A dialog opened from the tray menu, photographed and closed with Cancel
 # (or OK, which is the About box's only button).

@@ -306,6 +306,35 @@ TEST_F(DialogsTest, PropertiesReadsBackEveryField) {
     StoreSettings();
 }
 
+// Behind a router: the public address replaces the interface choice, which
+// stays as it was for when the box is cleared again.
+TEST_F(DialogsTest, PropertiesPublicAddressDisablesTheInterfaceListAndKeepsItsChoice) {
+    Edit([](PreferenceSet& p) { p.UsePublicAddress = 0; p.Interface = 1; });
+    HWND dialog = OpenProperties();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_FALSE(Checked(dialog, IDC_USE_PUBLIC_ADDRESS));
+    EXPECT_TRUE(IsOn(dialog, IDC_INTERFACE));
+    Click(dialog, IDC_USE_PUBLIC_ADDRESS);
+    EXPECT_FALSE(IsOn(dialog, IDC_INTERFACE));
+    EXPECT_EQ(ComboSelection(dialog, IDC_INTERFACE), 1);
+    Click(dialog, IDOK);
+    EXPECT_EQ(Prefs().UsePublicAddress, 1);
+    EXPECT_EQ(Prefs().Interface, 1);
+    EXPECT_EQ(StoredNumber(ProductKey, "UsePublicAddress"), 1);
+    EXPECT_EQ(StoredNumber(ProductKey, "Interface"), 1);
+
+    dialog = OpenProperties();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(Checked(dialog, IDC_USE_PUBLIC_ADDRESS));
+    EXPECT_FALSE(IsOn(dialog, IDC_INTERFACE));
+    Click(dialog, IDC_USE_PUBLIC_ADDRESS);
+    EXPECT_TRUE(IsOn(dialog, IDC_INTERFACE));
+    Click(dialog, IDCANCEL);
+    EXPECT_EQ(Prefs().UsePublicAddress, 1);  // Cancel changes nothing
+    Edit([](PreferenceSet& p) { p.UsePublicAddress = 0; p.Interface = 0; });
+    StoreSettings();
+}
+
 TEST_F(DialogsTest, PropertiesRefusesBadNumbersItsUserCanCorrect) {
     struct Case { int field; const char* text; const char* message; };
     const Case cases[] = {

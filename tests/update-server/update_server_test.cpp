@@ -525,6 +525,68 @@ TEST_F(UpdateServer, GarbageAndBothModes) {
     EXPECT_EQ(MarkersIn(b.body), (std::vector<std::string>{"NOERROR", "Bad Client Input"}));
 }
 
+// The check-IP service at "/": the address in the common form, and each
+// mode the client must cope with. Every question is counted.
+TEST_F(UpdateServer, CheckIpAnswersInEachMode) {
+    struct Restore {
+        ~Restore() { Exchange(Get("/__control/checkip?reset=1")); }
+    } restore;
+    const std::string found = "Current IP Address: ";
+    const std::string direct = Get("/"), proxy = Get("http://checkip.vastrel.example/");
+    const int before = std::stoi(Exchange(Get("/__count?checkip=1")).body);
+    struct Case {
+        const char* control;  // query of /__control/checkip
+        int status;
+        std::string address;  // named after "Current IP Address: ", "" for none
+    } cases[] = {
+        {"reset=1", 200, "203.0.113.7"},
+        {"mode=private", 200, "192.168.1.20"},
+        {"mode=normal&address=0.0.0.0", 200, "0.0.0.0"},
+        {"address=198.51.100.23", 200, "198.51.100.23"},
+        {"mode=garbage", 500, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.control);
+        ASSERT_EQ(Exchange(Get(std::string("/__control/checkip?") + c.control)).body, "ok");
+        for (const std::string& request : {direct, proxy}) {
+            Reply r = Exchange(request);
+            EXPECT_EQ(r.status, c.status) << r.raw;
+            if (c.address.empty())
+                EXPECT_EQ(r.raw.find(found), std::string::npos) << r.raw;
+            else
+                EXPECT_NE(r.body.find(found + c.address + "<"), std::string::npos) << r.raw;
+        }
+    }
+    EXPECT_EQ(Exchange(Get("/__control/checkip?mode=bogus")).status, 400);
+    EXPECT_EQ(Exchange(Get("/__control/checkip")).status, 400);
+
+    // Silent: the question is read, no byte comes back, the connection stays.
+    ASSERT_EQ(Exchange(Get("/__control/checkip?mode=silent")).body, "ok");
+    int quiet = Connect(g_port);
+    ASSERT_GE(quiet, 0);
+    ASSERT_TRUE(SendAll(quiet, direct));
+    ReadResult none = ReadSome(quiet, 300);
+    EXPECT_TRUE(none.data.empty()) << none.data;
+    EXPECT_FALSE(none.eof);
+    close(quiet);
+
+    // Slow: the whole answer, at once, after --slow-ms.
+    ASSERT_EQ(Exchange(Get("/__control/checkip?mode=slow")).body, "ok");
+    int fd = Connect(g_port);
+    ASSERT_GE(fd, 0);
+    auto start = Clock::now();
+    ASSERT_TRUE(SendAll(fd, direct));
+    ReadResult first = ReadSome(fd, 5000, 1);
+    long first_ms = ElapsedMs(start);
+    Reply slow = ParseReply(first.data + ReadSome(fd, 2000).data);
+    close(fd);
+    EXPECT_GE(first_ms, kSlowMs * 9 / 10);
+    EXPECT_NE(slow.body.find(found + "203.0.113.7<"), std::string::npos) << slow.raw;
+
+    EXPECT_EQ(std::stoi(Exchange(Get("/__count?checkip=1")).body), before + 12);
+    EXPECT_EQ(Exchange(Get("/__count?host=checkip.vastrel.example")).body, "0");  // no update request
+}
+
 TEST_F(UpdateServer, GlobalModeFromControlCoversVersionFileButNotPerHostModes) {
     struct Restore {
         ~Restore() { Exchange(Get("/__control/mode?value=normal")); }

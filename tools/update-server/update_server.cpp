@@ -48,6 +48,10 @@ constexpr size_t kMaxRecordedBytes = 8 * 1024 * 1024;
 const char* const kUpdatePath = "/nic/dyndns";
 const char* const kVersionPath = "/Products/Vastrel/Version.html";
 const char* const kDefaultVersion = "1.5.7";
+// The check-IP service: "/" on any host, answered in the common form.
+const char* const kCheckIpPath = "/";
+const char* const kDefaultCheckIpAddress = "203.0.113.7";
+const char* const kPrivateCheckIpAddress = "192.168.1.20";
 
 std::atomic<bool> g_stop{false};
 // Set from the signal handler and read by every thread, so a lock-free atomic
@@ -218,14 +222,28 @@ const std::pair<const char*, Mode> kModes[] = {
     {"garbage", Mode::Garbage}, {"both", Mode::Both},
 };
 
-bool parse_mode(const std::string& s, Mode& m) {
-    for (const auto& e : kModes)
+// A mode by its name in one of the mode tables.
+template <typename M, size_t N>
+bool parse_named(const std::pair<const char*, M> (&table)[N], const std::string& s, M& m) {
+    for (const auto& e : table)
         if (s == e.first) {
             m = e.second;
             return true;
         }
     return false;
 }
+
+bool parse_mode(const std::string& s, Mode& m) { return parse_named(kModes, s, m); }
+
+// The check-IP service's own modes, set apart from the update modes.
+enum class CheckIpMode { Normal, Garbage, Private, Silent, Slow };
+
+const std::pair<const char*, CheckIpMode> kCheckIpModes[] = {
+    {"normal", CheckIpMode::Normal}, {"garbage", CheckIpMode::Garbage}, {"private", CheckIpMode::Private},
+    {"silent", CheckIpMode::Silent}, {"slow", CheckIpMode::Slow},
+};
+
+bool parse_checkip_mode(const std::string& s, CheckIpMode& m) { return parse_named(kCheckIpModes, s, m); }
 
 struct Account {
     std::string password;
@@ -544,10 +562,30 @@ public:
         return it == update_count_.end() ? 0 : it->second;
     }
 
+    // The check-IP service: its mode, the address it names, how often it was asked.
+    void set_checkip(CheckIpMode m, const std::string& address) {
+        std::lock_guard<std::mutex> l(m_);
+        checkip_mode_ = m;
+        checkip_address_ = address;
+    }
+    std::pair<CheckIpMode, std::string> checkip() {
+        std::lock_guard<std::mutex> l(m_);
+        return {checkip_mode_, checkip_address_};
+    }
+    void count_checkip() {
+        std::lock_guard<std::mutex> l(m_);
+        ++checkip_count_;
+    }
+    size_t checkip_count() {
+        std::lock_guard<std::mutex> l(m_);
+        return checkip_count_;
+    }
+
     void clear() {
         std::lock_guard<std::mutex> l(m_);
         records_.clear();
         update_count_.clear();
+        checkip_count_ = 0;
         total_count_ = 0;
         recorded_bytes_ = 0;
         dropped_ = false;
@@ -588,6 +626,9 @@ private:
     std::vector<Record> records_;
     std::map<std::string, size_t> update_count_;
     size_t total_count_ = 0;
+    CheckIpMode checkip_mode_ = CheckIpMode::Normal;
+    std::string checkip_address_ = kDefaultCheckIpAddress;
+    size_t checkip_count_ = 0;
     size_t recorded_bytes_ = 0;
     bool dropped_ = false;
     std::mutex file_m_;
@@ -1026,6 +1067,40 @@ void handle_version(int fd, const std::string& raw) {
     deliver(fd, a, mode);
 }
 
+Answer checkip_found(const std::string& address) {
+    Answer a;
+    a.body = "<html><head><title>Current IP Check</title></head><body>Current IP Address: " + html_escape(address) +
+             "</body></html>";
+    return a;
+}
+
+void handle_checkip(int fd, const std::string& raw) {
+    g_state.record(false, "", raw);
+    g_state.count_checkip();
+    std::pair<CheckIpMode, std::string> service = g_state.checkip();
+    if (g_verbose) log_line(std::string("check-IP (mode ") + kCheckIpModes[static_cast<int>(service.first)].first + ")");
+    switch (service.first) {
+        case CheckIpMode::Normal:
+            send_all(fd, render(checkip_found(service.second)));
+            break;
+        case CheckIpMode::Garbage:
+            send_all(fd, render(garbage_answer()));
+            break;
+        case CheckIpMode::Private:
+            send_all(fd, render(checkip_found(kPrivateCheckIpAddress)));
+            break;
+        case CheckIpMode::Silent:
+            hold_open(fd);
+            ::close(fd);
+            return;
+        case CheckIpMode::Slow:
+            // The whole answer at once, late: a client waits for it within its limit.
+            if (nap(static_cast<long>(g_state.cfg().slow_ms))) send_all(fd, render(checkip_found(service.second)));
+            break;
+    }
+    finish(fd);
+}
+
 Answer control_answer(const Request& r) {
     Query q(r.query);
     const std::string* host = q.get("host");
@@ -1034,6 +1109,7 @@ Answer control_answer(const Request& r) {
         return plain(200, "OK", g_state.dump(host ? &host_lc : nullptr));
     }
     if (r.path == "/__count") {
+        if (q.get("checkip")) return plain(200, "OK", std::to_string(g_state.checkip_count()));
         return plain(200, "OK", std::to_string(g_state.count(host ? &host_lc : nullptr)));
     }
     if (r.path == "/__last") {
@@ -1054,6 +1130,20 @@ Answer control_answer(const Request& r) {
         if (!value || !parse_mode(*value, m)) return plain(400, "Bad Request", "unknown mode");
         if (host) g_state.set_host_mode(host_lc, m);
         else g_state.set_global_mode(m);
+        return plain(200, "OK", "ok");
+    }
+    if (r.path == "/__control/checkip") {
+        const std::string* reset = q.get("reset");
+        const std::string* value = q.get("mode");
+        const std::string* address = q.get("address");
+        CheckIpMode m = CheckIpMode::Normal;
+        if (reset && *reset == "1") {
+            g_state.set_checkip(m, kDefaultCheckIpAddress);
+            return plain(200, "OK", "ok");
+        }
+        if ((!value && !address) || (value && !parse_checkip_mode(*value, m)))
+            return plain(400, "Bad Request", "expected mode=M, address=A or reset=1");
+        g_state.set_checkip(m, address ? *address : kDefaultCheckIpAddress);
         return plain(200, "OK", "ok");
     }
     if (r.path == "/__control/clear") {
@@ -1093,6 +1183,10 @@ void serve(int fd) {
     }
     if (r.path == kVersionPath) {
         handle_version(fd, raw);
+        return;
+    }
+    if (r.path == kCheckIpPath) {
+        handle_checkip(fd, raw);
         return;
     }
     if (r.path == "/__control/quit") {

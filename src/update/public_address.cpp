@@ -1,0 +1,153 @@
+#include "update/public_address.h"
+
+#include <cstring>
+#include <string>
+
+#include "build_version.h"
+#include "common/text.h"
+#include "log/log.h"
+#include "settings/preferences.h"
+#include "update/address.h"
+#include "update/connection.h"
+#include "update/request.h"
+#include "update/server_table.h"
+
+namespace {
+constexpr int ReplyLimit = 1024;
+const char AddressMarker[] = "Current IP Address:";
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// Exactly the text [begin, end) as a dotted IPv4 address: four decimal parts
+// of one to three digits, none above 255 and none with a leading zero (which
+// some readers take for octal).
+bool ParseDotted(const char* begin, const char* end, std::uint32_t* address) {
+    unsigned char bytes[4];
+    const char* p = begin;
+    for (int part = 0; part < 4; ++part) {
+        if (part > 0) {
+            if (p == end || *p != '.') return false;
+            ++p;
+        }
+        const char* start = p;
+        unsigned value = 0;
+        while (p != end && IsDigit(*p) && p - start < 3) value = value * 10 + static_cast<unsigned>(*p++ - '0');
+        if (p == start || value > 255 || (p - start > 1 && *start == '0')) return false;
+        bytes[part] = static_cast<unsigned char>(value);
+    }
+    if (p != end) return false;
+    std::memcpy(address, bytes, 4);
+    return true;
+}
+
+// The first run of digits and dots in text that is a whole dotted address
+// (a full stop after it does not count).
+bool FirstDottedIn(const char* text, std::uint32_t* address) {
+    const char* p = text;
+    while (*p) {
+        if (!IsDigit(*p)) {
+            ++p;
+            continue;
+        }
+        const char* end = p;
+        while (IsDigit(*end) || *end == '.') ++end;
+        const char* last = end;
+        while (last[-1] == '.') --last;
+        if (ParseDotted(p, last, address)) return true;
+        p = end;
+    }
+    return false;
+}
+
+// Asks the check-IP service once. Gives the accepted address, or 0 with the
+// reason in why.
+std::uint32_t AskPublicAddress(char* why, std::size_t whySize) {
+    WriteLog(LogTrace, "Asking", CheckIpHost, "for the public address...");
+    char transfer[TransferBufferSize];
+    SocketHandle socket = OpenConnection();
+    BuildCheckIpRequest(transfer, sizeof transfer);
+    bool answered = false;
+    if (SendRequest(socket, CheckIpHost, transfer)) {
+        int received = ReceiveReply(socket, transfer, ReplyLimit);
+        if (received > 0) {
+            transfer[received] = '\0';
+            WriteLog(LogTrace, "Received from the check-IP service:", transfer);
+            answered = true;
+        } else if (received < 0) {
+            WriteLog(LogFailure, "Check-IP request failed, could not receive! (winsock error:",
+                     NumberToText(LastSocketError()).c_str(), ")");
+        } else {
+            WriteLog(LogFailure, "Check-IP request failed, the service closed the connection without an answer!");
+        }
+    }
+    CloseConnection(socket);
+    if (!answered) {
+        CopyText(why, whySize, "the check-IP service did not answer");
+        return 0;
+    }
+
+    std::uint32_t address;
+    if (!FindAnsweredAddress(transfer, &address)) {
+        WriteLog(LogFailure, "The check-IP answer holds no valid IP address!");
+        CopyText(why, whySize, "the check-IP answer holds no valid IP address");
+        return 0;
+    }
+    char dotted[16];
+    FormatAddress(address, dotted);
+    if (!IsAcceptablePublicAddress(address)) {
+        std::string refusal = std::string("The check-IP service named ") + dotted + ", which is not a public address!";
+        WriteLog(LogFailure, refusal.c_str());
+        CopyText(why, whySize, (std::string(dotted) + " is not a public address").c_str());
+        return 0;
+    }
+    WriteLog(LogDetail, "Public address found on the web:", dotted);
+    return address;
+}
+}  // namespace
+
+bool FindAnsweredAddress(const char* reply, std::uint32_t* address) {
+    if (const char* marker = std::strstr(reply, AddressMarker))
+        return FirstDottedIn(marker + sizeof AddressMarker - 1, address);
+    const char* body = std::strstr(reply, "\r\n\r\n");
+    body = body ? body + 4 : reply;
+    const char* end = body + std::strlen(body);
+    while (body != end && IsBlank(*body)) ++body;
+    while (end != body && IsBlank(end[-1])) --end;
+    return ParseDotted(body, end, address);
+}
+
+bool IsAcceptablePublicAddress(std::uint32_t address) {
+    if (address == 0 || address == 0xFFFFFFFFu) {
+        char dotted[16];
+        FormatAddress(address, dotted);
+        WriteLog(LogTrace, "IP number", dotted, "is no host's address and will be ignored");
+        return false;
+    }
+    unsigned char first;
+    std::memcpy(&first, &address, 1);
+    InterfaceEntry entry{first == 127 ? InterfaceLoopback : 0u, address};
+    return IsAcceptableAddress(entry);
+}
+
+char* BuildCheckIpRequest(char* out, std::size_t outSize) {
+    std::string server;
+    if (PreferenceSnapshot().UseProxy) server = std::string("http://") + CheckIpHost;
+    std::string request = "GET " + server + "/ HTTP/1.1\r\nHost: " + CheckIpHost +
+                          "\r\nCache-Control: no-cache\r\nUser-Agent: Vastrel/" VASTREL_VERSION_TEXT "\r\n\r\n";
+    if (!CopyText(out, outSize, request.c_str()) && outSize) out[0] = '\0';
+    return out;
+}
+
+std::uint32_t RunAddress::Current(std::int32_t interfaceIndex) {
+    if (!asked_) {
+        asked_ = true;
+        fromWeb_ = ReadShared(Preferences.UsePublicAddress) != 0;
+        if (fromWeb_) address_ = AskPublicAddress(why_, sizeof why_);
+    }
+    return fromWeb_ ? address_ : GetLocalAddress(interfaceIndex);
+}
+
+void RunAddress::ExplainMissing() const {
+    if (fromWeb_) WriteLog(LogFailure, "Public address unknown:", why_);
+}

@@ -1,0 +1,239 @@
+// Behind a router: the public address asked of the check-IP service, once per
+// run, judged like an interface address.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "common/text.h"
+#include "settings/preferences.h"
+#include "settings/settings.h"
+#include "test_support.h"
+#include "update/connection.h"
+#include "update/public_address.h"
+#include "update/request.h"
+#include "update/server_table.h"
+#include "update/update_run.h"
+
+namespace {
+std::string Dotted(std::uint32_t address) {
+    char text[16];
+    FormatAddress(address, text);
+    return text;
+}
+int CheckIpQuestions() { return std::atoi(ServerGet("/__count?checkip=1").c_str()); }
+int CountLines(const std::vector<std::string>& lines, const std::string& wanted) {
+    int count = 0;
+    for (const std::string& line : lines) count += line == wanted;
+    return count;
+}
+}  // namespace
+
+TEST(PublicAddress, AnswersGiveTheFirstAddressAfterTheTextOrABareBody) {
+    const std::string head = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 99\r\n\r\n";
+    struct Case {
+        std::string reply;
+        const char* found;  // "" for none
+    } cases[] = {
+        {head + "<html><head><title>Current IP Check</title></head><body>Current IP Address: 203.0.113.7</body></html>",
+         "203.0.113.7"},
+        {head + "<body>Current IP Address: <b>203.0.113.9</b>.</body>", "203.0.113.9"},
+        {head + "Current IP Address: 203.0.113.7.", "203.0.113.7"},
+        {head + "Current IP Address: 1.2 or 198.51.100.8", "198.51.100.8"},
+        {head + "Current IP Address: 10.0.0.1 203.0.113.7", "10.0.0.1"},  // the first counts, judged later
+        {head + "  198.51.100.4\r\n", "198.51.100.4"},
+        {"198.51.100.4", "198.51.100.4"},
+        {head + "Current IP Address: 256.0.113.7", ""},
+        {head + "Current IP Address: 203.0.113", ""},
+        {head + "Current IP Address: 203.0.113.7.5", ""},
+        {head + "Current IP Address: 203.00.113.7", ""},  // a leading zero reads as octal elsewhere
+        {head + "Current IP Address: 1203.0.113.7", ""},
+        {head + "Current IP Address: unknown", ""},
+        {head + "Current IP Address:", ""},
+        {"HTTP/1.1 200 OK\r\nX-Client: 203.0.113.7\r\n\r\n<p>hello</p>", ""},
+        {head + "203.0.113.7 and more", ""},
+        {head + "203.0.113.7 Current IP Address: none", ""},
+        {"", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.reply);
+        std::uint32_t address = 0;
+        bool found = FindAnsweredAddress(c.reply.c_str(), &address);
+        EXPECT_EQ(found ? Dotted(address) : "", c.found);
+    }
+}
+
+TEST(PublicAddress, JudgedLikeAnInterfaceAddressAndNeverUnspecifiedOrBroadcast) {
+    struct Case {
+        const char* address;
+        bool accepted;
+        const char* verdict;
+    } cases[] = {
+        {"203.0.113.7", true, "is OK"},
+        {"169.254.3.4", true, "is OK"},
+        {"127.0.0.1", false, "is the local loopback and will be ignored"},
+        {"127.8.9.1", false, "is the local loopback and will be ignored"},
+        {"10.1.2.3", false, "is in a private range and will be ignored"},
+        {"172.20.0.1", false, "is in a private range and will be ignored"},
+        {"192.168.1.20", false, "is in a private range and will be ignored"},
+        {"0.0.0.0", false, "is no host's address and will be ignored"},
+        {"255.255.255.255", false, "is no host's address and will be ignored"},
+    };
+    ResetSharedState();
+    for (const Case& c : cases) {
+        LogCapture log(true);
+        std::uint32_t address = 0;
+        ASSERT_TRUE(FindAnsweredAddress(c.address, &address));
+        EXPECT_EQ(IsAcceptablePublicAddress(address), c.accepted) << c.address;
+        EXPECT_EQ(log.Lines(), std::vector<std::string>{std::string("IP number ") + c.address + " " + c.verdict});
+    }
+}
+
+namespace {
+class PublicAddressRunTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetSharedState();
+        UseFreshSettingsStore();
+        InitSettings();  // the schema the run stores through
+        if (!ServerPort()) GTEST_SKIP() << "needs the reference server (VASTREL_TEST_PORT)";
+        ResetSharedState();
+        ServerGet("/__control/checkip?reset=1");
+        // Behind a router: loopback and a private address only.
+        InjectInterfaces({{InterfaceLoopback, Address("127.0.0.1")}, {0, Address("192.168.1.20")}});
+    }
+    void TearDown() override {
+        ServerGet("/__control/checkip?reset=1");
+        RestoreInterfaces();
+    }
+    static void ThreeAccounts(std::int32_t update) {
+        {
+            SharedDataGuard guard(SharedDataMutex());
+            AccountTable = AccountSet{};
+            for (const char* host : {"home", "office", "proxy"}) {
+                Account a = MakeAccount(host, 0, "alice", "secret");
+                a.Update = update;
+                AppendAccount(a);
+            }
+        }
+        CreateAccountRegInfo();
+    }
+    static std::string Full(const char* host) { return std::string(host) + "." + ServerTable[0].Domain; }
+};
+}  // namespace
+
+TEST_F(PublicAddressRunTest, TheWebNamesTheAddressOfEveryAccountAskedOncePerRun) {
+    struct Case {
+        const char* name;
+        std::int32_t usePublic, useProxy, update;
+        const char* control;   // the check-IP service's mode
+        int questions;         // check-IP requests of the run
+        const char* addressed; // what every account got, "" when none
+    } cases[] = {
+        {"option off: no address, as before", 0, 0, 1, "reset=1", 0, ""},
+        {"option on", 1, 0, 1, "reset=1", 1, "203.0.113.7"},
+        {"option on, through the proxy", 1, 1, 1, "address=198.51.100.23", 1, "198.51.100.23"},
+        {"a slow answer within the time limit", 1, 0, 1, "mode=slow", 1, "203.0.113.7"},
+        {"no enabled account: nothing asked", 1, 0, 0, "reset=1", 0, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ThreeAccounts(c.update);
+        ServerGet(std::string("/__control/checkip?") + c.control);
+        {
+            SharedDataGuard guard(SharedDataMutex());
+            Preferences.UsePublicAddress = c.usePublic;
+            Preferences.UseProxy = c.useProxy;
+            CopyText(Preferences.ProxyServer, "127.0.0.1");
+            Preferences.ProxyPort = ServerPort();
+        }
+        const int asked = CheckIpQuestions();
+        LogCapture log(true);
+        UpdateRun(Forced);
+        const std::vector<std::string> lines = log.Lines();
+        EXPECT_EQ(CheckIpQuestions(), asked + c.questions);
+        const bool updated = c.addressed[0] != '\0';
+        EXPECT_EQ(RunFailed, updated || !c.update ? 0 : 1);
+        for (int i = 0; i < 3; ++i) {
+            const Account& a = AccountTable.Accounts[i];
+            EXPECT_EQ(a.Update, c.update) << i;
+            EXPECT_EQ(a.LastIP, updated ? Address(c.addressed) : 0u) << i;
+        }
+        if (updated) {
+            EXPECT_EQ(ServerGet("/__last?host=" + Full("office")), c.addressed);
+            EXPECT_EQ(CountLines(lines, std::string("Public address found on the web: ") + c.addressed), 1);
+            EXPECT_EQ(CountLines(lines, "Updating proxy " + std::string(ServerTable[0].Domain) + " to " + c.addressed), 1);
+        }
+        if (c.usePublic == 0 && c.update) {
+            EXPECT_EQ(CountLines(lines, "*** No interface available to retrieve the current IP"), 3);
+            for (const std::string& line : lines) EXPECT_EQ(line.find("Public address"), std::string::npos) << line;
+        }
+        const std::string question = std::string("Request sent to server: GET ") +
+                                     (c.useProxy ? "http://localhost/" : "/") + " HTTP/1.1\r\nHost: localhost\r\n";
+        int sent = 0;
+        for (const std::string& line : lines) sent += line.compare(0, question.size(), question) == 0;
+        EXPECT_EQ(sent, c.questions);
+    }
+}
+
+TEST_F(PublicAddressRunTest, ARefusedOrMissingAnswerFailsTheRunsAccountsButDisablesNone) {
+    struct Case {
+        const char* control;
+        const char* refusal;  // the line said once, at the question (a prefix)
+        const char* why;      // said after each account's "No interface" line
+    } cases[] = {
+        {"mode=garbage", "*** The check-IP answer holds no valid IP address!",
+         "*** Public address unknown: the check-IP answer holds no valid IP address"},
+        {"mode=private", "*** The check-IP service named 192.168.1.20, which is not a public address!",
+         "*** Public address unknown: 192.168.1.20 is not a public address"},
+        {"address=127.0.0.1", "*** The check-IP service named 127.0.0.1, which is not a public address!",
+         "*** Public address unknown: 127.0.0.1 is not a public address"},
+        {"address=0.0.0.0", "*** The check-IP service named 0.0.0.0, which is not a public address!",
+         "*** Public address unknown: 0.0.0.0 is not a public address"},
+        {"address=255.255.255.255", "*** The check-IP service named 255.255.255.255, which is not a public address!",
+         "*** Public address unknown: 255.255.255.255 is not a public address"},
+        {"address=203.0.113", "*** The check-IP answer holds no valid IP address!",
+         "*** Public address unknown: the check-IP answer holds no valid IP address"},
+        {"mode=silent", "*** Check-IP request failed, could not receive! (winsock error: ",
+         "*** Public address unknown: the check-IP service did not answer"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.control);
+        ThreeAccounts(1);
+        ServerGet(std::string("/__control/checkip?") + c.control);
+        {
+            SharedDataGuard guard(SharedDataMutex());
+            Preferences.UsePublicAddress = 1;
+        }
+        NetworkTimeoutMs = 300;  // a silent service costs this once per run
+        const int asked = CheckIpQuestions(), sentBefore = ServerRequestCount(Full("home"));
+        LogCapture log(true);
+        auto start = std::chrono::steady_clock::now();
+        UpdateRun(Forced);
+        auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+        const std::vector<std::string> lines = log.Lines();
+        if (std::string(c.control) == "mode=silent")
+            std::cout << "[ figures  ] a silent check-IP service, three accounts, a 300 ms limit: run of "
+                      << ms.count() << " ms\n";
+        EXPECT_EQ(CheckIpQuestions(), asked + 1);
+        EXPECT_EQ(RunFailed, 1);
+        int refusals = 0, missing = 0;
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            refusals += lines[i].compare(0, std::string(c.refusal).size(), c.refusal) == 0;
+            if (lines[i] != "*** No interface available to retrieve the current IP") continue;
+            ++missing;
+            ASSERT_LT(i + 1, lines.size());
+            EXPECT_EQ(lines[i + 1], c.why);
+        }
+        EXPECT_EQ(refusals, 1);
+        EXPECT_EQ(missing, 3);
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_EQ(AccountTable.Accounts[i].Update, 1) << i;
+            EXPECT_EQ(AccountTable.Accounts[i].LastIP, 0u) << i;
+        }
+        EXPECT_EQ(ServerRequestCount(Full("home")), sentBefore);  // no update request went out
+    }
+}
