@@ -25,6 +25,7 @@ struct PreferenceSet {
     char HelpURL[512];
     // "Count" belongs to the account table (AccountTable.Count).
     char LastVersion[16];
+    std::int32_t UseHTTPS;  // requests over TLS, certificates checked
 };
 
 // Before the settings are loaded everything is zero or empty, but the port.
