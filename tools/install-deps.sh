@@ -7,6 +7,7 @@ packages=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
   wine wine64 xvfb xauth x11-utils imagemagick
   iproute2
+  libssl-dev ca-certificates libgnutls30
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -73,5 +73,6 @@
 #define IDC_ACCOUNT_BACKUPMX  1032
 #define IDC_ACCOUNT_WILDCARDS 1033
 #define IDC_ACCOUNT_UPDATE    1034 /* Accounts: same number as the log list, other dialog */
+#define IDC_USE_HTTPS         1035 /* Properties: "UseHTTPS" */
 
 #endif

@@ -65,6 +65,7 @@ void Open(HWND dialog) {
     SetNumber(dialog, IDC_PROXY_PORT, p.ProxyPort, 5);
     Check(dialog, IDC_VERSION_CHECK, p.VersionCheck);
     Check(dialog, IDC_DETAILED_LOGGING, p.DetailedLogging);
+    Check(dialog, IDC_USE_HTTPS, p.UseHTTPS);
     EnableProxyFields(dialog);
     SetForegroundWindow(dialog);
 }
@@ -116,6 +117,7 @@ bool Accept(HWND dialog) {
         p.ProxyPort = proxyPort;
         p.VersionCheck = Checked(dialog, IDC_VERSION_CHECK);
         p.DetailedLogging = Checked(dialog, IDC_DETAILED_LOGGING);
+        p.UseHTTPS = Checked(dialog, IDC_USE_HTTPS);
     }
     StoreSettings();
     return true;

@@ -133,20 +133,20 @@ bool Handshake(SocketHandle socket, const char* host, std::string input) {
         bool sent = SendPlain(socket, output.data(), output.size(), 0, &deadline);
         output.clear();
         if (status == TlsStatus::Done && sent) break;
-        if (status == TlsStatus::Failed) {
-            // Bytes of an HTTP answer: a plain server sits on this port.
-            if (firstBytes.compare(0, 5, "HTTP/") == 0)
-                WriteLog(LogFailure, "Request failed, the server answered without TLS!");
-            else
-                LogTlsFailure(error, host);
-            EndTlsChannel(channel, output);
-            return false;
-        }
+        // An HTTP answer where a TLS record should be: a plain server sits on
+        // this port. Some TLS engines fail at once, others wait for the rest
+        // of a "record" and see the server close.
+        const bool plainServer = firstBytes.compare(0, 5, "HTTP/") == 0;
         int received = -1;
         char chunk[4096];
-        if (sent) received = ReceiveSome(socket, chunk, sizeof chunk, MillisecondsLeft(deadline));
+        if (status != TlsStatus::Failed && sent)
+            received = ReceiveSome(socket, chunk, sizeof chunk, MillisecondsLeft(deadline));
         if (received <= 0) {
-            if (received == 0)
+            if (plainServer && (status == TlsStatus::Failed || received == 0))
+                WriteLog(LogFailure, "Request failed, the server answered without TLS!");
+            else if (status == TlsStatus::Failed)
+                LogTlsFailure(error, host);
+            else if (received == 0)
                 WriteLog(LogFailure, "Request failed, the server closed the connection during the secure handshake!");
             else
                 LogSocketFailure(LogFailure, "Request failed, secure connection could not be established! (winsock error:");

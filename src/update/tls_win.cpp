@@ -56,6 +56,17 @@ void KeepExtra(const SecBuffer& extra, std::string& input) {
         input.clear();
 }
 
+// The chain's own verdict, before the policy's: Wine's SSL policy lets a
+// chain through that ends short of any root.
+DWORD ChainError(PCCERT_CHAIN_CONTEXT chain) {
+    const DWORD status = chain->TrustStatus.dwErrorStatus &
+                         ~static_cast<DWORD>(CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION);
+    if (status & (CERT_TRUST_IS_PARTIAL_CHAIN | CERT_TRUST_IS_CYCLIC)) return static_cast<DWORD>(CERT_E_CHAINING);
+    if (status & CERT_TRUST_IS_UNTRUSTED_ROOT) return static_cast<DWORD>(CERT_E_UNTRUSTEDROOT);
+    if (status & CERT_TRUST_IS_NOT_TIME_VALID) return static_cast<DWORD>(CERT_E_EXPIRED);
+    return status;  // any other fault: its bits
+}
+
 TlsFault FaultOfPolicyError(DWORD code) {
     switch (code) {
     case static_cast<DWORD>(CERT_E_UNTRUSTEDROOT):
@@ -89,6 +100,8 @@ TlsStatus CheckCertificate(TlsChannel* channel, TlsError* error) {
     DWORD result = 0;
     if (!CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &chainPara, 0, nullptr, &chain)) {
         result = GetLastError();
+    } else if ((result = ChainError(chain)) != 0) {
+        CertFreeCertificateChain(chain);
     } else {
         std::wstring name(channel->Host.size() + 1, L'\0');
         int length = MultiByteToWideChar(CP_ACP, 0, channel->Host.c_str(), -1, &name[0], static_cast<int>(name.size()));
