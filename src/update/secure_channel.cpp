@@ -180,7 +180,11 @@ bool TunnelAccepted(const char* statusLine) {
 }
 
 bool OpenSecureChannel(SocketHandle socket, const char* host, bool throughProxy, std::uint16_t port) {
-    EndSecureChannel(Secure.Socket);  // never carry a channel over from an earlier connection
+    if (Secure.Channel) {  // never carry a channel over from an earlier connection
+        std::string dropped;
+        EndTlsChannel(Secure.Channel, dropped);
+        Secure = SecureState{};
+    }
     std::string leftover;
     if (throughProxy && !OpenTunnel(socket, host, port, leftover)) return false;
     return Handshake(socket, host, leftover);

@@ -88,6 +88,7 @@ TlsChannel* NewTlsChannel(const char* host, TlsError* error) {
         if (IsAddress(host)) {
             ready = X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(channel->ssl), host) == 1;
         } else {
+            SSL_set_hostflags(channel->ssl, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
             ready = SSL_set_tlsext_host_name(channel->ssl, host) == 1 && SSL_set1_host(channel->ssl, host) == 1;
         }
     } else {

@@ -56,6 +56,8 @@ TEST(BuildVersionRequest, DirectAndProxyForms) {
     Preferences.UseProxy = 1;
     EXPECT_EQ(std::string(BuildVersionRequest(buffer, sizeof buffer)).substr(0, 60),
               ("GET http://" + host + "/Products/Vastrel/Version.html HTTP/1.1\r\n").substr(0, 60));
+    Preferences.UseHTTPS = 1;  // through a tunnel: the direct form
+    EXPECT_EQ(std::string(BuildVersionRequest(buffer, sizeof buffer)).rfind("GET /Products/Vastrel/Version.html HTTP/1.1\r\n", 0), 0u);
 }
 
 namespace {
