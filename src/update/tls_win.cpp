@@ -103,13 +103,12 @@ TlsStatus CheckCertificate(TlsChannel* channel, TlsError* error) {
     } else if ((result = ChainError(chain)) != 0) {
         CertFreeCertificateChain(chain);
     } else {
-        std::wstring name(channel->Host.size() + 1, L'\0');
-        int length = MultiByteToWideChar(CP_ACP, 0, channel->Host.c_str(), -1, &name[0], static_cast<int>(name.size()));
-        name.resize(length > 0 ? static_cast<std::size_t>(length) : 1);
+        WCHAR name[256] = L"";  // host names have at most 253 characters; a longer one matches no certificate
+        if (MultiByteToWideChar(CP_ACP, 0, channel->Host.c_str(), -1, name, 256) == 0) name[0] = L'\0';
         HTTPSPolicyCallbackData server{};
         server.cbStruct = sizeof server;
         server.dwAuthType = AUTHTYPE_SERVER;
-        server.pwszServerName = &name[0];
+        server.pwszServerName = name;
         CERT_CHAIN_POLICY_PARA policy{};
         policy.cbSize = sizeof policy;
         policy.pvExtraPolicyPara = &server;
