@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "common/text.h"
-#include "log/clock.h"
 #include "settings/preferences.h"
 #include "test_support.h"
 #include "update/connection.h"
