@@ -9,6 +9,7 @@ packages=(
   iproute2
   nsis
   clang libclang-rt-14-dev libfuzzer-14-dev
+  libssl-dev ca-certificates libgnutls30
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -73,6 +73,7 @@
 #define IDC_ACCOUNT_BACKUPMX  1032
 #define IDC_ACCOUNT_WILDCARDS 1033
 #define IDC_ACCOUNT_UPDATE    1034 /* Accounts: same number as the log list, other dialog */
+#define IDC_USE_HTTPS         1035 /* Properties: "UseHTTPS" */
 #define IDC_USE_PUBLIC_ADDRESS 1040 /* Properties: "UsePublicAddress" */
 
 #endif

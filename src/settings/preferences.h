@@ -26,6 +26,7 @@ struct PreferenceSet {
     char HelpURL[512];
     // "Count" belongs to the account table (AccountTable.Count).
     char LastVersion[16];
+    std::int32_t UseHTTPS;  // requests over TLS, certificates checked
     // 1: register the address a check-IP service on the web names, for
     // computers behind a router, whose own addresses are all private.
     std::int32_t UsePublicAddress;

@@ -81,6 +81,7 @@ void AddPreferenceDescriptors() {
     r.AddText("HelpURL", p.HelpURL, sizeof p.HelpURL, helpUrl.c_str());
     r.AddNumber("Accounts", "Count", &AccountTable.Count, 0);
     r.AddText("LastVersion", p.LastVersion, sizeof p.LastVersion, "");
+    r.AddNumber("UseHTTPS", &p.UseHTTPS, 0);
     r.AddNumber("UsePublicAddress", &p.UsePublicAddress, 0);
 }
 // A damaged stored count never binds descriptors beyond the table and never

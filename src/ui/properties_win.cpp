@@ -53,6 +53,7 @@ void Open(HWND dialog) {
     SetNumber(dialog, IDC_PROXY_PORT, p.ProxyPort, 5);
     Check(dialog, IDC_VERSION_CHECK, p.VersionCheck);
     Check(dialog, IDC_DETAILED_LOGGING, p.DetailedLogging);
+    Check(dialog, IDC_USE_HTTPS, p.UseHTTPS);
     Check(dialog, IDC_USE_PUBLIC_ADDRESS, p.UsePublicAddress);
     EnableProxyFields(dialog);
     EnableInterfaceList(dialog);
@@ -108,6 +109,7 @@ bool Accept(HWND dialog) {
         p.ProxyPort = proxyPort;
         p.VersionCheck = Checked(dialog, IDC_VERSION_CHECK);
         p.DetailedLogging = Checked(dialog, IDC_DETAILED_LOGGING);
+        p.UseHTTPS = Checked(dialog, IDC_USE_HTTPS);
         p.UsePublicAddress = Checked(dialog, IDC_USE_PUBLIC_ADDRESS);
     }
     StoreSettings();

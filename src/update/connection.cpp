@@ -5,6 +5,7 @@
 #include "common/text.h"
 #include "log/log.h"
 #include "settings/preferences.h"
+#include "update/secure_channel.h"
 
 int NetworkTimeoutMs = 30000;
 
@@ -14,11 +15,11 @@ constexpr std::uint32_t NoAddress = 0xFFFFFFFFu;
 // Whether this thread's OpenConnection started the socket layer: a cleanup
 // without a start would end another thread's use of it.
 thread_local bool SocketsStarted = false;
+}  // namespace
 
 void LogSocketFailure(int flags, const char* message) {
     WriteLog(flags, message, NumberToText(LastSocketError()).c_str(), ")");
 }
-}  // namespace
 
 std::string NumberToText(std::int32_t value) { return std::to_string(value); }
 
@@ -59,15 +60,19 @@ SocketHandle OpenConnection() {
 int SendRequest(SocketHandle socket, const char* host, const char* request) {
     WriteLog(LogTrace, "Trying to connect...");
     char name[81];
-    std::int32_t port;
+    std::int32_t port, serverPort;
+    bool secure, throughProxy;
     {
         SharedDataGuard guard(SharedDataMutex());
-        if (Preferences.UseProxy) {
+        secure = Preferences.UseHTTPS != 0;
+        throughProxy = Preferences.UseProxy != 0;
+        serverPort = secure ? SecurePort(Preferences.PortNumber) : Preferences.PortNumber;
+        if (throughProxy) {
             CopyField(name, Preferences.ProxyServer);
             port = Preferences.ProxyPort;
         } else {
             CopyText(name, host);
-            port = Preferences.PortNumber;
+            port = serverPort;
         }
     }
     std::uint32_t address = ResolveHost(name);
@@ -80,18 +85,13 @@ int SendRequest(SocketHandle socket, const char* host, const char* request) {
         LogSocketFailure(LogFailure, "Request failed, could not connect! (winsock error:");
         return 0;
     }
+    if (secure && !OpenSecureChannel(socket, host, throughProxy, static_cast<std::uint16_t>(serverPort))) return 0;
     WriteLog(LogIndented, "Connected. Sending update request...");
     WriteLog(LogTrace, "Request sent to server:", request);
     // The whole request goes out: a socket may take it in several parts.
-    std::size_t length = std::strlen(request), done = 0;
-    while (done < length) {
-        int part = length - done > 0x10000 ? 0x10000 : static_cast<int>(length - done);
-        int sent = SendSome(socket, request + done, part, NetworkTimeoutMs);
-        if (sent <= 0) {
-            LogSocketFailure(LogFailure, "Request failed, could not send! (winsock error:");
-            return 0;
-        }
-        done += static_cast<std::size_t>(sent);
+    if (!SendAll(socket, request, std::strlen(request))) {
+        LogSocketFailure(LogFailure, "Request failed, could not send! (winsock error:");
+        return 0;
     }
     WriteLog(LogIndented, "Sent. Waiting for response...");
     return 1;
@@ -99,6 +99,7 @@ int SendRequest(SocketHandle socket, const char* host, const char* request) {
 
 void CloseConnection(SocketHandle socket) {
     if (socket != InvalidSocket) {
+        EndSecureChannel(socket);
         CloseSocket(socket);
         WriteLog(LogTrace, "Socket closed.");
     }
@@ -108,5 +109,5 @@ void CloseConnection(SocketHandle socket) {
 }
 
 int ReceiveReply(SocketHandle socket, char* buffer, int length) {
-    return ReceiveSome(socket, buffer, length, NetworkTimeoutMs);
+    return ReceiveOnce(socket, buffer, length);
 }

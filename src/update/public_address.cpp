@@ -131,8 +131,9 @@ bool IsAcceptablePublicAddress(std::uint32_t address) {
 }
 
 char* BuildCheckIpRequest(char* out, std::size_t outSize) {
+    const PreferenceSet p = PreferenceSnapshot();
     std::string server;
-    if (PreferenceSnapshot().UseProxy) server = std::string("http://") + CheckIpHost;
+    if (p.UseProxy && !p.UseHTTPS) server = std::string("http://") + CheckIpHost;  // a tunnel takes the direct form
     std::string request = "GET " + server + "/ HTTP/1.1\r\nHost: " + CheckIpHost +
                           "\r\nCache-Control: no-cache\r\nUser-Agent: Vastrel/" VASTREL_VERSION_TEXT "\r\n\r\n";
     if (!CopyText(out, outSize, request.c_str()) && outSize) out[0] = '\0';

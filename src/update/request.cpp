@@ -87,7 +87,7 @@ char* BuildUpdateRequest(const Account& account, char* out, std::size_t outSize)
     bool useProxy;
     {
         SharedDataGuard guard(SharedDataMutex());
-        useProxy = Preferences.UseProxy != 0;
+        useProxy = Preferences.UseProxy != 0 && Preferences.UseHTTPS == 0;  // a tunnel takes the direct form
     }
     if (useProxy) {
         CopyText(serverPrefix, "http://");

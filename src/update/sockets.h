@@ -20,6 +20,8 @@ int ReceiveSome(SocketHandle socket, char* buffer, int length, int timeoutMs);
 void CloseSocket(SocketHandle socket);
 // The error number of the last failed call on this thread.
 int LastSocketError();
+// Sets that number to "connection aborted": the layer above broke the connection.
+void SetAbortedError();
 // inet_addr: the address of a dotted text, all ones when it is none.
 std::uint32_t TextToAddress(const char* text);
 // First IPv4 address of a host name; 0 on success, else the error number.

@@ -82,6 +82,7 @@ void CloseSocket(SocketHandle socket) {
 }
 
 int LastSocketError() { return errno; }
+void SetAbortedError() { errno = ECONNABORTED; }
 
 std::uint32_t TextToAddress(const char* text) { return inet_addr(text); }
 

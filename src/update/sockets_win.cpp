@@ -97,6 +97,7 @@ void CloseSocket(SocketHandle socket) {
 }
 
 int LastSocketError() { return WSAGetLastError(); }
+void SetAbortedError() { WSASetLastError(WSAECONNABORTED); }
 
 std::uint32_t TextToAddress(const char* text) { return inet_addr(text); }
 

@@ -46,7 +46,8 @@ char* BuildVersionRequest(char* buffer, std::size_t size) {
     AppendText(buffer, size, "\r\nContent-Type: application/x-www-form-urlencoded\r\n");
     AppendText(buffer, size, "Cache-Control: no-cache\r\nUser-Agent: Vastrel/" VASTREL_VERSION_TEXT "\r\n\r\n");
     std::string server;
-    if (PreferenceSnapshot().UseProxy) server = std::string("http://") + MakerHost;
+    const PreferenceSet p = PreferenceSnapshot();
+    if (p.UseProxy && !p.UseHTTPS) server = std::string("http://") + MakerHost;  // a tunnel takes the direct form
     ReplacePlaceholder(buffer, size, "###SERVER###", server.c_str());
     return buffer;
 }
@@ -134,8 +135,11 @@ int VersionCheck(int manual) {
     if (manual == 1 || CompareVersions(lastVersion, token) == -1) {
         std::string prompt = std::string("A new version of Vastrel is available!\nThe new version is ") + token +
                              " and your version is " + own + "\nDo you want to open the download page?";
-        if (Shell.AskYesNo(prompt.c_str(), "New version"))
-            Shell.OpenPage((std::string("http://") + MakerHost + "/Products/Vastrel/").c_str());
+        if (Shell.AskYesNo(prompt.c_str(), "New version")) {
+            // Whoever asked for secure requests gets the download page over HTTPS too.
+            const char* scheme = ReadShared(Preferences.UseHTTPS) ? "https://" : "http://";
+            Shell.OpenPage((scheme + std::string(MakerHost) + "/Products/Vastrel/").c_str());
+        }
         SharedDataGuard guard(SharedDataMutex());
         CopyText(Preferences.LastVersion, token);
     }

@@ -27,8 +27,8 @@ clear_profile
 wine "$work/vastrel.exe" >/dev/null 2>&1 &
 check "first start logs the start-up line" wait_for 20 log_has "Vastrel 1.5.7 initialized properly."
 check "defaults stored" test "$(query "$product" SleepTime)" = 0x493e0
-check "20 values in the product key" test "$(wine reg query "$product" 2>/dev/null | grep -c REG_)" = 20
-check "UsePublicAddress is off" test "$(query "$product" UsePublicAddress)" = 0x0
+check "21 values in the product key" test "$(wine reg query "$product" 2>/dev/null | grep -c REG_)" = 21
+check "UseHTTPS and UsePublicAddress are off" test "$(query "$product" UseHTTPS)$(query "$product" UsePublicAddress)" = 0x00x0
 check "account count 0" test "$(query "$product\\Accounts" Count)" = 0x0
 check "Run value holds the program path" test "$(wine reg query "$run_key" /v Vastrel 2>/dev/null | tr -d '\r' |
     awk '/Vastrel/ { $1 = ""; $2 = ""; sub(/^ +/, ""); print }')" = "$(winepath -w "$work/vastrel.exe")"
@@ -89,6 +89,25 @@ check "the address the web named is stored" wait_for 30 stored_public_ip
 photograph_dialog $IDM_PROPERTIES "Vastrel Properties" properties-dialog-public-address 2
 wine "$poke" command $IDM_EXIT >/dev/null 2>&1
 wait_for 20 stopped
+# 5b. With "UseHTTPS" the same run goes through a tunnel of the proxy to the
+#     server's TLS listener, whose certificate is checked (the suite makes
+#     the system trust the test authority where it can).
+tls_port=$(tr ' ' '\n' <<<"${VASTREL_TEST_TLS_PORTS:-}" | sed -n 's/^valid=//p')
+if [ -n "${VASTREL_TEST_CA_TRUSTED:-}" ] && [ -n "$tls_port" ]; then
+    clear_profile
+    configure secret
+    wine reg add "$product" /v UseHTTPS /t REG_DWORD /d 1 /f >/dev/null 2>&1
+    wine reg add "$product" /v PortNumber /t REG_DWORD /d "$tls_port" /f >/dev/null 2>&1
+    wine reg add "$product" /v DetailedLogging /t REG_DWORD /d 1 /f >/dev/null 2>&1
+    timeout 60 wine "$work/vastrel.exe" /autoexit >/dev/null 2>&1
+    check "/autoexit over HTTPS ends after a good run" test $? = 0
+    check "LastIP stored over HTTPS" test "$(query "$product\\Accounts\\0" LastIP)" = 0xa0200c0
+    check "the proxy opened a tunnel" log_has "Tunnel opened."
+    check "the server's certificate was checked" log_has "Secure connection established ("
+    clear_profile
+else
+    echo "skipped: HTTPS, the test authority is not trusted here"
+fi
 
 # 6. A trailing blank is another command line: the program keeps running.
 configure secret

@@ -112,6 +112,18 @@ int ServerPort() {
     return text ? std::atoi(text) : 0;
 }
 
+int TlsTestPort(const std::string& kind) {
+    // "valid=1234 wrong-name=1235 ..."
+    const char* text = std::getenv("VASTREL_TEST_TLS_PORTS");
+    std::istringstream entries(text ? text : "");
+    std::string entry;
+    while (entries >> entry)
+        if (entry.compare(0, kind.size() + 1, kind + "=") == 0) return std::atoi(entry.c_str() + kind.size() + 1);
+    return 0;
+}
+
+bool TestAuthorityTrusted() { return std::getenv("VASTREL_TEST_CA_TRUSTED") != nullptr; }
+
 std::string ServerGet(const std::string& path) {
     EnsureSockets();
     SocketHandle s = CreateStreamSocket();

@@ -30,6 +30,12 @@ void ResetSharedState();
 
 // The reference server started by the test runner, or 0 when none runs.
 int ServerPort();
+// A TLS listener of the reference server ("valid", "wrong-name", "expired",
+// "unknown-authority", "stall"), or 0 when it has none.
+int TlsTestPort(const std::string& kind);
+// Whether this system trusts the reference server's test authority (the
+// suite runner arranges it where it can).
+bool TestAuthorityTrusted();
 // GET path from the reference server; the body of its answer ("" on failure).
 std::string ServerGet(const std::string& path);
 // How many update requests the server recorded for a full host name.

@@ -306,6 +306,39 @@ TEST_F(DialogsTest, PropertiesReadsBackEveryField) {
     StoreSettings();
 }
 
+TEST_F(DialogsTest, PropertiesSecureConnectionBoxEditsUseHTTPSInARoomOfItsOwn) {
+    for (std::int32_t stored : {0, 1}) {
+        Edit([&](PreferenceSet& p) { p.UseHTTPS = stored; });
+        HWND dialog = OpenProperties();
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_EQ(Text(dialog, IDC_USE_HTTPS), "Use a secure connection (HTTPS)");
+        EXPECT_EQ(Checked(dialog, IDC_USE_HTTPS), stored == 1);
+        Click(dialog, IDC_USE_HTTPS);
+        Click(dialog, IDOK);
+        EXPECT_EQ(Prefs().UseHTTPS, 1 - stored);
+        EXPECT_EQ(StoredNumber(ProductKey, "UseHTTPS"), 1 - stored);
+    }
+    // Inside the dialog, over no other control.
+    HWND dialog = OpenProperties();
+    ASSERT_NE(dialog, nullptr);
+    auto placeOf = [dialog](HWND control) {
+        RECT r{};
+        GetWindowRect(control, &r);
+        MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&r), 2);
+        return r;
+    };
+    HWND box = GetDlgItem(dialog, IDC_USE_HTTPS);
+    RECT client{}, inside{}, overlap{};
+    const RECT place = placeOf(box);
+    GetClientRect(dialog, &client);
+    EXPECT_TRUE(IntersectRect(&inside, &place, &client) && EqualRect(&inside, &place));
+    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        const RECT other = placeOf(child);
+        if (child != box) EXPECT_FALSE(IntersectRect(&overlap, &place, &other)) << GetDlgCtrlID(child);
+    }
+    Click(dialog, IDCANCEL);
+}
+
 // Behind a router: the public address replaces the interface choice, which
 // stays as it was for when the box is cleared again.
 TEST_F(DialogsTest, PropertiesPublicAddressDisablesTheInterfaceListAndKeepsItsChoice) {

@@ -56,6 +56,8 @@ TEST(BuildVersionRequest, DirectAndProxyForms) {
     Preferences.UseProxy = 1;
     EXPECT_EQ(std::string(BuildVersionRequest(buffer, sizeof buffer)).substr(0, 60),
               ("GET http://" + host + "/Products/Vastrel/Version.html HTTP/1.1\r\n").substr(0, 60));
+    Preferences.UseHTTPS = 1;  // through a tunnel: the direct form
+    EXPECT_EQ(std::string(BuildVersionRequest(buffer, sizeof buffer)).rfind("GET /Products/Vastrel/Version.html HTTP/1.1\r\n", 0), 0u);
 }
 
 namespace {
@@ -168,4 +170,33 @@ TEST_F(VersionCheckTest, OneCheckAtATimeAndNoneWhenSwitchedOff) {
     StartVersionCheck(1);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ(log.Text(), "");
+}
+
+TEST_F(VersionCheckTest, OverHttpsTheSamePromptAndASecureDownloadPage) {
+    if (!TlsTestPort("valid") || !TestAuthorityTrusted()) GTEST_SKIP() << "needs trusted TLS listeners";
+    Preferences.UseHTTPS = 1;
+    Preferences.PortNumber = TlsTestPort("valid");
+    Serve("<html>VERSION:1.5.8 </html>");
+    answerYes = true;
+    {
+        LogCapture log(false);
+        EXPECT_EQ(VersionCheck(1), 0);
+        EXPECT_EQ(log.Lines(), (std::vector<std::string>{"Checking for new version...", "New version 1.5.8 is available"}));
+    }
+    ASSERT_EQ(prompts.size(), 1u);
+    EXPECT_EQ(prompts[0],
+              "New version|A new version of Vastrel is available!\nThe new version is 1.5.8 and your version is "
+              "1.5.7\nDo you want to open the download page?");
+    ASSERT_EQ(pages.size(), 1u);
+    EXPECT_EQ(pages[0], std::string("https://") + MakerHost + "/Products/Vastrel/");
+
+    // A certificate for another name: nothing read, nothing asked.
+    Preferences.PortNumber = TlsTestPort("wrong-name");
+    LogCapture log(true);
+    EXPECT_EQ(VersionCheck(1), -1);
+    EXPECT_EQ(prompts.size(), 1u);
+    const std::string refused = std::string("*** Request failed, the server's certificate is not valid for ") + MakerHost + "!";
+    bool found = false;
+    for (const std::string& line : log.Lines()) found |= line == refused;
+    EXPECT_TRUE(found);
 }

@@ -2,7 +2,8 @@
 // server, so the client's tests and demo can run the real client against
 // something that answers (and misbehaves) on demand.
 //
-// Linux only: POSIX sockets, one detached thread per connection.
+// Linux only: POSIX sockets, one detached thread per connection; OpenSSL for
+// the TLS listeners and their test certificates.
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -12,6 +13,11 @@
 #include <sys/socket.h>
 #include <sys/types.h>
 #include <unistd.h>
+
+#include <openssl/err.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
 
 #include <algorithm>
 #include <atomic>
@@ -261,6 +267,8 @@ struct Config {
     unsigned long slow_ms = 2000;
     unsigned long lifetime_s = 900;
     std::string record_file;
+    std::string tls_dir;                 // empty: no TLS listeners
+    std::vector<std::string> tls_names;  // names of the valid certificate
 };
 
 bool parse_host_list(const std::string& s, std::set<std::string>& out, std::string& err) {
@@ -359,6 +367,8 @@ const char* const kUsage =
     "  --slow-ms N         total delay of the slow mode (default 2000)\n"
     "  --lifetime SECONDS  exit after this long (default 900)\n"
     "  --record FILE       append every received request to FILE\n"
+    "  --tls-dir DIR       TLS listeners; write DIR/ca.pem and DIR/ports\n"
+    "  --tls-name NAME     a name of the valid certificate (repeatable; default localhost)\n"
     "  --verbose           log one line per request\n";
 
 // Returns 0 to run, 1 for --help, 2 on error (message already printed).
@@ -431,6 +441,14 @@ int parse_args(int argc, char** argv, Config& cfg) {
             if (!need()) return 2;
             if (val.empty()) return bad("empty path");
             cfg.record_file = val;
+        } else if (opt == "--tls-dir") {
+            if (!need()) return 2;
+            if (val.empty()) return bad("empty path");
+            cfg.tls_dir = val;
+        } else if (opt == "--tls-name") {
+            if (!need()) return 2;
+            if (val.empty() || val.find_first_of(", ") != std::string::npos) return bad("expected one host name");
+            cfg.tls_names.push_back(val);
         } else {
             std::fprintf(stderr, "vastrel-update-server: unknown option '%s'\n%s", argv[i], kUsage);
             return 2;
@@ -458,6 +476,7 @@ int parse_args(int argc, char** argv, Config& cfg) {
             return 2;
         }
     }
+    if (cfg.tls_names.empty()) cfg.tls_names.push_back("localhost");
     // The command line wins over the file.
     if (have_mode) cfg.global_mode = mode;
     if (have_version) cfg.version = version;
@@ -657,6 +676,19 @@ bool has_ctl(const std::string& s) {
     return false;
 }
 
+bool parse_headers(const std::vector<std::string>& lines, Request& r, std::string& why) {
+    for (size_t i = 1; i < lines.size(); ++i) {
+        const std::string& l = lines[i];
+        size_t c = l.find(':');
+        if (c == std::string::npos || c == 0 || l.find_first_of(" \t") < c || has_ctl(l.substr(0, c))) {
+            why = "malformed header line";
+            return false;
+        }
+        r.headers.emplace_back(l.substr(0, c), trim(l.substr(c + 1), " \t"));
+    }
+    return true;
+}
+
 // raw ends with CRLF CRLF.
 bool parse_request(const std::string& raw, Request& r, std::string& why) {
     std::string head = raw.substr(0, raw.size() - 4);
@@ -685,6 +717,7 @@ bool parse_request(const std::string& raw, Request& r, std::string& why) {
         why = "not an HTTP/1.x request";
         return false;
     }
+    if (r.method == "CONNECT") return parse_headers(lines, r, why);  // target is host:port
     if (r.method != "GET") {
         why = "only GET is served here";
         return false;
@@ -711,17 +744,7 @@ bool parse_request(const std::string& raw, Request& r, std::string& why) {
     size_t q = t.find('?');
     r.path = t.substr(0, q);
     r.query = q == std::string::npos ? "" : t.substr(q + 1);
-
-    for (size_t i = 1; i < lines.size(); ++i) {
-        const std::string& l = lines[i];
-        size_t c = l.find(':');
-        if (c == std::string::npos || c == 0 || l.find_first_of(" \t") < c || has_ctl(l.substr(0, c))) {
-            why = "malformed header line";
-            return false;
-        }
-        r.headers.emplace_back(l.substr(0, c), trim(l.substr(c + 1), " \t"));
-    }
-    return true;
+    return parse_headers(lines, r, why);
 }
 
 class Query {
@@ -811,9 +834,57 @@ Answer garbage_answer() {
 
 // ---------------------------------------------------------------- socket I/O
 
-bool send_all(int fd, const char* p, size_t len) {
+// One client connection: a plain socket, or a TLS channel over it.
+struct Peer {
+    int fd;
+    SSL* ssl = nullptr;
+};
+
+ssize_t peer_send(Peer& peer, const char* p, size_t len) {
+    if (!peer.ssl) return ::send(peer.fd, p, len, MSG_NOSIGNAL);
+    int n = SSL_write(peer.ssl, p, static_cast<int>(std::min<size_t>(len, 1 << 20)));
+    return n > 0 ? n : -1;
+}
+
+// recv's answers: > 0 bytes, 0 closed, -1 with errno (EAGAIN: try again).
+ssize_t peer_recv(Peer& peer, char* buf, size_t len) {
+    if (!peer.ssl) return ::recv(peer.fd, buf, len, 0);
+    int n = SSL_read(peer.ssl, buf, static_cast<int>(len));
+    if (n > 0) return n;
+    int e = SSL_get_error(peer.ssl, n);
+    ERR_clear_error();
+    if (e == SSL_ERROR_ZERO_RETURN) return 0;
+    if (e == SSL_ERROR_WANT_READ || e == SSL_ERROR_WANT_WRITE) {
+        errno = EAGAIN;
+        return -1;
+    }
+    if (e == SSL_ERROR_SYSCALL && errno == 0) return 0;  // closed without close_notify
+    errno = ECONNRESET;
+    return -1;
+}
+
+// poll for input, counting what the TLS channel already holds.
+int peer_poll(Peer& peer, int ms) {
+    if (peer.ssl && SSL_pending(peer.ssl) > 0) return 1;
+    pollfd p{peer.fd, POLLIN, 0};
+    return ::poll(&p, 1, ms);
+}
+
+// Closes at once: no TLS close_notify, as a dropped connection.
+void peer_abort(Peer& peer) {
+    if (peer.ssl) SSL_free(peer.ssl);
+    peer.ssl = nullptr;
+    ::close(peer.fd);
+}
+
+void peer_shutdown_write(Peer& peer) {
+    if (peer.ssl) SSL_shutdown(peer.ssl);
+    ::shutdown(peer.fd, SHUT_WR);
+}
+
+bool send_all(Peer& peer, const char* p, size_t len) {
     while (len > 0) {
-        ssize_t n = ::send(fd, p, len, MSG_NOSIGNAL);
+        ssize_t n = peer_send(peer, p, len);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;  // peer gone or send timeout
         p += n;
@@ -822,7 +893,7 @@ bool send_all(int fd, const char* p, size_t len) {
     return true;
 }
 
-bool send_all(int fd, const std::string& s) { return send_all(fd, s.data(), s.size()); }
+bool send_all(Peer& peer, const std::string& s) { return send_all(peer, s.data(), s.size()); }
 
 // Sleeps in small slices so a stop request is noticed quickly.
 bool nap(long ms) {
@@ -836,32 +907,31 @@ bool nap(long ms) {
 }
 
 // Waits for the peer to close (or the grace/stop to run out), discarding input.
-void drain(int fd, long limit_ms) {
+void drain(Peer& peer, long limit_ms) {
     auto end = Clock::now() + milliseconds(limit_ms);
     char buf[4096];
     while (!stopping()) {
         auto left = std::chrono::duration_cast<milliseconds>(end - Clock::now()).count();
         if (left <= 0) return;
-        pollfd p{fd, POLLIN, 0};
-        int r = ::poll(&p, 1, static_cast<int>(std::min<long>(left, 100)));
+        int r = peer_poll(peer, static_cast<int>(std::min<long>(left, 100)));
         if (r < 0 && errno == EINTR) continue;
         if (r < 0) return;
         if (r == 0) continue;
-        ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-        if (n < 0 && errno == EINTR) continue;
+        ssize_t n = peer_recv(peer, buf, sizeof buf);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
         if (n <= 0) return;
     }
 }
 
-void finish(int fd) {
-    ::shutdown(fd, SHUT_WR);
-    drain(fd, kGraceMs);
-    ::close(fd);
+void finish(Peer& peer) {
+    peer_shutdown_write(peer);
+    drain(peer, kGraceMs);
+    peer_abort(peer);
 }
 
-enum class ReadResult { Complete, Oversized, Timeout, Closed, Stopped };
+enum class ReadResult { Complete, Oversized, NotHttp, Timeout, Closed, Stopped };
 
-ReadResult read_request(int fd, std::string& out) {
+ReadResult read_request(Peer& peer, std::string& out) {
     auto deadline = Clock::now() + milliseconds(kReadLimitMs);
     std::string buf;
     char chunk[4096];
@@ -874,16 +944,18 @@ ReadResult read_request(int fd, std::string& out) {
             return ReadResult::Complete;
         }
         if (buf.size() >= kMaxRequest) return ReadResult::Oversized;
+        // A request line starts with a method; anything else (a TLS hello on
+        // the plain port, say) is answered at once, as real servers do.
+        if (!buf.empty() && (buf[0] < 'A' || buf[0] > 'Z')) return ReadResult::NotHttp;
         scan_from = buf.size() >= 3 ? buf.size() - 3 : 0;
         if (stopping()) return ReadResult::Stopped;
         auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
         if (left <= 0) return ReadResult::Timeout;
-        pollfd p{fd, POLLIN, 0};
-        int r = ::poll(&p, 1, static_cast<int>(std::min<long>(left, 100)));
+        int r = peer_poll(peer, static_cast<int>(std::min<long>(left, 100)));
         if (r < 0 && errno == EINTR) continue;
         if (r < 0) return ReadResult::Closed;
         if (r == 0) continue;
-        ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+        ssize_t n = peer_recv(peer, chunk, sizeof chunk);
         if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
         if (n <= 0) return ReadResult::Closed;
         buf.append(chunk, static_cast<size_t>(n));
@@ -897,7 +969,7 @@ std::string filler_line(size_t width) {
     return "<!-- " + std::string(width - 10, 'x') + " -->\n";
 }
 
-void deliver_slow(int fd, const std::string& data, unsigned long total_ms) {
+void deliver_slow(Peer& peer, const std::string& data, unsigned long total_ms) {
     long half = static_cast<long>(total_ms / 2);
     if (!nap(half)) return;
     const size_t pieces = std::min<size_t>(8, std::max<size_t>(1, data.size()));
@@ -907,7 +979,7 @@ void deliver_slow(int fd, const std::string& data, unsigned long total_ms) {
                                 : 0;
     for (size_t off = 0, i = 0; off < data.size(); off += step, ++i) {
         if (i > 0 && !nap(gap)) return;
-        if (!send_all(fd, data.data() + off, std::min(step, data.size() - off))) return;
+        if (!send_all(peer, data.data() + off, std::min(step, data.size() - off))) return;
     }
 }
 
@@ -925,59 +997,58 @@ std::string render_late(const Answer& a) {
     return render_head(late, body.size(), pad_headers) + body;
 }
 
-void deliver_huge(int fd, const Answer& a) {
+void deliver_huge(Peer& peer, const Answer& a) {
     std::string chunk;
     while (chunk.size() < 64 * 1024) chunk += filler_line(64);
     chunk.resize(64 * 1024 - 1);
     chunk += '\n';
     const size_t chunks = kHugeFiller / chunk.size();
-    if (!send_all(fd, render_head(a, chunks * chunk.size() + a.body.size()))) return;
+    if (!send_all(peer, render_head(a, chunks * chunk.size() + a.body.size()))) return;
     for (size_t i = 0; i < chunks; ++i) {
-        if (stopping() || !send_all(fd, chunk)) return;  // client hung up: fine
+        if (stopping() || !send_all(peer, chunk)) return;  // client hung up: fine
     }
-    send_all(fd, a.body);
+    send_all(peer, a.body);
 }
 
-void hold_open(int fd) {
+void hold_open(Peer& peer) {
     char buf[4096];
     while (!stopping()) {
-        pollfd p{fd, POLLIN, 0};
-        int r = ::poll(&p, 1, 100);
+        int r = peer_poll(peer, 100);
         if (r < 0 && errno == EINTR) continue;
         if (r < 0) return;
         if (r == 0) continue;
-        ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-        if (n < 0 && errno == EINTR) continue;
+        ssize_t n = peer_recv(peer, buf, sizeof buf);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
         if (n <= 0) return;
     }
 }
 
-// Takes ownership of fd.
-void deliver(int fd, const Answer& a, Mode mode) {
+// Takes ownership of the peer.
+void deliver(Peer& peer, const Answer& a, Mode mode) {
     switch (mode) {
         case Mode::Silent:
-            hold_open(fd);
-            ::close(fd);
+            hold_open(peer);
+            peer_abort(peer);
             return;
         case Mode::Close:
-            ::close(fd);
+            peer_abort(peer);
             return;
         case Mode::Slow:
-            deliver_slow(fd, render(a), g_state.cfg().slow_ms);
+            deliver_slow(peer, render(a), g_state.cfg().slow_ms);
             break;
         case Mode::Late:
-            send_all(fd, render_late(a));
+            send_all(peer, render_late(a));
             break;
         case Mode::Huge:
-            deliver_huge(fd, a);
+            deliver_huge(peer, a);
             break;
         case Mode::Normal:
         case Mode::Garbage:
         case Mode::Both:
-            send_all(fd, render(a));
+            send_all(peer, render(a));
             break;
     }
-    finish(fd);
+    finish(peer);
 }
 
 // ---------------------------------------------------------------- handlers
@@ -1034,7 +1105,7 @@ Answer update_answer(const Request& r, const Query& q) {
     return html(200, "OK", "NOERROR host " + html_escape(host) + " myip " + ip);
 }
 
-void handle_update(int fd, const Request& r, const std::string& raw) {
+void handle_update(Peer& peer, const Request& r, const std::string& raw) {
     Query q(r.query);
     const std::string* host = q.get("host_id");
     std::string host_lc = host ? lower(*host) : "";
@@ -1055,16 +1126,16 @@ void handle_update(int fd, const Request& r, const std::string& raw) {
     if (g_verbose)
         log_line("update host_id=" + host_lc + " -> " + std::to_string(a.code) + " (mode " +
                  kModes[static_cast<int>(mode)].first + ")");
-    deliver(fd, a, mode);
+    deliver(peer, a, mode);
 }
 
-void handle_version(int fd, const std::string& raw) {
+void handle_version(Peer& peer, const std::string& raw) {
     g_state.record(false, "", raw);
     Mode mode = g_state.global_mode();
     Answer a = mode == Mode::Garbage ? garbage_answer() : Answer{};
     if (mode != Mode::Garbage) a.body = g_state.version_body();
     if (g_verbose) log_line(std::string("version file (mode ") + kModes[static_cast<int>(mode)].first + ")");
-    deliver(fd, a, mode);
+    deliver(peer, a, mode);
 }
 
 Answer checkip_found(const std::string& address) {
@@ -1074,31 +1145,32 @@ Answer checkip_found(const std::string& address) {
     return a;
 }
 
-void handle_checkip(int fd, const std::string& raw) {
+// Takes ownership of the peer.
+void handle_checkip(Peer& peer, const std::string& raw) {
     g_state.record(false, "", raw);
     g_state.count_checkip();
     std::pair<CheckIpMode, std::string> service = g_state.checkip();
     if (g_verbose) log_line(std::string("check-IP (mode ") + kCheckIpModes[static_cast<int>(service.first)].first + ")");
     switch (service.first) {
         case CheckIpMode::Normal:
-            send_all(fd, render(checkip_found(service.second)));
+            send_all(peer, render(checkip_found(service.second)));
             break;
         case CheckIpMode::Garbage:
-            send_all(fd, render(garbage_answer()));
+            send_all(peer, render(garbage_answer()));
             break;
         case CheckIpMode::Private:
-            send_all(fd, render(checkip_found(kPrivateCheckIpAddress)));
+            send_all(peer, render(checkip_found(kPrivateCheckIpAddress)));
             break;
         case CheckIpMode::Silent:
-            hold_open(fd);
-            ::close(fd);
+            hold_open(peer);
+            peer_abort(peer);
             return;
         case CheckIpMode::Slow:
             // The whole answer at once, late: a client waits for it within its limit.
-            if (nap(static_cast<long>(g_state.cfg().slow_ms))) send_all(fd, render(checkip_found(service.second)));
+            if (nap(static_cast<long>(g_state.cfg().slow_ms))) send_all(peer, render(checkip_found(service.second)));
             break;
     }
-    finish(fd);
+    finish(peer);
 }
 
 Answer control_answer(const Request& r) {
@@ -1153,19 +1225,78 @@ Answer control_answer(const Request& r) {
     return bad_request("unknown path");
 }
 
-void serve(int fd) {
+// CONNECT host:port: a tunnel for HTTPS through the proxy. Whatever the host
+// name, the tunnel leads to 127.0.0.1:port, as the proxy form accepts any
+// authority: this server never reaches past loopback.
+void handle_connect(Peer& peer, const Request& r, const std::string& raw) {
+    g_state.record(false, "", raw);
+    size_t colon = r.target.rfind(':');
+    unsigned long port = 0;
+    if (peer.ssl || colon == std::string::npos || !parse_uint(r.target.substr(colon + 1), 65535, port) || port == 0) {
+        send_all(peer, render(bad_request("CONNECT needs host:port")));
+        finish(peer);
+        return;
+    }
+    int up = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (up < 0 || ::connect(up, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        if (up >= 0) ::close(up);
+        if (g_verbose) log_line("tunnel to port " + std::to_string(port) + " refused");
+        send_all(peer, render(html(502, "Bad Gateway", "<h1>Bad Gateway</h1>")));
+        finish(peer);
+        return;
+    }
+    if (g_verbose) log_line("tunnel to port " + std::to_string(port));
     timeval tv{kSendTimeoutS, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    ::setsockopt(up, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    if (!send_all(peer, "HTTP/1.1 200 Connection established\r\n\r\n")) {
+        ::close(up);
+        peer_abort(peer);
+        return;
+    }
+    // Both ways until both ends have closed, or nothing moved for a while;
+    // a side that ends its sending has that passed on to the other.
+    int fds[2] = {peer.fd, up};
+    bool open[2] = {true, true};
+    auto idle_since = Clock::now();
+    char buf[16384];
+    while ((open[0] || open[1]) && !stopping() &&
+           Clock::now() - idle_since < milliseconds(3 * kReadLimitMs)) {
+        pollfd p[2] = {{fds[0], static_cast<short>(open[0] ? POLLIN : 0), 0},
+                       {fds[1], static_cast<short>(open[1] ? POLLIN : 0), 0}};
+        int ready = ::poll(p, 2, 100);
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) continue;
+        for (int i = 0; i < 2; ++i) {
+            if (!open[i] || !(p[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+            ssize_t n = ::recv(fds[i], buf, sizeof buf, 0);
+            if (n < 0 && errno == EINTR) continue;
+            Peer other{fds[1 - i]};
+            if (n <= 0 || !send_all(other, buf, static_cast<size_t>(n))) {
+                open[i] = false;
+                ::shutdown(fds[1 - i], SHUT_WR);
+                continue;
+            }
+            idle_since = Clock::now();
+        }
+    }
+    ::close(up);
+    peer_abort(peer);
+}
 
+void serve(Peer& peer) {
     std::string raw;
-    ReadResult rr = read_request(fd, raw);
-    if (rr == ReadResult::Oversized) {
-        send_all(fd, render(bad_request("request too large")));
-        finish(fd);
+    ReadResult rr = read_request(peer, raw);
+    if (rr == ReadResult::Oversized || rr == ReadResult::NotHttp) {
+        send_all(peer, render(bad_request(rr == ReadResult::NotHttp ? "not an HTTP request" : "request too large")));
+        finish(peer);
         return;
     }
     if (rr != ReadResult::Complete) {
-        ::close(fd);
+        peer_abort(peer);
         return;
     }
     g_state.append_record_file(raw);
@@ -1173,53 +1304,205 @@ void serve(int fd) {
     Request r;
     std::string why;
     if (!parse_request(raw, r, why)) {
-        send_all(fd, render(bad_request(why)));
-        finish(fd);
+        send_all(peer, render(bad_request(why)));
+        finish(peer);
+        return;
+    }
+    if (r.method == "CONNECT") {
+        handle_connect(peer, r, raw);
         return;
     }
     if (r.path == kUpdatePath) {
-        handle_update(fd, r, raw);
+        handle_update(peer, r, raw);
         return;
     }
     if (r.path == kVersionPath) {
-        handle_version(fd, raw);
+        handle_version(peer, raw);
         return;
     }
     if (r.path == kCheckIpPath) {
-        handle_checkip(fd, raw);
+        handle_checkip(peer, raw);
         return;
     }
     if (r.path == "/__control/quit") {
-        send_all(fd, render(plain(200, "OK", "ok")));
+        send_all(peer, render(plain(200, "OK", "ok")));
         g_stop = true;
-        ::shutdown(fd, SHUT_WR);
-        ::close(fd);
+        peer_shutdown_write(peer);
+        peer_abort(peer);
         return;
     }
     if (r.path.rfind("/__", 0) == 0) {
-        send_all(fd, render(control_answer(r)));
-        finish(fd);
+        send_all(peer, render(control_answer(r)));
+        finish(peer);
         return;
     }
-    send_all(fd, render(bad_request("unknown path")));
-    finish(fd);
+    send_all(peer, render(bad_request("unknown path")));
+    finish(peer);
 }
 
-void connection_main(int fd) {
+// ---------------------------------------------------------------- TLS
+
+// The listeners of --tls-dir, each presenting one certificate (or, "stall",
+// taking the client's hello and never answering).
+enum class TlsKind { Valid, WrongName, Expired, UnknownAuthority, Stall };
+const char* const kTlsKindNames[] = {"valid", "wrong-name", "expired", "unknown-authority", "stall"};
+constexpr int kTlsKinds = 5;
+SSL_CTX* g_tls[kTlsKinds] = {};
+
+void connection_main(int fd, int kind) {
+    Peer peer{fd};
     try {
-        serve(fd);
+        timeval tv{kSendTimeoutS, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+        if (kind == static_cast<int>(TlsKind::Stall)) {
+            hold_open(peer);
+            peer_abort(peer);
+        } else if (kind >= 0) {
+            // The handshake gets the same bound as a request.
+            timeval limit{kReadLimitMs / 1000, 0};
+            ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+            peer.ssl = SSL_new(g_tls[kind]);
+            if (!peer.ssl || SSL_set_fd(peer.ssl, fd) != 1 || SSL_accept(peer.ssl) != 1) {
+                ERR_clear_error();
+                peer_abort(peer);
+            } else {
+                serve(peer);
+            }
+        } else {
+            serve(peer);
+        }
     } catch (...) {
         // Out of memory or similar: drop this connection, keep the server.
-        ::close(fd);
+        peer_abort(peer);
     }
     --g_active;
 }
 
-bool write_port_file(const std::string& path, unsigned port, std::string& err) {
+EVP_PKEY* new_key() { return EVP_RSA_gen(2048); }
+
+bool add_extension(X509* cert, X509* issuer, int nid, const std::string& value) {
+    X509V3_CTX ctx;
+    X509V3_set_ctx_nodb(&ctx);
+    X509V3_set_ctx(&ctx, issuer, cert, nullptr, nullptr, 0);
+    X509_EXTENSION* ext = X509V3_EXT_conf_nid(nullptr, &ctx, nid, value.c_str());
+    if (!ext) return false;
+    bool ok = X509_add_ext(cert, ext, -1) == 1;
+    X509_EXTENSION_free(ext);
+    return ok;
+}
+
+// A certificate for key, valid from..to seconds from now, signed by issuer
+// (itself when null): an authority when names is empty, else a server
+// certificate for those names.
+X509* make_certificate(EVP_PKEY* key, const std::string& cn, const std::vector<std::string>& names, long from,
+                       long to, X509* issuer, EVP_PKEY* issuer_key) {
+    static std::atomic<long> serial{1};
+    X509* cert = X509_new();
+    bool ok = cert && X509_set_version(cert, 2) == 1 && ASN1_INTEGER_set(X509_get_serialNumber(cert), serial++) == 1 &&
+              X509_gmtime_adj(X509_getm_notBefore(cert), from) && X509_gmtime_adj(X509_getm_notAfter(cert), to) &&
+              X509_set_pubkey(cert, key) == 1 &&
+              X509_NAME_add_entry_by_txt(X509_get_subject_name(cert), "CN", MBSTRING_ASC,
+                                         reinterpret_cast<const unsigned char*>(cn.c_str()), -1, -1, 0) == 1;
+    if (!ok) {
+        X509_free(cert);
+        return nullptr;
+    }
+    X509* signer = issuer ? issuer : cert;
+    X509_set_issuer_name(cert, X509_get_subject_name(signer));
+    std::string alt;
+    for (const std::string& n : names) alt += (alt.empty() ? "" : ",") + std::string(is_dotted_quad(n) ? "IP:" : "DNS:") + n;
+    ok = add_extension(cert, signer, NID_subject_key_identifier, "hash") &&
+         add_extension(cert, signer, NID_authority_key_identifier, "keyid:always");
+    if (names.empty()) {
+        ok = ok && add_extension(cert, signer, NID_basic_constraints, "critical,CA:TRUE") &&
+             add_extension(cert, signer, NID_key_usage, "critical,keyCertSign,cRLSign");
+    } else {
+        ok = ok && add_extension(cert, signer, NID_basic_constraints, "critical,CA:FALSE") &&
+             add_extension(cert, signer, NID_key_usage, "critical,digitalSignature,keyEncipherment") &&
+             add_extension(cert, signer, NID_ext_key_usage, "serverAuth") &&
+             add_extension(cert, signer, NID_subject_alt_name, alt);
+    }
+    if (!ok || X509_sign(cert, issuer_key ? issuer_key : key, EVP_sha256()) <= 0) {
+        X509_free(cert);
+        return nullptr;
+    }
+    return cert;
+}
+
+SSL_CTX* server_context(X509* cert, EVP_PKEY* key) {
+    SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
+    if (!ctx || SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION) != 1 || SSL_CTX_use_certificate(ctx, cert) != 1 ||
+        SSL_CTX_use_PrivateKey(ctx, key) != 1) {
+        SSL_CTX_free(ctx);
+        return nullptr;
+    }
+    return ctx;
+}
+
+// The test authority (written to DIR/ca.pem for the clients to trust) and the
+// certificates of the listeners; another authority, never written, signs the
+// "unknown-authority" one.
+bool make_tls_contexts(const Config& cfg, std::string& err) {
+    const long day = 86400;
+    EVP_PKEY* ca_key = new_key();
+    EVP_PKEY* other_key = new_key();
+    EVP_PKEY* key = new_key();
+    X509* ca = ca_key ? make_certificate(ca_key, "Vastrel Test Authority", {}, -day, 365 * day, nullptr, nullptr) : nullptr;
+    X509* other = other_key ? make_certificate(other_key, "Unknown Test Authority", {}, -day, 365 * day, nullptr, nullptr)
+                            : nullptr;
+    X509* certs[4] = {};
+    if (ca && other && key) {
+        certs[0] = make_certificate(key, cfg.tls_names[0], cfg.tls_names, -day, 30 * day, ca, ca_key);
+        certs[1] = make_certificate(key, "wrong-name.example", {"wrong-name.example"}, -day, 30 * day, ca, ca_key);
+        certs[2] = make_certificate(key, cfg.tls_names[0], cfg.tls_names, -60 * day, -30 * day, ca, ca_key);
+        certs[3] = make_certificate(key, cfg.tls_names[0], cfg.tls_names, -day, 30 * day, other, other_key);
+    }
+    bool ok = certs[0] && certs[1] && certs[2] && certs[3];
+    for (int i = 0; ok && i < 4; ++i) ok = (g_tls[i] = server_context(certs[i], key)) != nullptr;
+    if (ok) {
+        std::string path = cfg.tls_dir + "/ca.pem";
+        FILE* out = std::fopen(path.c_str(), "w");
+        ok = out && PEM_write_X509(out, ca) == 1;
+        if (out && std::fclose(out) != 0) ok = false;
+        if (!ok) err = "cannot write '" + path + "'";
+    } else {
+        err = "cannot make the test certificates";
+    }
+    for (X509* c : certs) X509_free(c);
+    X509_free(ca);
+    X509_free(other);
+    EVP_PKEY_free(ca_key);
+    EVP_PKEY_free(other_key);
+    EVP_PKEY_free(key);
+    ERR_clear_error();
+    return ok;
+}
+
+// A listening socket on 127.0.0.1:port (0 = any free one); -1 on failure.
+int listen_on(unsigned long port, unsigned& chosen) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    int one = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t alen = sizeof addr;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 128) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &alen) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    chosen = ntohs(addr.sin_port);
+    return fd;
+}
+
+bool write_file_atomically(const std::string& path, const std::string& text, std::string& err) {
     std::string tmp = path + ".tmp." + std::to_string(::getpid());
     {
         std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-        out << port << "\n";
+        out << text;
         out.flush();
         if (!out) {
             err = "cannot write '" + tmp + "'";
@@ -1273,27 +1556,40 @@ int main(int argc, char** argv) {
     sigaction(SIGINT, &sa, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
-    int lfd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    // Listener 0 is the plain one; with --tls-dir one more per TLS kind.
+    std::vector<int> listeners;
+    unsigned port = 0;
+    int lfd = listen_on(cfg.port, port);
     if (lfd < 0) {
-        std::perror("vastrel-update-server: socket");
-        return 1;
-    }
-    int one = 1;
-    ::setsockopt(lfd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(cfg.port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(lfd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(lfd, 128) != 0) {
         std::fprintf(stderr, "vastrel-update-server: cannot listen on 127.0.0.1:%lu: %s\n", cfg.port,
                      std::strerror(errno));
         return 1;
     }
-    socklen_t alen = sizeof addr;
-    ::getsockname(lfd, reinterpret_cast<sockaddr*>(&addr), &alen);
-    unsigned port = ntohs(addr.sin_port);
+    listeners.push_back(lfd);
+    if (!cfg.tls_dir.empty()) {
+        if (!make_tls_contexts(cfg, err)) {
+            std::fprintf(stderr, "vastrel-update-server: %s\n", err.c_str());
+            return 1;
+        }
+        std::string ports;
+        for (int kind = 0; kind < kTlsKinds; ++kind) {
+            unsigned tls_port = 0;
+            int fd = listen_on(0, tls_port);
+            if (fd < 0) {
+                std::perror("vastrel-update-server: TLS listener");
+                return 1;
+            }
+            listeners.push_back(fd);
+            ports += std::string(kTlsKindNames[kind]) + " " + std::to_string(tls_port) + "\n";
+        }
+        // Written before the port file, which tells that everything is ready.
+        if (!write_file_atomically(cfg.tls_dir + "/ports", ports, err)) {
+            std::fprintf(stderr, "vastrel-update-server: %s\n", err.c_str());
+            return 1;
+        }
+    }
 
-    if (!cfg.port_file.empty() && !write_port_file(cfg.port_file, port, err)) {
+    if (!cfg.port_file.empty() && !write_file_atomically(cfg.port_file, std::to_string(port) + "\n", err)) {
         std::fprintf(stderr, "vastrel-update-server: %s\n", err.c_str());
         return 1;
     }
@@ -1301,31 +1597,35 @@ int main(int argc, char** argv) {
 
     const auto deadline = Clock::now() + std::chrono::seconds(cfg.lifetime_s);
     const char* why = "stopped";
+    std::vector<pollfd> polled;
+    for (int fd : listeners) polled.push_back(pollfd{fd, POLLIN, 0});
     while (!stopping()) {
         if (Clock::now() >= deadline) {
             why = "lifetime over";
             break;
         }
-        pollfd p{lfd, POLLIN, 0};
-        int r = ::poll(&p, 1, 100);
+        int r = ::poll(polled.data(), polled.size(), 100);
         if (r <= 0) continue;
-        int c = ::accept4(lfd, nullptr, nullptr, SOCK_CLOEXEC);
-        if (c < 0) continue;
-        if (g_active.load() >= kMaxConnections) {
-            ::close(c);
-            continue;
-        }
-        ++g_active;
-        try {
-            std::thread(connection_main, c).detach();
-        } catch (...) {
-            --g_active;
-            ::close(c);
+        for (size_t i = 0; i < polled.size(); ++i) {
+            if (!(polled[i].revents & POLLIN)) continue;
+            int c = ::accept4(polled[i].fd, nullptr, nullptr, SOCK_CLOEXEC);
+            if (c < 0) continue;
+            if (g_active.load() >= kMaxConnections) {
+                ::close(c);
+                continue;
+            }
+            ++g_active;
+            try {
+                std::thread(connection_main, c, static_cast<int>(i) - 1).detach();
+            } catch (...) {
+                --g_active;
+                ::close(c);
+            }
         }
     }
     if (g_signalled.load()) why = "signal";
     g_stop = true;
-    ::close(lfd);
+    for (int fd : listeners) ::close(fd);
 
     // Give connection threads a moment to notice; then leave regardless, so
     // the lifetime bound holds even with a stuck peer.

@@ -1,0 +1,256 @@
+// Schannel implementation of the channel defined in update/tls.h, through
+// SSPI; CRYPT32 checks the certificate against the system's trusted roots.
+#define SECURITY_WIN32
+#include <windows.h>
+#include <wincrypt.h>
+#include <security.h>
+#include <schannel.h>
+
+#include <string>
+
+#include "update/tls.h"
+
+struct TlsChannel {
+    CredHandle Credentials{};
+    CtxtHandle Context{};
+    bool HaveCredentials = false;
+    bool HaveContext = false;
+    bool Established = false;
+    std::string Host;
+    SecPkgContext_StreamSizes Sizes{};
+};
+
+namespace {
+// Schannel's own check is off: CheckCertificate below makes it, the same way
+// on every version of Windows, with the host name.
+constexpr ULONG RequestFlags = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY |
+                               ISC_REQ_EXTENDED_ERROR | ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM |
+                               ISC_REQ_MANUAL_CRED_VALIDATION;
+
+TlsStatus Fail(TlsError* error, TlsFault fault, unsigned long code) {
+    error->Fault = fault;
+    error->Code = code;
+    return TlsStatus::Failed;
+}
+
+SecBuffer Buffer(unsigned long type, void* data = nullptr, std::size_t size = 0) {
+    SecBuffer buffer;
+    buffer.cbBuffer = static_cast<unsigned long>(size);
+    buffer.BufferType = type;
+    buffer.pvBuffer = data;
+    return buffer;
+}
+
+void TakeToken(SecBuffer& token, std::string& output) {
+    if (!token.pvBuffer) return;
+    output.append(static_cast<const char*>(token.pvBuffer), token.cbBuffer);
+    FreeContextBuffer(token.pvBuffer);
+    token.pvBuffer = nullptr;
+}
+
+// Leaves in input only the bytes the call did not use.
+void KeepExtra(const SecBuffer& extra, std::string& input) {
+    if (extra.BufferType == SECBUFFER_EXTRA && extra.cbBuffer <= input.size())
+        input.erase(0, input.size() - extra.cbBuffer);
+    else
+        input.clear();
+}
+
+// The chain's own verdict, before the policy's: Wine's SSL policy lets a
+// chain through that ends short of any root.
+DWORD ChainError(PCCERT_CHAIN_CONTEXT chain) {
+    const DWORD status = chain->TrustStatus.dwErrorStatus &
+                         ~static_cast<DWORD>(CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION);
+    if (status & (CERT_TRUST_IS_PARTIAL_CHAIN | CERT_TRUST_IS_CYCLIC)) return static_cast<DWORD>(CERT_E_CHAINING);
+    if (status & CERT_TRUST_IS_UNTRUSTED_ROOT) return static_cast<DWORD>(CERT_E_UNTRUSTEDROOT);
+    if (status & CERT_TRUST_IS_NOT_TIME_VALID) return static_cast<DWORD>(CERT_E_EXPIRED);
+    return status;  // any other fault: its bits
+}
+
+TlsFault FaultOfPolicyError(DWORD code) {
+    switch (code) {
+    case static_cast<DWORD>(CERT_E_UNTRUSTEDROOT):
+    case static_cast<DWORD>(CERT_E_CHAINING):
+        return TlsFault::UnknownAuthority;
+    case static_cast<DWORD>(CERT_E_EXPIRED):
+        return TlsFault::Expired;
+    case static_cast<DWORD>(CERT_E_CN_NO_MATCH):
+        return TlsFault::WrongName;
+    default:
+        return TlsFault::Certificate;
+    }
+}
+
+// The chain must end in a trusted root, be valid now, serve for server
+// authentication and name the host. No revocation check: it would need
+// other servers.
+TlsStatus CheckCertificate(TlsChannel* channel, TlsError* error) {
+    PCCERT_CONTEXT certificate = nullptr;
+    SECURITY_STATUS status = QueryContextAttributesA(&channel->Context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate);
+    if (status != SEC_E_OK || !certificate) return Fail(error, TlsFault::Certificate, static_cast<unsigned long>(status));
+
+    char serverAuthentication[] = szOID_PKIX_KP_SERVER_AUTH;
+    LPSTR usages[] = {serverAuthentication};
+    CERT_CHAIN_PARA chainPara{};
+    chainPara.cbSize = sizeof chainPara;
+    chainPara.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
+    chainPara.RequestedUsage.Usage.cUsageIdentifier = 1;
+    chainPara.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
+    PCCERT_CHAIN_CONTEXT chain = nullptr;
+    DWORD result = 0;
+    if (!CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &chainPara, 0, nullptr, &chain)) {
+        result = GetLastError();
+    } else if ((result = ChainError(chain)) != 0) {
+        CertFreeCertificateChain(chain);
+    } else {
+        WCHAR name[256] = L"";  // host names have at most 253 characters; a longer one matches no certificate
+        if (MultiByteToWideChar(CP_ACP, 0, channel->Host.c_str(), -1, name, 256) == 0) name[0] = L'\0';
+        HTTPSPolicyCallbackData server{};
+        server.cbStruct = sizeof server;
+        server.dwAuthType = AUTHTYPE_SERVER;
+        server.pwszServerName = name;
+        CERT_CHAIN_POLICY_PARA policy{};
+        policy.cbSize = sizeof policy;
+        policy.pvExtraPolicyPara = &server;
+        CERT_CHAIN_POLICY_STATUS verdict{};
+        verdict.cbSize = sizeof verdict;
+        if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &verdict))
+            result = GetLastError();
+        else
+            result = verdict.dwError;
+        CertFreeCertificateChain(chain);
+    }
+    CertFreeCertificateContext(certificate);
+    if (result != 0) return Fail(error, FaultOfPolicyError(result), result);
+    return TlsStatus::Done;
+}
+
+TlsStatus Established(TlsChannel* channel, TlsError* error) {
+    SECURITY_STATUS status = QueryContextAttributesA(&channel->Context, SECPKG_ATTR_STREAM_SIZES, &channel->Sizes);
+    if (status != SEC_E_OK) return Fail(error, TlsFault::Protocol, static_cast<unsigned long>(status));
+    TlsStatus verdict = CheckCertificate(channel, error);
+    channel->Established = verdict == TlsStatus::Done;
+    return verdict;
+}
+}  // namespace
+
+TlsChannel* NewTlsChannel(const char* host, TlsError* error) {
+    TlsChannel* channel = new TlsChannel;
+    channel->Host = host;
+    SCHANNEL_CRED credentials{};
+    credentials.dwVersion = SCHANNEL_CRED_VERSION;
+    // TLS 1.2 is there on every supported Windows; older versions are not offered.
+    credentials.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT;
+    credentials.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
+    char package[] = UNISP_NAME_A;
+    SECURITY_STATUS status = AcquireCredentialsHandleA(nullptr, package, SECPKG_CRED_OUTBOUND, nullptr, &credentials,
+                                                       nullptr, nullptr, &channel->Credentials, nullptr);
+    if (status != SEC_E_OK) {
+        Fail(error, TlsFault::Protocol, static_cast<unsigned long>(status));
+        delete channel;
+        return nullptr;
+    }
+    channel->HaveCredentials = true;
+    return channel;
+}
+
+TlsStatus TlsHandshake(TlsChannel* channel, std::string& input, std::string& output, TlsError* error) {
+    for (;;) {
+        const bool first = !channel->HaveContext;
+        if (!first && input.empty()) return TlsStatus::NeedInput;
+        SecBuffer in[2] = {Buffer(SECBUFFER_TOKEN, first ? nullptr : &input[0], first ? 0 : input.size()),
+                           Buffer(SECBUFFER_EMPTY)};
+        SecBufferDesc inDesc{SECBUFFER_VERSION, 2, in};
+        SecBuffer out[1] = {Buffer(SECBUFFER_TOKEN)};
+        SecBufferDesc outDesc{SECBUFFER_VERSION, 1, out};
+        unsigned long attributes = 0;
+        SECURITY_STATUS status = InitializeSecurityContextA(
+            &channel->Credentials, first ? nullptr : &channel->Context, &channel->Host[0], RequestFlags, 0, 0,
+            first ? nullptr : &inDesc, 0, first ? &channel->Context : nullptr, &outDesc, &attributes, nullptr);
+        if (first && status >= 0) channel->HaveContext = true;
+        TakeToken(out[0], output);  // a token to send, or the alert of a failure
+        if (status == SEC_E_INCOMPLETE_MESSAGE) return TlsStatus::NeedInput;
+        if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED && status != SEC_I_INCOMPLETE_CREDENTIALS)
+            return Fail(error, TlsFault::Protocol, static_cast<unsigned long>(status));
+        if (!first) KeepExtra(in[1], input);
+        if (status == SEC_E_OK) return Established(channel, error);
+        // Continue needed (or a client certificate asked for: there is none).
+    }
+}
+
+const char* TlsProtocolName(TlsChannel* channel) {
+    SecPkgContext_ConnectionInfo info{};
+    if (QueryContextAttributesA(&channel->Context, SECPKG_ATTR_CONNECTION_INFO, &info) != SEC_E_OK) return "TLS";
+    if (info.dwProtocol & SP_PROT_TLS1_3) return "TLS 1.3";
+    if (info.dwProtocol & SP_PROT_TLS1_2) return "TLS 1.2";
+    return "TLS";
+}
+
+bool TlsEncrypt(TlsChannel* channel, const char* data, std::size_t length, std::string& output, TlsError* error) {
+    const SecPkgContext_StreamSizes& sizes = channel->Sizes;
+    while (length > 0) {
+        std::size_t part = length < sizes.cbMaximumMessage ? length : sizes.cbMaximumMessage;
+        std::string record(sizes.cbHeader + part + sizes.cbTrailer, '\0');
+        record.replace(sizes.cbHeader, part, data, part);
+        SecBuffer buffers[4] = {Buffer(SECBUFFER_STREAM_HEADER, &record[0], sizes.cbHeader),
+                                Buffer(SECBUFFER_DATA, &record[sizes.cbHeader], part),
+                                Buffer(SECBUFFER_STREAM_TRAILER, &record[sizes.cbHeader + part], sizes.cbTrailer),
+                                Buffer(SECBUFFER_EMPTY)};
+        SecBufferDesc description{SECBUFFER_VERSION, 4, buffers};
+        SECURITY_STATUS status = EncryptMessage(&channel->Context, 0, &description, 0);
+        if (status != SEC_E_OK) {
+            Fail(error, TlsFault::Protocol, static_cast<unsigned long>(status));
+            return false;
+        }
+        output.append(record, 0, buffers[0].cbBuffer + buffers[1].cbBuffer + buffers[2].cbBuffer);
+        data += part;
+        length -= part;
+    }
+    return true;
+}
+
+TlsStatus TlsDecrypt(TlsChannel* channel, std::string& input, std::size_t limit, std::string& plain, std::string&,
+                     TlsError* error) {
+    for (;;) {
+        if (input.empty()) return TlsStatus::NeedInput;
+        SecBuffer buffers[4] = {Buffer(SECBUFFER_DATA, &input[0], input.size()), Buffer(SECBUFFER_EMPTY),
+                                Buffer(SECBUFFER_EMPTY), Buffer(SECBUFFER_EMPTY)};
+        SecBufferDesc description{SECBUFFER_VERSION, 4, buffers};
+        SECURITY_STATUS status = DecryptMessage(&channel->Context, &description, 0, nullptr);
+        if (status == SEC_E_INCOMPLETE_MESSAGE) return TlsStatus::NeedInput;
+        if (status == SEC_I_CONTEXT_EXPIRED) return TlsStatus::Closed;
+        // Only TLS 1.2 is offered, so no post-handshake message is expected;
+        // a renegotiation is refused like any other fault.
+        if (status != SEC_E_OK) return Fail(error, TlsFault::Protocol, static_cast<unsigned long>(status));
+        std::string data, extra;
+        for (const SecBuffer& b : buffers) {
+            if (b.BufferType == SECBUFFER_DATA && b.pvBuffer) data.assign(static_cast<const char*>(b.pvBuffer), b.cbBuffer);
+            if (b.BufferType == SECBUFFER_EXTRA && b.pvBuffer) extra.assign(static_cast<const char*>(b.pvBuffer), b.cbBuffer);
+        }
+        input = extra;
+        if (!data.empty()) {
+            plain.append(data, 0, limit);
+            return TlsStatus::Done;
+        }
+    }
+}
+
+void EndTlsChannel(TlsChannel* channel, std::string& output) {
+    if (!channel) return;
+    if (channel->Established) {
+        DWORD shutdown = SCHANNEL_SHUTDOWN;
+        SecBuffer control = Buffer(SECBUFFER_TOKEN, &shutdown, sizeof shutdown);
+        SecBufferDesc controlDesc{SECBUFFER_VERSION, 1, &control};
+        if (ApplyControlToken(&channel->Context, &controlDesc) == SEC_E_OK) {
+            SecBuffer out[1] = {Buffer(SECBUFFER_TOKEN)};
+            SecBufferDesc outDesc{SECBUFFER_VERSION, 1, out};
+            unsigned long attributes = 0;
+            InitializeSecurityContextA(&channel->Credentials, &channel->Context, &channel->Host[0], RequestFlags, 0, 0,
+                                       nullptr, 0, nullptr, &outDesc, &attributes, nullptr);
+            TakeToken(out[0], output);
+        }
+    }
+    if (channel->HaveContext) DeleteSecurityContext(&channel->Context);
+    if (channel->HaveCredentials) FreeCredentialsHandle(&channel->Credentials);
+    delete channel;
+}

@@ -1,0 +1,178 @@
+// Updates over HTTPS against the reference server's TLS listeners, directly
+// and through its proxy: the same exchange and log lines as over HTTP, a
+// certificate that does not fit refused with its own line, nothing sent.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "common/text.h"
+#include "settings/preferences.h"
+#include "test_support.h"
+#include "update/connection.h"
+#include "update/request.h"
+#include "update/secure_channel.h"
+#include "update/server_table.h"
+#include "update/transaction.h"
+
+TEST(SecureChannel, PortAndTunnelAnswerRules) {
+    const std::pair<std::int32_t, std::uint16_t> ports[] = {{80, 443}, {65616, 443}, {8443, 8443}, {443, 443}, {0, 0}};
+    for (auto& p : ports) EXPECT_EQ(SecurePort(p.first), p.second) << p.first;
+    const std::pair<const char*, bool> answers[] = {
+        {"HTTP/1.1 200 Connection established", true}, {"HTTP/1.0 200 OK", true}, {"HTTP/1.1 204", true},
+        {"HTTP/1.1 407 Proxy Authentication Required", false}, {"HTTP/1.1 502 Bad Gateway", false},
+        {"HTTP/1.1 2000", false}, {"HTTP/1.1 20", false}, {"HTTP/2 200", false}, {"SSH-2.0-OpenSSH", false}, {"", false},
+    };
+    for (auto& a : answers) EXPECT_EQ(TunnelAccepted(a.first), a.second) << a.first;
+}
+
+namespace {
+constexpr std::int64_t Now = 1790000000;
+
+class SecureUpdateTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetSharedState();
+        if (!ServerPort() || !TlsTestPort("valid")) GTEST_SKIP() << "needs the reference server's TLS listeners";
+        if (!TestAuthorityTrusted()) GTEST_SKIP() << "this system does not trust the test authority";
+        InjectInterfaces({{0, Address("192.0.2.1")}});
+        FixClock(Now);
+        Preferences.UseHTTPS = 1;
+    }
+    void TearDown() override {
+        RestoreInterfaces();
+        RestoreClock();
+    }
+    static void Through(bool proxy, int tlsPort) {
+        SharedDataGuard guard(SharedDataMutex());
+        Preferences.PortNumber = tlsPort;
+        Preferences.UseProxy = proxy ? 1 : 0;
+        CopyText(Preferences.ProxyServer, "127.0.0.1");
+        Preferences.ProxyPort = ServerPort();
+    }
+    static std::string Full(const Account& a) { return std::string(a.HostName) + "." + ServerTable[a.Server].Domain; }
+};
+}  // namespace
+
+TEST_F(SecureUpdateTest, UpdateGoesThroughTheCheckedChannelDirectAndThroughTheProxy) {
+    const std::string host = ServerTable[0].UpdateHost, domain = ServerTable[0].Domain;
+    const std::string port = std::to_string(TlsTestPort("valid"));
+    for (bool proxy : {false, true}) {
+        SCOPED_TRACE(proxy ? "through the proxy" : "direct");
+        Through(proxy, TlsTestPort("valid"));
+        ServerGet("/__control/clear");
+        Account a = MakeAccount("home", 0, "alice", "secret");
+        LogCapture log(true);
+        ASSERT_EQ(UpdateAccount(a, Manual), 0);
+        EXPECT_EQ(a.LastIP, Address("192.0.2.1"));
+
+        char request[TransferBufferSize];
+        BuildUpdateRequest(a, request, sizeof request);
+        EXPECT_EQ(std::string(request).rfind("GET /nic/dyndns?", 0), 0u);  // a tunnel takes the direct form
+        std::vector<std::string> expected = {"Remote host address OK. Connecting..."};
+        if (proxy) expected.push_back("Opening a tunnel through the proxy to " + host + ":" + port);
+        if (proxy) expected.push_back("Tunnel opened.");
+        expected.push_back("Securing the connection with " + host);
+        expected.push_back("");  // the protocol differs between the platforms
+        expected.push_back("   Connected. Sending update request...");
+        expected.push_back(std::string("Request sent to server: ") + request);
+        expected.push_back("   Sent. Waiting for response...");
+        std::vector<std::string> lines = log.Lines();
+        std::size_t at = 0;
+        while (at < lines.size() && lines[at] != expected[0]) ++at;
+        ASSERT_LE(at + expected.size() + 4, lines.size());
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            if (expected[i].empty())
+                EXPECT_NE(lines[at + i].find("), certificate of " + host + " verified."), std::string::npos) << lines[at + i];
+            else
+                EXPECT_EQ(lines[at + i], expected[i]);
+        }
+        at += expected.size();
+        EXPECT_EQ(lines[at].rfind("Received from server: HTTP/1.1 200 OK", 0), 0u);
+        EXPECT_EQ(lines[at + 1], "DNS update successful!");
+        EXPECT_EQ(lines[at + 2], "Socket closed.");
+
+        // The server got exactly the logged request, and the proxy its CONNECT.
+        EXPECT_NE(ServerGet("/__requests?host=home." + domain).find(request), std::string::npos);
+        const std::string connect = "CONNECT " + host + ":" + port + " HTTP/1.1\r\nHost: " + host + ":" + port + "\r\n\r\n";
+        EXPECT_EQ(ServerGet("/__requests").find(connect) != std::string::npos, proxy);
+    }
+}
+
+TEST_F(SecureUpdateTest, RepliesAreReadOnceAndClassifiedAsOverHttp) {
+    Through(false, TlsTestPort("valid"));
+    struct Case {
+        const char *host, *password;
+        bool refused;  // the account is disabled
+        const char* line;
+    } cases[] = {
+        {"office", "wrong", true, "*** Authorization failed! Wrong or missing user credentials?"},
+        {"late", "secret", false, "*** Unknown error occurred!"},  // NOERROR past the first 1024 decrypted bytes
+        {"slow", "secret", false, "*** Unknown error occurred!"},  // arrives after the first receive
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.host);
+        Account a = MakeAccount(c.host, 0, "alice", c.password);
+        LogCapture log(true);
+        EXPECT_EQ(UpdateAccount(a, Timer), -1);
+        EXPECT_EQ(a.Update, c.refused ? 0 : 1);
+        std::vector<std::string> lines = log.Lines();
+        ASSERT_GE(lines.size(), 4u);
+        EXPECT_EQ(lines[lines.size() - 3], c.line);
+        EXPECT_EQ(lines[lines.size() - 4].rfind("Received from server: HTTP/1.1 ", 0), 0u);
+        EXPECT_LE(lines[lines.size() - 4].size(), std::string("Received from server: ").size() + 1024);
+    }
+}
+
+TEST_F(SecureUpdateTest, RefusedChannelsSendNothingAndKeepTheAccount) {
+    NetworkTimeoutMs = 1000;
+    const std::string host = ServerTable[0].UpdateHost;
+    int closedPort;
+    {
+        TestListener probe;  // nobody listens there once it is closed
+        closedPort = probe.Port();
+    }
+    struct Case {
+        const char* name;
+        int port;
+        bool proxyOnly;
+        std::string line;  // the failure line, or its beginning when it ends in a number
+        bool costsTheLimit;
+    } cases[] = {
+        {"wrong name", TlsTestPort("wrong-name"), false, "*** Request failed, the server's certificate is not valid for " + host + "!", false},
+        {"expired", TlsTestPort("expired"), false, "*** Request failed, the server's certificate has expired or is not yet valid!", false},
+        {"unknown authority", TlsTestPort("unknown-authority"), false, "*** Request failed, the server's certificate is not from a trusted authority!", false},
+        {"plain HTTP server", ServerPort(), false, "*** Request failed, the server answered without TLS!", false},
+        {"stalled handshake", TlsTestPort("stall"), false, "*** Request failed, secure connection could not be established! (winsock error: ", true},
+        {"proxy refusal", closedPort, true, "*** Request failed, the proxy refused the tunnel: HTTP/1.1 502 Bad Gateway", false},
+    };
+    for (const Case& c : cases) {
+        for (bool proxy : {false, true}) {
+            if (c.proxyOnly && !proxy) continue;
+            SCOPED_TRACE(std::string(c.name) + (proxy ? ", through the proxy" : ", direct"));
+            Through(proxy, c.port);
+            Account a = MakeAccount("home", 0, "alice", "secret");
+            const int before = ServerRequestCount(Full(a));
+            LogCapture log(true);
+            auto start = std::chrono::steady_clock::now();
+            EXPECT_EQ(UpdateAccount(a, Timer), -1);
+            auto took = std::chrono::steady_clock::now() - start;
+            EXPECT_EQ(a.Update, 1);  // the next run tries again
+            EXPECT_EQ(a.LastIP, 0u);
+            EXPECT_EQ(ServerRequestCount(Full(a)), before);
+            std::vector<std::string> lines = log.Lines();
+            ASSERT_GE(lines.size(), 3u);
+            const std::string& failure = lines[lines.size() - 3];
+            EXPECT_EQ(failure.rfind(c.line, 0), 0u) << failure;
+            EXPECT_EQ(lines[lines.size() - 2], "Socket closed.");
+            if (c.costsTheLimit) {
+                EXPECT_EQ(failure.find(" 0 )"), std::string::npos) << failure;
+                EXPECT_GE(took, std::chrono::milliseconds(900));
+                EXPECT_LT(took, std::chrono::seconds(10));
+            } else {
+                EXPECT_LT(took, std::chrono::milliseconds(NetworkTimeoutMs));  // refused, not timed out
+            }
+        }
+    }
+}
