@@ -111,3 +111,15 @@ void CloseConnection(SocketHandle socket) {
 int ReceiveReply(SocketHandle socket, char* buffer, int length) {
     return ReceiveOnce(socket, buffer, length);
 }
+
+void ExchangeOnce(const char* host, char* transfer, std::size_t size,
+                  const std::function<bool(char* request, std::size_t size)>& build,
+                  const std::function<void(int received)>& take) {
+    SocketHandle socket = OpenConnection();
+    if (build(transfer, size) && SendRequest(socket, host, transfer)) {
+        int received = ReceiveReply(socket, transfer, ReplyLimit);
+        if (received > 0) transfer[received] = '\0';
+        take(received);
+    }
+    CloseConnection(socket);
+}

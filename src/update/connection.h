@@ -2,7 +2,9 @@
 // open, send one request (directly or through the proxy), receive once, close.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "update/sockets.h"
@@ -30,3 +32,17 @@ void CloseConnection(SocketHandle socket);
 // secure connection: > 0 bytes, 0 when the peer closed, -1 on error
 // (LastSocketError tells which).
 int ReceiveReply(SocketHandle socket, char* buffer, int length);
+
+// Every reply is read with one receive of at most this many bytes.
+constexpr int ReplyLimit = 1024;
+
+// One exchange as every request of the program makes it: open the
+// connection, let build write the request into transfer (false: send
+// nothing), send it to host, receive once at most ReplyLimit bytes into
+// transfer and hand the result to take before the connection is closed.
+// take gets the bytes received (> 0, the text terminated after them), 0 when
+// the server closed without a byte, or -1 when the receive failed. transfer
+// holds at least ReplyLimit + 1 bytes.
+void ExchangeOnce(const char* host, char* transfer, std::size_t size,
+                  const std::function<bool(char* request, std::size_t size)>& build,
+                  const std::function<void(int received)>& take);

@@ -13,7 +13,6 @@
 #include "update/server_table.h"
 
 namespace {
-constexpr int ReplyLimit = 1024;
 const char AddressMarker[] = "Current IP Address:";
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -65,23 +64,21 @@ bool FirstDottedIn(const char* text, std::uint32_t* address) {
 std::uint32_t AskPublicAddress(char* why, std::size_t whySize) {
     WriteLog(LogTrace, "Asking", CheckIpHost, "for the public address...");
     char transfer[TransferBufferSize];
-    SocketHandle socket = OpenConnection();
-    BuildCheckIpRequest(transfer, sizeof transfer);
     bool answered = false;
-    if (SendRequest(socket, CheckIpHost, transfer)) {
-        int received = ReceiveReply(socket, transfer, ReplyLimit);
-        if (received > 0) {
-            transfer[received] = '\0';
-            WriteLog(LogTrace, "Received from the check-IP service:", transfer);
-            answered = true;
-        } else if (received < 0) {
-            WriteLog(LogFailure, "Check-IP request failed, could not receive! (winsock error:",
-                     NumberToText(LastSocketError()).c_str(), ")");
-        } else {
-            WriteLog(LogFailure, "Check-IP request failed, the service closed the connection without an answer!");
-        }
-    }
-    CloseConnection(socket);
+    ExchangeOnce(
+        CheckIpHost, transfer, sizeof transfer,
+        [](char* request, std::size_t size) { return BuildCheckIpRequest(request, size)[0] != '\0'; },
+        [&](int received) {
+            if (received > 0) {
+                WriteLog(LogTrace, "Received from the check-IP service:", transfer);
+                answered = true;
+            } else if (received < 0) {
+                WriteLog(LogFailure, "Check-IP request failed, could not receive! (winsock error:",
+                         NumberToText(LastSocketError()).c_str(), ")");
+            } else {
+                WriteLog(LogFailure, "Check-IP request failed, the service closed the connection without an answer!");
+            }
+        });
     if (!answered) {
         CopyText(why, whySize, "the check-IP service did not answer");
         return 0;

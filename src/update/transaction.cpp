@@ -13,7 +13,6 @@
 #include "update/server_table.h"
 
 namespace {
-constexpr int ReplyLimit = 1024;
 
 struct ReplyClass {
     const char* Marker;
@@ -99,23 +98,23 @@ int UpdateAccount(Account& account, UpdateMode mode, RunAddress& runAddress) {
     FormatAddress(account.CurrentIP, dotted);
     WriteLog(LogMilestone, "Updating", account.HostName, row->Domain, "to", dotted);
 
-    SocketHandle socket = OpenConnection();
     char transfer[TransferBufferSize];
-    BuildUpdateRequest(account, transfer, sizeof transfer);
     int result = -1;
-    if (transfer[0] == '\0') {
-        WriteLog(LogShownFailure, "Account", account.HostName, "gives an update request that is too long!");
-    } else if (SendRequest(socket, row->UpdateHost, transfer)) {
-        int received = ReceiveReply(socket, transfer, ReplyLimit);
-        if (received > 0) {
-            transfer[received] = '\0';
-            WriteLog(LogTrace, "Received from server:", transfer);
-            result = ClassifyReply(account, transfer);
-        } else if (received < 0) {
-            WriteLog(LogFailure, "Update failed, could not receive! (winsock error:",
-                     NumberToText(LastSocketError()).c_str(), ")");
-        }
-    }
-    CloseConnection(socket);
+    ExchangeOnce(
+        row->UpdateHost, transfer, sizeof transfer,
+        [&](char* request, std::size_t size) {
+            if (BuildUpdateRequest(account, request, size)[0]) return true;
+            WriteLog(LogShownFailure, "Account", shown, "gives an update request that is too long!");
+            return false;
+        },
+        [&](int received) {
+            if (received > 0) {
+                WriteLog(LogTrace, "Received from server:", transfer);
+                result = ClassifyReply(account, transfer);
+            } else if (received < 0) {
+                WriteLog(LogFailure, "Update failed, could not receive! (winsock error:",
+                         NumberToText(LastSocketError()).c_str(), ")");
+            }
+        });
     return result;
 }

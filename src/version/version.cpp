@@ -99,25 +99,25 @@ int VersionCheck(int manual) {
     VersionMutexHold hold;
     if (!hold.held) return -1;
     WriteLog(LogMilestone, "Checking for new version...");
-    char buffer[1025];
-    SocketHandle socket = OpenConnection();
-    BuildVersionRequest(buffer, sizeof buffer);
+    char buffer[ReplyLimit + 1];
     char token[16];
     bool found = false;
-    if (SendRequest(socket, MakerHost, buffer)) {
-        int received = ReceiveReply(socket, buffer, 1024);
-        if (received > 0) {
-            buffer[received] = '\0';
+    // The connection is closed before the user is asked anything.
+    ExchangeOnce(
+        MakerHost, buffer, sizeof buffer,
+        [](char* request, std::size_t size) {
+            BuildVersionRequest(request, size);
+            return true;
+        },
+        [&](int received) {
+            if (received <= 0) return;
             WriteLog(LogTrace, "Received from server:", buffer);
             found = FindVersionToken(buffer, token);
             if (!found)
                 WriteLog(LogFailure, "No version information found!");
             else
                 WriteLog(LogTrace, "Version info found.");
-        }
-    }
-    // The exchange is over: the connection does not wait for the user's answer.
-    CloseConnection(socket);
+        });
     if (!found) return -1;
 
     char own[8];
