@@ -13,6 +13,7 @@
 HINSTANCE AppInstance = nullptr;
 HWND MainWindow = nullptr;
 HANDLE VersionCheckMutex = nullptr;
+HINSTANCE(WINAPI* OpenWithShell)(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT) = ShellExecuteA;
 
 namespace {
 constexpr std::uint32_t VersionPeriodMs = 86400000;
@@ -172,7 +173,7 @@ void ConnectShell() {
     Shell.AskYesNo = [](const char* text, const char* caption) {
         return MessageBoxA(nullptr, text, caption, MB_YESNO | MB_ICONQUESTION) == IDYES;
     };
-    Shell.OpenPage = [](const char* url) { ShellExecuteA(MainWindow, "open", url, nullptr, nullptr, SW_SHOWNORMAL); };
+    Shell.OpenPage = [](const char* url) { OpenWithShell(MainWindow, "open", url, nullptr, nullptr, SW_SHOWNORMAL); };
     GetVersionText = GetOwnVersion;
     ArmWindowTimer = ArmFromSettings;
     TaskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated");

@@ -313,10 +313,9 @@ DialogTemplate ReadDialogTemplate(UINT id) {
         p = reinterpret_cast<const WORD*>(reinterpret_cast<const BYTE*>(p) + 18);
         static const char* const classes[] = {"Button", "Edit", "Static", "ListBox", "ScrollBar", "ComboBox"};
         std::string kind = field();
-        if (kind.size() > 1 && kind[0] == '#') {
-            int atom = std::stoi(kind.substr(1));
-            if (atom >= 0x80 && atom <= 0x85) kind = classes[atom - 0x80];
-        }
+        for (int atom = 0x80; atom <= 0x85; ++atom)  // by ordinal, or by name in any case
+            if (kind == "#" + std::to_string(atom) || lstrcmpiA(kind.c_str(), classes[atom - 0x80]) == 0)
+                kind = classes[atom - 0x80];
         std::string text = field();
         p += 1 + *p / 2;  // creation data: its byte count, then the bytes
         dialog.controls.push_back({item.id, kind, item.style, item.x, item.y, item.cx, item.cy, text,
@@ -398,7 +397,7 @@ const DialogLayout AboutLayout = {
         Control(IDOK, "Button", DefaultButton, 177, 7, 49, 16, "OK"),
         Control(1007, "Static", Label, 43, 14, 125, 8, "Vastrel dynamic DNS updater"),
         Control(1008, "Static", Label, 43, 26, 110, 8, "(C) 2026 Brannock, MIT License"),
-        Control(1009, "Static", Label | WS_TABSTOP, 43, 39, 168, 8, "http://www.brannock.example/"),
+        Control(1009, "Static", Child | WS_TABSTOP | SS_LEFT, 43, 39, 168, 8, "http://www.brannock.example/"),
     }};
 
 // The layout places each field's label at x 123 and gives no more; ours sit

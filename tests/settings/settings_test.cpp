@@ -197,7 +197,7 @@ TEST_F(SettingsTest, AKeyThatCannotBeOpenedEndsOnlyItsStoresRetrieval) {
     Start();
     for (int i = 0; i < 3; ++i) AppendAccount(Sample(i));
     CreateAccountRegInfo();
-    WriteStoredNumber(ProductKey, "DetailedLogging", 1);
+    Preferences.DetailedLogging = 1;
     StoreSettings();
     WriteStoredNumber(ProductKey, "SleepTime", 600000);
     WriteStoredText(AccountKey(0).c_str(), "HostName", "stored0");

@@ -279,12 +279,15 @@ std::string HeldExchange::AwaitRequest(void (*idle)()) {
         std::intptr_t s = listener_.Accept(50);
         if (s >= 0) peer_ = s;
     }
+    // The program may log between connecting and sending, which on Windows
+    // waits for the GUI thread: keep calling idle while the request arrives.
     std::string request;
     char buffer[512];
-    while (peer_ >= 0 && request.find("\r\n\r\n") == std::string::npos) {
-        int n = ReceiveSome(peer_, buffer, sizeof buffer, 5000);
-        if (n <= 0) break;
-        request.append(buffer, n);
+    for (int round = 0; round < 400 && peer_ >= 0 && request.find("\r\n\r\n") == std::string::npos; ++round) {
+        if (idle) idle();
+        int n = ReceiveSome(peer_, buffer, sizeof buffer, 50);
+        if (n == 0) break;
+        if (n > 0) request.append(buffer, n);
     }
     return request;
 }
