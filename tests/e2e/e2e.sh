@@ -16,10 +16,11 @@ mkdir -p "$work" "$shots"
 cp "$exe" "$work/vastrel.exe"
 log="$work/vastrel.log"
 . "$(dirname "$0")/session.sh"
-clear_profile() {
+kept=0
+clear_profile() {  # the log so far stays beside it for a look after a failure
     wine reg delete 'HKCU\Software\Brannock' /f >/dev/null 2>&1
     wine reg delete "$run_key" /v Vastrel /f >/dev/null 2>&1
-    rm -f "$log"
+    [ -f "$log" ] && mv "$log" "$work/vastrel.$((kept += 1)).log"
 }
 
 # 1. First start on an empty profile.
@@ -116,7 +117,7 @@ wine reg add "$product" /v DetailedLogging /t REG_DWORD /d 1 /f >/dev/null 2>&1
 wine reg add "$product" /v FirstCheck /t REG_DWORD /d 3600 /f >/dev/null 2>&1  # runs only when asked
 server_get "/__control/version?body=VERSION%3A1.5.8%20" >/dev/null
 wine "$work/vastrel.exe" >/dev/null 2>&1 &
-wait_for 20 log_has "Vastrel 1.5.7 initialized properly."
+wait_for 20 running  # the log holds the start-up lines of earlier sections
 runs_ended() { grep -c "   Update successful" "$log" 2>/dev/null; }
 ended_since() { test "$(runs_ended)" -gt "$1"; }  # ended_since COUNT: another run has ended
 ended=$(runs_ended)
@@ -151,7 +152,7 @@ clear_profile
 configure secret
 wine reg add "$product\\Accounts" /v Count /t REG_DWORD /d 0 /f >/dev/null 2>&1
 wine "$work/vastrel.exe" >/dev/null 2>&1 &
-wait_for 20 log_has "Vastrel 1.5.7 initialized properly."
+wait_for 20 running
 photograph_dialog $IDM_ABOUT "About Vastrel" about-box $IDOK
 photograph_dialog $IDM_PROPERTIES "Vastrel Properties" properties-dialog $IDCANCEL
 wine "$poke" command $IDM_ACCOUNTS >/dev/null 2>&1
@@ -183,8 +184,8 @@ wait_for 20 stopped
 configure secret
 wine reg add "$product\\Accounts\\0" /v HostName /t REG_SZ /d silent /f >/dev/null 2>&1
 wine "$work/vastrel.exe" >/dev/null 2>&1 &
-check "a run has started" wait_for 20 log_has "Vastrel 1.5.7 initialized properly."
-sleep 3
+check "a run has started" wait_for 20 log_has "Updating silent vastrel.example"
+sleep 1
 tray_shot busy
 wine "$poke" command $IDM_EXIT >/dev/null 2>&1
 check "Exit does not wait for a run in progress" wait_for 20 stopped

@@ -54,12 +54,13 @@ int main(int argc, char** argv) {
     if (argc >= 4 && std::strcmp(argv[1], "rows") == 0) {
         HWND list = Control(argv[2], argv[3]);
         if (!list) return 1;
-        LRESULT count = SendMessageA(list, LB_GETCOUNT, 0, 0);
+        // Read as UTF-16: Wine hands another process's ANSI list text back as such.
+        LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
         for (LRESULT i = 0; i < count; ++i) {
-            char row[256] = "";
-            if (SendMessageA(list, LB_GETTEXTLEN, i, 0) < LRESULT(sizeof row))
-                SendMessageA(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(row));
-            std::printf("%s\n", row);
+            wchar_t row[256] = L"";
+            if (SendMessageW(list, LB_GETTEXTLEN, i, 0) < LRESULT(sizeof row / sizeof row[0]))
+                SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(row));
+            std::printf("%ls\n", row);
         }
         return 0;
     }

@@ -199,12 +199,12 @@ Account MakeAccount(const char* host, int server, const char* user, const char* 
     return a;
 }
 
-TestListener::TestListener() : socket_(-1), port_(0) {
+TestListener::TestListener(const char* dotted) : socket_(-1), port_(0) {
     EnsureSockets();
     auto s = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_addr.s_addr = Address("127.0.0.1");
+    address.sin_addr.s_addr = Address(dotted);
     if (bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(s, 4) != 0) return;
     socklen_t length = sizeof address;
     getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);

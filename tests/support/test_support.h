@@ -57,7 +57,7 @@ Account MakeAccount(const char* host, int server, const char* user, const char* 
 // A loopback listener for tests that need a peer of their own.
 class TestListener {
 public:
-    TestListener();
+    explicit TestListener(const char* address = "127.0.0.1");
     ~TestListener();
     int Port() const { return port_; }
     // Accepts one connection; gives its socket or -1.

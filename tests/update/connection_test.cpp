@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -9,6 +10,15 @@
 #include "settings/preferences.h"
 #include "test_support.h"
 #include "update/connection.h"
+#include "update/request.h"
+#include "update/sockets.h"
+
+#ifdef _WIN32
+#include <winsock2.h>
+#else
+#include <netdb.h>
+#include <netinet/in.h>
+#endif
 
 namespace {
 class ConnectionTest : public ::testing::Test {
@@ -140,4 +150,55 @@ TEST_F(ConnectionTest, PeerThatStopsReadingFailsTheSendWithinTheLimit) {
     for (const std::string& line : log.Lines())
         if (line.rfind("*** Request failed, could not send! (winsock error: ", 0) == 0) failureLine = true;
     EXPECT_TRUE(failureLine);
+}
+
+namespace {
+// Every IPv4 address the system gives for a name, in its order.
+std::vector<std::uint32_t> AddressesOf(const char* name) {
+    std::vector<std::uint32_t> found;
+#ifdef _WIN32
+    if (hostent* entry = gethostbyname(name))
+        for (char** a = entry->h_addr_list; *a; ++a) found.push_back(*reinterpret_cast<std::uint32_t*>(*a));
+#else
+    addrinfo hints{}, *list = nullptr;
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    if (getaddrinfo(name, nullptr, &hints, &list) != 0) return found;
+    for (addrinfo* a = list; a; a = a->ai_next)
+        found.push_back(reinterpret_cast<sockaddr_in*>(a->ai_addr)->sin_addr.s_addr);
+    freeaddrinfo(list);
+#endif
+    return found;
+}
+}  // namespace
+
+// In the namespace of in-namespace.sh, where one name has two addresses:
+// only the first the system gives is tried.
+TEST(TestNamespace, OnlyTheFirstResolvedAddressIsTried) {
+    const char* twin = std::getenv("VASTREL_TWIN_HOST");
+    if (!twin) GTEST_SKIP() << "runs in tests/update/in-namespace.sh";
+    ResetSharedState();
+    StartSockets(0x0202);
+    const std::vector<std::uint32_t> addresses = AddressesOf(twin);
+    StopSockets();
+    ASSERT_EQ(addresses.size(), 2u);
+    for (std::size_t listening : {0, 1}) {
+        SCOPED_TRACE("listening on address " + std::to_string(listening));
+        char dotted[16];
+        FormatAddress(addresses[listening], dotted);
+        TestListener listener(dotted);
+        Preferences.PortNumber = listener.Port();
+        LogCapture log(true);
+        SocketHandle s = OpenConnection();
+        EXPECT_EQ(SendRequest(s, twin, "GET / HTTP/1.1\r\n\r\n"), listening == 0 ? 1 : 0);
+        CloseConnection(s);
+        // A connection to the other address would be waiting by now.
+        std::intptr_t accepted = listener.Accept(1);
+        EXPECT_EQ(accepted != -1, listening == 0);
+        if (accepted != -1) TestListener::Close(accepted);
+        const std::vector<std::string> lines = log.Lines();
+        ASSERT_GE(lines.size(), 7u);
+        EXPECT_EQ(lines[4], FileOnly(std::string("Hostname ") + twin + " resolved successfully"));
+        EXPECT_EQ(lines[6].rfind("*** Request failed, could not connect!", 0) == 0, listening == 1) << lines[6];
+    }
 }
