@@ -58,6 +58,9 @@ void DisableUpdates();
 void Snooze();
 // Connects the portable shell calls and the settings' timer seam to this window.
 void ConnectShell();
+// How Shell.OpenPage hands a page to the user's browser (ShellExecuteA);
+// tests record the call instead.
+extern HINSTANCE(WINAPI* OpenWithShell)(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT);
 
 // Start-up and shutdown, split so that tests can drive a real window.
 // StartProgram gives false when the program is to end at once.

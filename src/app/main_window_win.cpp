@@ -24,6 +24,7 @@ void RunOnGuiThread(const std::function<void()>& call) {
     else if (MainWindow)
         SendMessageA(MainWindow, RunCallMessage, 0, reinterpret_cast<LPARAM>(&call));
 }
+HINSTANCE(WINAPI* OpenWithShell)(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT) = ShellExecuteA;
 
 namespace {
 constexpr std::uint32_t VersionPeriodMs = 86400000;
@@ -173,7 +174,7 @@ void ConnectShell() {
     Shell.AskYesNo = [](const char* text, const char* caption) {
         return MessageBoxA(nullptr, text, caption, MB_YESNO | MB_ICONQUESTION) == IDYES;
     };
-    Shell.OpenPage = [](const char* url) { ShellExecuteA(MainWindow, "open", url, nullptr, nullptr, SW_SHOWNORMAL); };
+    Shell.OpenPage = [](const char* url) { OpenWithShell(MainWindow, "open", url, nullptr, nullptr, SW_SHOWNORMAL); };
     GetVersionText = GetOwnVersion;
     Shell.ArmTimer = ArmTimer;
     TaskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated");

@@ -1,5 +1,4 @@
 #include <windows.h>
-#include <shellapi.h>
 
 #include "app/app_win.h"
 #include "common/text.h"
@@ -53,7 +52,7 @@ void OpenHelp() {
     const PreferenceSet preferences = PreferenceSnapshot();
     char url[sizeof preferences.HelpURL];
     CopyField(url, preferences.HelpURL);
-    ShellExecuteA(MainWindow, "open", url, nullptr, nullptr, SW_SHOWNORMAL);
+    Shell.OpenPage(url);
 }
 
 INT_PTR CALLBACK AboutBoxProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {

@@ -8,9 +8,13 @@
 #include <atomic>
 #include <cstdio>
 #include <chrono>
+#include <condition_variable>
+#include <ctime>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/app_win.h"
 #include "log/log_window.h"
@@ -21,7 +25,9 @@
 #include "settings/settings.h"
 #include "test_support.h"
 #include "update/connection.h"
+#include "update/server_table.h"
 #include "update/update_run.h"
+#include "version/version.h"
 #include "message_box.h"
 
 namespace {
@@ -44,12 +50,75 @@ bool PumpUntil(const std::function<bool()>& done, int limitMs = 10000) {
 void Pump(int ms) { PumpUntil([] { return false; }, ms); }
 
 void Command(int id) { SendMessageA(MainWindow, WM_COMMAND, id, 0); }
+void PumpBriefly() { Pump(5); }
+// Pumps, as the program's loop would, until no update run is running or
+// waiting: a run's tray calls wait for this thread.
+void PumpUntilRunsEnd() { PumpUntil([] { return !UpdateRunsPending(); }, 30000); }
+// Puts these accounts in the table (and its descriptors); gives the table before.
+AccountSet UseAccounts(const AccountSet& accounts) {
+    AccountSet before;
+    {
+        SharedDataGuard guard(SharedDataMutex());
+        before = AccountTable;
+        AccountTable = accounts;
+    }
+    CreateAccountRegInfo();
+    return before;
+}
+
+std::vector<std::string> shellCalls;
+HINSTANCE WINAPI RecordShellCall(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters, LPCSTR folder, INT show) {
+    std::string call = owner == MainWindow ? "" : "(not the main window) ";
+    call += std::string(verb ? verb : "(no verb)") + " " + (file ? file : "(no file)");
+    call += parameters ? " | parameters" : " | no parameters";
+    call += folder ? " | a folder" : " | no folder";
+    call += show == SW_SHOWNORMAL ? " | shown normal" : " | shown otherwise";
+    shellCalls.push_back(call);
+    return reinterpret_cast<HINSTANCE>(42);
+}
 bool IconPresent() {
     NOTIFYICONDATAA data{};
     data.cbSize = NOTIFYICONDATAA_V1_SIZE;
     data.hWnd = MainWindow;
     data.uID = 1;
     return Shell_NotifyIconA(NIM_MODIFY, &data) != FALSE;
+}
+
+// What the tracked tray menu shows, read from its window (MN_GETHMENU) by a
+// second thread while ShowTrayMenu waits inside the menu, which it then closes.
+struct ShownMenu {
+    bool seen = false;
+    UINT defaultItem = 0;
+    bool snoozeGrayed = false;
+    std::string enableLabel;
+    int items = 0;
+};
+ShownMenu OpenTrayMenu() {
+    ShownMenu shown;
+    std::thread reader([&] {
+        for (int i = 0; i < 200; ++i) {
+            Sleep(50);
+            HWND popup = nullptr;
+            for (HWND w = nullptr; (w = FindWindowExA(nullptr, w, "#32768", nullptr)) != nullptr;)
+                if (IsWindowVisible(w)) popup = w;
+            if (!popup) continue;
+            if (HMENU menu = reinterpret_cast<HMENU>(SendMessageA(popup, MN_GETHMENU, 0, 0))) {
+                shown.seen = true;
+                shown.defaultItem = GetMenuDefaultItem(menu, FALSE, 0);
+                shown.snoozeGrayed = (GetMenuState(menu, IDM_SNOOZE, MF_BYCOMMAND) & MF_GRAYED) != 0;
+                char label[64] = "";
+                GetMenuStringA(menu, IDM_ENABLEDISABLE, label, sizeof label, MF_BYCOMMAND);
+                shown.enableLabel = label;
+                shown.items = GetMenuItemCount(menu);
+            }
+            PostMessageA(popup, WM_KEYDOWN, VK_ESCAPE, 0);
+            return;
+        }
+        PostMessageA(MainWindow, WM_CANCELMODE, 0, 0);  // never seen: end the menu all the same
+    });
+    SendMessageA(MainWindow, TrayCallbackMessage, 1, WM_RBUTTONDOWN);
+    reader.join();
+    return shown;
 }
 
 class ShellTest : public ::testing::Test {
@@ -149,6 +218,7 @@ TEST_F(ShellTest, DisableAndEnableSwitchTimersIconAndLabel) {
     EXPECT_TRUE(TimerIsArmed(VersionTimer));
     EXPECT_EQ(TimerDelay(VersionTimer), 2000u);
     EXPECT_TRUE(TimerIsArmed(BlinkTimer));
+    EXPECT_EQ(TimerDelay(BlinkTimer), 500u);
 
     // Each blink tick swaps the failure picture.
     int before = BlinkIcon;
@@ -163,10 +233,22 @@ TEST_F(ShellTest, DisableAndEnableSwitchTimersIconAndLabel) {
     EXPECT_FALSE(TimerIsArmed(BlinkTimer));
     EXPECT_EQ(ShownTrayState, Enabled);
 
-    // "Enable" with no accounts still starts a run after one second.
+    // "Enable" arms the version check under "/autoexit" too, which armed none
+    // at start-up; and with no accounts it still starts a run after one second.
     Command(IDM_ENABLEDISABLE);
+    EXPECT_FALSE(TimerIsArmed(VersionTimer));
+    {
+        SharedDataGuard guard(SharedDataMutex());
+        AutoExit = 1;
+    }
     std::size_t size = ListCount();
     Command(IDM_ENABLEDISABLE);
+    EXPECT_TRUE(TimerIsArmed(VersionTimer));
+    EXPECT_EQ(TimerDelay(VersionTimer), 2000u);
+    {
+        SharedDataGuard guard(SharedDataMutex());
+        AutoExit = 0;  // before the run, which would end the program
+    }
     EXPECT_TRUE(PumpUntil([&] { return RunEnded(size); }, 5000));
     EXPECT_STREQ(ShownTooltip, "Update successful");
 }
@@ -211,8 +293,8 @@ TEST_F(ShellTest, RunWithOneFailingAccountBlinksAndStores) {
     CreateAccountRegInfo();
     std::size_t size = ListCount();
     Command(IDM_CHECKNOW);
-    EXPECT_TRUE(PumpUntil([&] { return RunEnded(size); }));
-    Pump(300);
+    PumpUntilRunsEnd();
+    EXPECT_NE(ListFrom(size).find("   Some or all accounts failed to update!"), std::string::npos);
     EXPECT_EQ(ShownTrayState, Failed);
     EXPECT_STREQ(ShownTooltip, "Update failed");
     EXPECT_TRUE(TimerIsArmed(BlinkTimer));
@@ -223,32 +305,43 @@ TEST_F(ShellTest, RunWithOneFailingAccountBlinksAndStores) {
     Command(IDM_SNOOZE);
 }
 
-TEST_F(ShellTest, TrayCallbackOpensLogWindowAndMenu) {
+TEST_F(ShellTest, TrayMenuShowsTheDefaultItemSnoozeStateAndEnableLabel) {
+    struct Case {
+        std::int32_t disabled, failed;
+        bool snoozeGrayed;
+        const char* label;
+    } cases[] = {
+        {0, 0, true, "Disable"},
+        {0, 1, false, "Disable"},
+        {1, 0, true, "Enable"},
+        {1, 1, false, "Enable"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("disabled " + std::to_string(c.disabled) + ", failed " + std::to_string(c.failed));
+        {
+            SharedDataGuard guard(SharedDataMutex());
+            RunFailed = c.failed;
+        }
+        SetEnabledState(MainWindow, c.disabled ? Disable : Enable);
+        const ShownMenu menu = OpenTrayMenu();
+        ASSERT_TRUE(menu.seen);
+        EXPECT_EQ(menu.defaultItem, static_cast<UINT>(IDM_VIEWLOG));
+        EXPECT_EQ(menu.snoozeGrayed, c.snoozeGrayed);
+        EXPECT_EQ(menu.enableLabel, c.label);
+        EXPECT_EQ(menu.items, 11);
+    }
+    {
+        SharedDataGuard guard(SharedDataMutex());
+        RunFailed = 0;
+    }
+    SetEnabledState(MainWindow, Enable);
+}
+
+TEST_F(ShellTest, TrayCallbackOpensTheLogWindowWhichKeepsItsLines) {
     SendMessageA(MainWindow, TrayCallbackMessage, 1, WM_LBUTTONDOWN);  // a single click does nothing
     EXPECT_FALSE(IsWindowVisible(LogWindow));
     SendMessageA(MainWindow, TrayCallbackMessage, 1, WM_LBUTTONDBLCLK);
     EXPECT_TRUE(IsWindowVisible(LogWindow));
-
-    // The menu is modal: close it from outside once it is up.
-    bool menuSeen = false;
-    std::thread closer([&] {
-        for (int i = 0; i < 100; ++i) {
-            Sleep(50);
-            if (HWND popup = FindWindowA("#32768", nullptr)) {
-                menuSeen = IsWindowVisible(popup) != FALSE;
-                Sleep(200);
-                PostMessageA(popup, WM_KEYDOWN, VK_ESCAPE, 0);
-                PostMessageA(MainWindow, WM_CANCELMODE, 0, 0);
-                return;
-            }
-        }
-        PostMessageA(MainWindow, WM_CANCELMODE, 0, 0);
-    });
-    SendMessageA(MainWindow, TrayCallbackMessage, 1, WM_RBUTTONDOWN);
-    closer.join();
-
-    EXPECT_TRUE(menuSeen);
-
     // Closing the log window only hides it; lines keep arriving.
     HWND list = GetDlgItem(LogWindow, IDC_LOG_LIST);
     SendMessageA(GetDlgItem(LogWindow, IDOK), BM_CLICK, 0, 0);
@@ -308,20 +401,111 @@ TEST_F(ShellTest, LongTooltipIsCutAndHiddenIconKeepsTheLabel) {
     EXPECT_TRUE(IconPresent());
 }
 
-TEST_F(ShellTest, ForceUpdateAsksFirst) {
-    for (int answer : {IDNO, IDYES}) {
+TEST_F(ShellTest, ForceUpdateAsksFirstAndOnlyYesSendsAnUpToDateAccount) {
+    // One account, up to date: of all runs only a forced one sends it.
+    Account home = MakeAccount("home", 0, "alice", "secret");
+    home.LastIP = Address("192.0.2.77");
+    home.LastUpdate = static_cast<std::int32_t>(std::time(nullptr));
+    AccountSet one{};
+    AppendAccount(one, home);
+    const AccountSet saved = UseAccounts(one);
+    const std::string host = std::string("home.") + ServerTable[0].Domain;
+    struct Case {
+        int answer;
+        int sent;
+    } cases[] = {{IDNO, 0}, {IDYES, 1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.answer == IDYES ? "Yes" : "No");
+        const int before = ServerRequestCount(host);
+        const bool updateArmed = TimerIsArmed(UpdateTimer), versionArmed = TimerIsArmed(VersionTimer);
         std::size_t size = ListCount();
-        bool updateArmed = TimerIsArmed(UpdateTimer);
-        std::string text = AnswerMessageBox("Force update", nullptr, [] { Command(IDM_FORCEUPDATE); }, answer);
+        std::string text = AnswerMessageBox("Force update", nullptr, [] { Command(IDM_FORCEUPDATE); }, c.answer);
         EXPECT_EQ(text.rfind("BE WARNED: too many updates in a short period of time WILL cause", 0), 0u) << text;
         EXPECT_EQ(TimerIsArmed(UpdateTimer), updateArmed);  // the schedule stays
-        if (answer == IDYES) {
-            EXPECT_TRUE(PumpUntil([&] { return RunEnded(size); }));
-        } else {
-            Pump(300);
-            EXPECT_EQ(ListFrom(size).find("Starting update..."), std::string::npos);
-        }
+        EXPECT_EQ(TimerIsArmed(VersionTimer), versionArmed);
+        PumpUntilRunsEnd();  // a run the answer started is under way by now
+        EXPECT_EQ(ListFrom(size).find("Starting update...") != std::string::npos, c.answer == IDYES);
+        EXPECT_EQ(ServerRequestCount(host), before + c.sent);
     }
+    UseAccounts(saved);
+}
+
+// Both ways in: the timer's check on its worker, held inside its exchange,
+// and another thread holding the mutex by its name; a check meanwhile ends at
+// once without a line.
+TEST_F(ShellTest, VersionChecksTakeTheNamedMutexOneAtATime) {
+    {
+        SharedDataGuard guard(SharedDataMutex());
+        Preferences.UseProxy = 0;  // the check goes to the held exchange
+    }
+    HeldExchange server;
+    std::size_t size = ListCount();
+    SendMessageA(MainWindow, WM_TIMER, VersionTimer, 0);
+    ASSERT_NE(server.AwaitRequest(PumpBriefly).find("/Products/Vastrel/Version.html"), std::string::npos);
+    const std::string whileHeld = ListFrom(size);
+    EXPECT_EQ(VersionCheck(1), -1);
+    EXPECT_EQ(ListFrom(size), whileHeld);
+    server.Reply("VERSION:1.5.7 ");
+    EXPECT_TRUE(PumpUntil([&] { return ListFrom(size).find("Program is up-to-date") != std::string::npos; }));
+
+    std::mutex holdMutex;
+    std::condition_variable holdChanged;
+    bool ready = false, held = false, done = false;
+    std::thread holder([&] {
+        // The check above lets go of the mutex just after its last line.
+        HANDLE named = OpenMutexA(SYNCHRONIZE, FALSE, "VastrelVersionCheck");
+        bool taken = named && WaitForSingleObject(named, 10000) == WAIT_OBJECT_0;
+        std::unique_lock<std::mutex> lock(holdMutex);
+        ready = true;
+        held = taken;
+        holdChanged.notify_all();
+        holdChanged.wait(lock, [&] { return done; });
+        if (taken) ReleaseMutex(named);
+        if (named) CloseHandle(named);
+    });
+    // Pumping: the check's last line is still on its way to the log window.
+    PumpUntil([&] {
+        std::lock_guard<std::mutex> lock(holdMutex);
+        return ready;
+    });
+    EXPECT_TRUE(held);
+    size = ListCount();
+    EXPECT_EQ(VersionCheck(1), -1);
+    EXPECT_EQ(ListFrom(size), "");
+    {
+        std::lock_guard<std::mutex> lock(holdMutex);
+        done = true;
+    }
+    holdChanged.notify_all();
+    holder.join();
+    {
+        SharedDataGuard guard(SharedDataMutex());
+        Preferences.UseProxy = 1;
+    }
+}
+
+// The help page and the download page reach the shell the same way; no
+// browser starts here.
+TEST_F(ShellTest, HelpOpensTheHelpAddressWithTheShell) {
+    struct Case {
+        const char* stored;
+        std::string opened;
+    } cases[] = {
+        {nullptr, std::string("http://") + MakerHost + "/Products/Vastrel/help.html"},  // the default
+        {"http://help.example/vastrel?page=1", "http://help.example/vastrel?page=1"},
+    };
+    const auto saved = OpenWithShell;
+    OpenWithShell = RecordShellCall;
+    for (const Case& c : cases) {
+        if (c.stored) {
+            SharedDataGuard guard(SharedDataMutex());
+            CopyText(Preferences.HelpURL, c.stored);
+        }
+        shellCalls.clear();
+        Command(IDM_HELP);
+        EXPECT_EQ(shellCalls, std::vector<std::string>{"open " + c.opened + " | no parameters | no folder | shown normal"});
+    }
+    OpenWithShell = saved;
 }
 
 TEST_F(ShellTest, UpdateTimerFiringEvery10MsNeverPilesUpRuns) {
@@ -337,15 +521,13 @@ TEST_F(ShellTest, UpdateTimerFiringEvery10MsNeverPilesUpRuns) {
               std::string::npos);
 
     // The timer's ticks every 10 ms for two seconds, against a server that never answers.
-    AccountSet saved;
+    AccountSet silent{};
+    AppendAccount(silent, MakeAccount("silent", 0, "alice", "secret"));
+    const AccountSet saved = UseAccounts(silent);
     {
         SharedDataGuard guard(SharedDataMutex());
-        saved = AccountTable;
-        AccountTable = AccountSet{};
-        AppendAccount(MakeAccount("silent", 0, "alice", "secret"));
         Preferences.SleepTime = 300000;
     }
-    CreateAccountRegInfo();
     const int timeout = NetworkTimeoutMs;
     NetworkTimeoutMs = 300;
     Pump(300);
@@ -361,11 +543,7 @@ TEST_F(ShellTest, UpdateTimerFiringEvery10MsNeverPilesUpRuns) {
     std::printf("[ figures  ] %d timer ticks in 2 s: at most %d run threads alive\n", ticks, most);
     EXPECT_LE(most, 2);
     NetworkTimeoutMs = timeout;
-    {
-        SharedDataGuard guard(SharedDataMutex());
-        AccountTable = saved;
-    }
-    CreateAccountRegInfo();
+    UseAccounts(saved);
 }
 
 TEST_F(ShellTest, EndOfSessionStoresTheSettings) {

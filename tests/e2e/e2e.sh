@@ -16,10 +16,11 @@ mkdir -p "$work" "$shots"
 cp "$exe" "$work/vastrel.exe"
 log="$work/vastrel.log"
 . "$(dirname "$0")/session.sh"
-clear_profile() {
+kept=0
+clear_profile() {  # the log so far stays beside it for a look after a failure
     wine reg delete 'HKCU\Software\Brannock' /f >/dev/null 2>&1
     wine reg delete "$run_key" /v Vastrel /f >/dev/null 2>&1
-    rm -f "$log"
+    [ -f "$log" ] && mv "$log" "$work/vastrel.$((kept += 1)).log"
 }
 
 # 1. First start on an empty profile.
@@ -35,10 +36,10 @@ check "Run value holds the program path" test "$(wine reg query "$run_key" /v Va
 
 sleep 1
 tray_shot enabled
-wine "$poke" command 40006 >/dev/null 2>&1
+wine "$poke" command $IDM_ENABLEDISABLE >/dev/null 2>&1
 sleep 1
 tray_shot disabled
-wine "$poke" command 40006 >/dev/null 2>&1
+wine "$poke" command $IDM_ENABLEDISABLE >/dev/null 2>&1
 sleep 1
 
 # 2. A second instance shows the running one's log window and touches nothing.
@@ -53,11 +54,12 @@ check "second instance exits 0" test "$second" = 0
 wine reg export 'HKCU\Software\Brannock' "$(winepath -w "$work/after.reg")" >/dev/null 2>&1
 check "second instance leaves the registry alone" cmp -s "$work/before.reg" "$work/after.reg"
 check "second instance writes no log line" test "$(wc -l <"$log")" = "$lines_before"
+check "the running instance shows its log window" wait_for 10 visible "Vastrel Update Log"
 sleep 1
 shot log-window
 
 # 3. The tray menu, with "Snooze" grayed.
-wine "$poke" tray 516 >/dev/null 2>&1
+wine "$poke" tray $WM_RBUTTONDOWN >/dev/null 2>&1
 sleep 1.5
 shot tray-menu-snooze-grayed
 wine "$poke" close-menu >/dev/null 2>&1
@@ -65,7 +67,7 @@ sleep 0.5
 
 # 4. "Exit" stores the settings and ends with the terminated line.
 wine reg add "$product" /v SleepTime /t REG_DWORD /d 0 /f >/dev/null 2>&1
-wine "$poke" command 40005 >/dev/null 2>&1
+wine "$poke" command $IDM_EXIT >/dev/null 2>&1
 check "Exit ends the program" wait_for 20 stopped
 check "Exit stored the settings again" test "$(query "$product" SleepTime)" = 0x493e0
 check "last line is the terminated line" test "$(tail -n 1 "$log" | tr -d '\r' | cut -c 20-)" = "Vastrel terminated properly."
@@ -109,22 +111,24 @@ else
     echo "skipped: HTTPS, the test authority is not trusted here"
 fi
 
-# 6. A trailing blank is another command line: the program keeps running.
+# 6. A trailing blank is another command line: the program keeps running. The
+#    command line is given exactly (wine would quote an argument with a blank).
 configure secret
-wine "$work/vastrel.exe" "/autoexit " >/dev/null 2>&1 &
-sleep 6
-check "'/autoexit ' keeps running after a good run" running
-wine "$poke" command 40005 >/dev/null 2>&1
+wine "$poke" start "$(winepath -w "$work/vastrel.exe")" "/autoexit " >/dev/null 2>&1
+check "the good run under '/autoexit ' is stored" wait_for 30 stored_ip
+check "'/autoexit ' (a trailing blank) keeps running after a good run" answers_commands
+wine "$poke" command $IDM_EXIT >/dev/null 2>&1
 wait_for 20 stopped
 
 # 7. A failing run under /autoexit keeps the program running; the menu then
-#    offers "Snooze".
+#    offers "Snooze". Detailed logging shows the refusal and the run's end.
 configure wrong
+wine reg add "$product" /v DetailedLogging /t REG_DWORD /d 1 /f >/dev/null 2>&1
 wine "$work/vastrel.exe" /autoexit >/dev/null 2>&1 &
-check "the failing run is logged" wait_for 20 log_has "Vastrel 1.5.7 initialized properly."
-sleep 4
-check "a failed run does not end /autoexit" running
-wine "$poke" tray 516 >/dev/null 2>&1
+check "the failing run is logged" wait_for 20 log_has "   Some or all accounts failed to update!"
+check "the refusal is logged" log_has "\*\*\* Authorization failed! Wrong or missing user credentials?"
+check "a failed run does not end /autoexit" answers_commands
+wine "$poke" tray $WM_RBUTTONDOWN >/dev/null 2>&1
 sleep 1.5
 shot tray-menu-snooze-enabled
 tray_shot failed-a
@@ -133,34 +137,46 @@ tray_shot failed-b
 wine "$poke" close-menu >/dev/null 2>&1
 sleep 0.5
 check "the refused account was disabled and stored" test "$(query "$product\\Accounts\\0" Update)" = 0x0
-wine "$poke" command 40005 >/dev/null 2>&1
+wine "$poke" command $IDM_EXIT >/dev/null 2>&1
 wait_for 20 stopped
 
-# 8. "Check now" finds a newer version and asks; "Force update" warns first.
-server_get() {
-    { exec 3<>"/dev/tcp/127.0.0.1/$port" && printf 'GET %s HTTP/1.1\r\n\r\n' "$1" >&3 && cat <&3; } 2>/dev/null | tail -n 1
-}
+# 8. "Check now" finds a newer version and asks; "Force update" warns first,
+#    and answered No sends nothing: a later "Check now" run finds the account
+#    up to date, and the server got no request for it meanwhile.
 configure secret
 wine reg add "$product" /v LastVersion /t REG_SZ /d "" /f >/dev/null 2>&1
+wine reg add "$product" /v DetailedLogging /t REG_DWORD /d 1 /f >/dev/null 2>&1
+wine reg add "$product" /v FirstCheck /t REG_DWORD /d 3600 /f >/dev/null 2>&1  # runs only when asked
 server_get "/__control/version?body=VERSION%3A1.5.8%20" >/dev/null
 wine "$work/vastrel.exe" >/dev/null 2>&1 &
-wait_for 20 log_has "Vastrel 1.5.7 initialized properly."
-wine "$poke" command 40007 >/dev/null 2>&1
-answered() { wine "$poke" answer "New version" 7 >/dev/null 2>&1; }
+wait_for 20 running  # the log holds the start-up lines of earlier sections
+runs_ended() { grep -c "   Update successful" "$log" 2>/dev/null; }
+ended_since() { test "$(runs_ended)" -gt "$1"; }  # ended_since COUNT: another run has ended
+ended=$(runs_ended)
+wine "$poke" command $IDM_CHECKNOW >/dev/null 2>&1
+answered() { wine "$poke" answer "$1" $IDNO >/dev/null 2>&1; }
 check "the new version is offered" wait_for 20 box "New version"
 sleep 0.5
 shot new-version-box
-check "the offer is answered No" wait_for 20 answered
+check "the offer is answered No" wait_for 20 answered "New version"
 check "the offer is logged" wait_for 10 log_has "New version 1.5.8 is available"
-wine "$poke" command 40013 >/dev/null 2>&1
-wait_for 20 box "Force update"
+check "Check now updates the account" wait_for 20 stored_ip
+wait_for 20 ended_since "$ended"
+server_get "/__control/version?reset=1" >/dev/null
+sent=$(requests_for $home)
+wine "$poke" command $IDM_FORCEUPDATE >/dev/null 2>&1
+check "Force update asks first" wait_for 20 box "Force update"
 sleep 0.5
 shot force-update-box
-check "Force update asks first; No changes nothing" wine "$poke" answer "Force update" 7
-wine "$poke" command 40005 >/dev/null 2>&1
+check "the warning is answered No" wait_for 20 answered "Force update"
+ended=$(runs_ended)
+wine "$poke" command $IDM_CHECKNOW >/dev/null 2>&1
+check "a later Check now run ends" wait_for 20 ended_since "$ended"
+check "it finds the account up to date" log_has "home members.vastrel.example is already up-to-date"
+check "Force update answered No sent nothing" test "$(requests_for $home)" = "$sent"
+wine "$poke" command $IDM_EXIT >/dev/null 2>&1
 wait_for 20 stopped
 check "LastVersion is stored" test "$(wine reg query "$product" /v LastVersion 2>/dev/null | tr -d '\r' | awk '/LastVersion/ { print $3 }')" = 1.5.8
-server_get "/__control/version?reset=1" >/dev/null
 
 # 9. The dialogs, and a user's session: an account added in the Accounts
 #    dialog, OK, "Check now", and the address is stored.
@@ -168,36 +184,42 @@ clear_profile
 configure secret
 wine reg add "$product\\Accounts" /v Count /t REG_DWORD /d 0 /f >/dev/null 2>&1
 wine "$work/vastrel.exe" >/dev/null 2>&1 &
-wait_for 20 log_has "Vastrel 1.5.7 initialized properly."
-photograph_dialog $IDM_ABOUT "About Vastrel" about-box 1
-photograph_dialog $IDM_PROPERTIES "Vastrel Properties" properties-dialog 2
-wine "$poke" command 40008 >/dev/null 2>&1
+wait_for 20 running
+photograph_dialog $IDM_ABOUT "About Vastrel" about-box $IDOK
+photograph_dialog $IDM_PROPERTIES "Vastrel Properties" properties-dialog $IDCANCEL
+wine "$poke" command $IDM_ACCOUNTS >/dev/null 2>&1
 check "Accounts dialog opens" wait_for 20 box "Vastrel Accounts"
-accounts() { wine "$poke" "$@" >/dev/null 2>&1; }
-accounts select "Vastrel Accounts" 1029 0
-accounts set "Vastrel Accounts" 1015 home
-accounts set "Vastrel Accounts" 1013 alice
-accounts set "Vastrel Accounts" 1014 secret
+accounts() { wine "$poke" "$1" "Vastrel Accounts" "${@:2}" >/dev/null 2>&1; }
+accounts select $IDC_ACCOUNT_SERVER 0
+accounts set $IDC_ACCOUNT_HOST home
+accounts set $IDC_ACCOUNT_USER alice
+check "Add is disabled while the password is missing" \
+    test "$(control "Vastrel Accounts" $IDC_ACCOUNT_APPLY)" = "disabled Add"
+accounts set $IDC_ACCOUNT_PASSWORD secret
+check "Add is enabled once the form is complete" \
+    test "$(control "Vastrel Accounts" $IDC_ACCOUNT_APPLY)" = "enabled Add"
 sleep 0.5
 shot accounts-dialog
-check "Add is enabled once the form is complete" accounts click "Vastrel Accounts" 1030
-sleep 0.5
-check "OK closes the dialog" accounts click "Vastrel Accounts" 1
-sleep 1
-check "the account is stored" test "$(query "$product\\Accounts" Count)" = 0x1
-wine "$poke" command 40007 >/dev/null 2>&1
+accounts click $IDC_ACCOUNT_APPLY
+listed() { test "$(rows "Vastrel Accounts" $IDC_ACCOUNT_LIST)" = "$home"; }
+check "Add lists the new account" wait_for 10 listed
+accounts click $IDOK
+check "OK closes the dialog" wait_for 10 closed "Vastrel Accounts"
+check "OK stores the account" test "$(query "$product\\Accounts" Count)/$(query "$product\\Accounts\\0" HostName)/$(
+    query "$product\\Accounts\\0" UserName)" = "0x1/home/alice"
+wine "$poke" command $IDM_CHECKNOW >/dev/null 2>&1
 check "Check now stores LastIP for the new account" wait_for 30 stored_ip
-wine "$poke" command 40005 >/dev/null 2>&1
+wine "$poke" command $IDM_EXIT >/dev/null 2>&1
 wait_for 20 stopped
 
 # 10. While a run waits for a silent server the tray shows the busy globe.
 configure secret
 wine reg add "$product\\Accounts\\0" /v HostName /t REG_SZ /d silent /f >/dev/null 2>&1
 wine "$work/vastrel.exe" >/dev/null 2>&1 &
-check "a run has started" wait_for 20 log_has "Vastrel 1.5.7 initialized properly."
-sleep 3
+check "a run has started" wait_for 20 log_has "Updating silent vastrel.example"
+sleep 1
 tray_shot busy
-wine "$poke" command 40005 >/dev/null 2>&1
+wine "$poke" command $IDM_EXIT >/dev/null 2>&1
 check "Exit does not wait for a run in progress" wait_for 20 stopped
 
 summary

@@ -8,15 +8,64 @@
 //   poke click CAPTION ID        clicks a button of that window
 //   poke exists CAPTION  exit code 0 when a window of that caption exists
 //   poke answer CAPTION ID   answers the message box of that caption
+//   poke visible CAPTION     exit code 0 when a visible window of that caption exists
+//   poke control CAPTION ID  prints "enabled TEXT" or "disabled TEXT" of a control
+//   poke rows CAPTION ID     prints the rows of a list box, one a line
+//   poke start PROGRAM ARGS  starts PROGRAM with exactly ARGS after its quoted
+//                            name (wine itself would quote an argument with blanks)
 #include <windows.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+
+namespace {
+HWND Control(const char* caption, const char* id) {
+    HWND dialog = FindWindowA(nullptr, caption);
+    return dialog ? GetDlgItem(dialog, std::atoi(id)) : nullptr;
+}
+}  // namespace
 
 int main(int argc, char** argv) {
+    if (argc >= 4 && std::strcmp(argv[1], "start") == 0) {
+        std::string line = std::string("\"") + argv[2] + "\" " + argv[3];
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process{};
+        if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+            return 1;
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+        return 0;
+    }
+    if (argc >= 3 && std::strcmp(argv[1], "visible") == 0) {
+        HWND window = FindWindowA(nullptr, argv[2]);
+        return window && IsWindowVisible(window) ? 0 : 1;
+    }
+    if (argc >= 4 && std::strcmp(argv[1], "control") == 0) {
+        HWND control = Control(argv[2], argv[3]);
+        if (!control) return 1;
+        char text[256] = "";
+        GetWindowTextA(control, text, sizeof text);
+        std::printf("%s %s\n", IsWindowEnabled(control) ? "enabled" : "disabled", text);
+        return 0;
+    }
+    if (argc >= 4 && std::strcmp(argv[1], "rows") == 0) {
+        HWND list = Control(argv[2], argv[3]);
+        if (!list) return 1;
+        // Read as UTF-16: Wine hands another process's ANSI list text back as such.
+        LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
+        for (LRESULT i = 0; i < count; ++i) {
+            wchar_t row[256] = L"";
+            if (SendMessageW(list, LB_GETTEXTLEN, i, 0) < LRESULT(sizeof row / sizeof row[0]))
+                SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(row));
+            std::printf("%ls\n", row);
+        }
+        return 0;
+    }
     if (argc >= 5 && std::strcmp(argv[1], "set") == 0) {
-        HWND dialog = FindWindowA(nullptr, argv[2]);
-        HWND control = dialog ? GetDlgItem(dialog, std::atoi(argv[3])) : nullptr;
+        HWND control = Control(argv[2], argv[3]);
         return control && SendMessageA(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[4])) ? 0 : 1;
     }
     if (argc >= 5 && std::strcmp(argv[1], "select") == 0) {
@@ -28,8 +77,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (argc >= 4 && std::strcmp(argv[1], "click") == 0) {
-        HWND dialog = FindWindowA(nullptr, argv[2]);
-        HWND control = dialog ? GetDlgItem(dialog, std::atoi(argv[3])) : nullptr;
+        HWND control = Control(argv[2], argv[3]);
         return control && IsWindowEnabled(control) && PostMessageA(control, BM_CLICK, 0, 0) ? 0 : 1;
     }
     if (argc >= 3 && std::strcmp(argv[1], "exists") == 0) return FindWindowA(nullptr, argv[2]) ? 0 : 1;

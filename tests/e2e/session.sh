@@ -25,12 +25,32 @@ log_has() { grep -q -- "$1" "$log" 2>/dev/null; }
 running() { wine "$poke" running >/dev/null 2>&1; }
 stopped() { ! running; }
 box() { wine "$poke" exists "$1" >/dev/null 2>&1; }
+visible() { wine "$poke" visible "$1" >/dev/null 2>&1; }
+# "enabled TEXT" or "disabled TEXT" of a control; the rows of a list box.
+control() { wine "$poke" control "$1" "$2" 2>/dev/null | tr -d '\r'; }
+rows() { wine "$poke" rows "$1" "$2" 2>/dev/null | tr -d '\r'; }
+# The program still takes commands: "View log..." shows its log window,
+# which is then hidden again. A quit already posted would end the loop first.
+answers_commands() {
+    wine "$poke" command "$IDM_VIEWLOG" >/dev/null 2>&1 && wait_for 10 visible "Vastrel Update Log" &&
+        wine "$poke" click "Vastrel Update Log" "$IDOK" >/dev/null 2>&1
+}
+# Update requests the reference server recorded for a full host name.
+server_get() {
+    { exec 3<>"/dev/tcp/127.0.0.1/$port" && printf 'GET %s HTTP/1.1\r\n\r\n' "$1" >&3 && cat <&3; } 2>/dev/null | tail -n 1
+}
+requests_for() { server_get "/__count?host=$1"; }
 query() { wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | awk -v n="$2" '$1 == n { print $3 }'; }
 product='HKCU\Software\Brannock\Vastrel'
 run_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
-# The tray menu's commands and the tray callback's mouse messages.
-IDM_PROPERTIES=40002 IDM_ABOUT=40004 IDM_EXIT=40005 IDM_ACCOUNTS=40008
-WM_RBUTTONUP=516
+# The tray menu's commands, the tray callback's mouse messages, the buttons
+# and answers of dialogs and message boxes, and the Accounts dialog's controls.
+IDM_PROPERTIES=40002 IDM_HELP=40003 IDM_ABOUT=40004 IDM_EXIT=40005 IDM_ENABLEDISABLE=40006
+IDM_CHECKNOW=40007 IDM_ACCOUNTS=40008 IDM_SNOOZE=40009 IDM_VIEWLOG=40012 IDM_FORCEUPDATE=40013
+WM_LBUTTONDBLCLK=515 WM_RBUTTONDOWN=516
+IDOK=1 IDCANCEL=2 IDYES=6 IDNO=7
+IDC_ACCOUNT_USER=1013 IDC_ACCOUNT_PASSWORD=1014 IDC_ACCOUNT_HOST=1015 IDC_ACCOUNT_LIST=1028
+IDC_ACCOUNT_SERVER=1029 IDC_ACCOUNT_APPLY=1030
 
 shot() { import -window root "$shots/$1.png" 2>/dev/null; }
 # The tray icon as Wine's own tray window shows it, at the top left; SIZE is
@@ -45,6 +65,7 @@ tray_shot() {  # tray_shot NAME [DPI]
 
 # One account, alice at host "home", updated through the reference server as
 # its proxy on a LAN connection; PASSWORD "secret" is the one it accepts.
+home=home.vastrel.example
 configure() {  # configure PASSWORD
     wine reg add "$product" /v UseProxy /t REG_DWORD /d 1 /f >/dev/null 2>&1
     wine reg add "$product" /v ProxyServer /t REG_SZ /d 127.0.0.1 /f >/dev/null 2>&1
@@ -70,7 +91,7 @@ photograph_dialog() {  # photograph_dialog COMMAND CAPTION SHOT CLOSE_ID
     sleep 0.5
     shot "$3"
     wine "$poke" click "$2" "$4" >/dev/null 2>&1
-    wait_for 10 closed "$2"
+    check "$2 closes" wait_for 10 closed "$2"
 }
 closed() { ! box "$1"; }
 summary() {

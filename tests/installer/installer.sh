@@ -72,7 +72,7 @@ tray_shot enabled-${dpi}dpi "$dpi"
 photograph_dialog $IDM_PROPERTIES "Vastrel Properties" properties-dialog-${dpi}dpi 2
 photograph_dialog $IDM_ACCOUNTS "Vastrel Accounts" accounts-dialog-${dpi}dpi 2
 photograph_dialog $IDM_ABOUT "About Vastrel" about-box-${dpi}dpi 1
-wine "$poke" tray $WM_RBUTTONUP >/dev/null 2>&1
+wine "$poke" tray $WM_RBUTTONDOWN >/dev/null 2>&1
 sleep 1.5
 shot tray-menu-${dpi}dpi
 wine "$poke" close-menu >/dev/null 2>&1

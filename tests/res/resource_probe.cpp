@@ -1,15 +1,15 @@
-// Loads the linked resources the way the program does and checks ids, texts,
-// layout and icon images against what the program relies on.
+// Loads the linked resources by number, as the program does, and checks ids,
+// texts, the dialogs' templates and the icon images against the layouts the
+// program follows; none of the program's own names for them is used here.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <uxtheme.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include "res/resource.h"
 
 namespace {
 
@@ -29,38 +29,26 @@ const BYTE* RawResource(UINT id, WORD type, DWORD* size = nullptr) {
     return static_cast<const BYTE*>(LockResource(LoadResource(Self(), found)));
 }
 
-TEST(Strings, TrayAndVersionTexts) {
-    EXPECT_EQ(LoadText(IDS_ENABLED), "Vastrel is enabled");
-    EXPECT_EQ(LoadText(IDS_VERSION), "1.5.7");
-    EXPECT_EQ(LoadText(IDS_DISABLED), "Vastrel is disabled");
-    EXPECT_EQ(LoadText(IDS_ENABLE), "Enable");
-    EXPECT_EQ(LoadText(IDS_DISABLE), "Disable");
-    EXPECT_EQ(LoadText(IDS_FAILED), "Update failed");
-    EXPECT_EQ(LoadText(IDS_CONNECTING), "Connecting to server...");
-    EXPECT_EQ(LoadText(IDS_FORCEWARNING),
-              "BE WARNED: too many updates in a short period of time WILL cause your accounts "
-              "to be blocked due to abuse! Are you really REALLY sure you want to force an update?");
-}
-
-TEST(Strings, NumbersAreTheFixedOnes) {
-    EXPECT_EQ(IDS_ENABLED, 103);
-    EXPECT_EQ(IDS_VERSION, 104);
-    EXPECT_EQ(IDS_DISABLED, 105);
-    EXPECT_EQ(IDS_ENABLE, 106);
-    EXPECT_EQ(IDS_DISABLE, 107);
-    EXPECT_EQ(IDS_FAILED, 108);
-    EXPECT_EQ(IDS_CONNECTING, 109);
-    EXPECT_EQ(IDS_FORCEWARNING, 110);
-}
-
-TEST(Strings, VersionFitsTheEightByteBuffer) {
-    char buf[8] = {};
-    ASSERT_EQ(LoadStringA(Self(), 104, buf, sizeof buf), 5);
-    EXPECT_STREQ(buf, "1.5.7");
-}
-
-TEST(Strings, TheWarningFitsItsBuffer) {
-    EXPECT_LT(LoadText(110).size(), 1024u);
+// Loaded by number, as the program loads them, into buffers of the sizes it
+// uses: a text that did not fit would come back cut.
+TEST(Strings, TrayMenuAndVersionTexts) {
+    struct Row {
+        UINT id;
+        int buffer;
+        const char* text;
+    } strings[] = {
+        {103, 64, "Vastrel is enabled"},
+        {104, 8, "1.5.7"},
+        {105, 64, "Vastrel is disabled"},
+        {106, 64, "Enable"},
+        {107, 64, "Disable"},
+        {108, 64, "Update failed"},
+        {109, 64, "Connecting to server..."},
+        {110, 1024,
+         "BE WARNED: too many updates in a short period of time WILL cause your accounts to be blocked due to "
+         "abuse! Are you really REALLY sure you want to force an update?"},
+    };
+    for (const Row& row : strings) EXPECT_EQ(LoadText(row.id, row.buffer), row.text) << row.id;
 }
 
 struct MenuRow {
@@ -74,20 +62,6 @@ const MenuRow kTrayMenu[] = {
     {40002, "Properties..."}, {0, nullptr},         {40003, "Help..."},
     {40004, "About..."},    {40005, "Exit"},
 };
-
-TEST(Menu, CommandNumbers) {
-    EXPECT_EQ(IDR_TRAYMENU, 106);
-    EXPECT_EQ(IDM_PROPERTIES, 40002);
-    EXPECT_EQ(IDM_HELP, 40003);
-    EXPECT_EQ(IDM_ABOUT, 40004);
-    EXPECT_EQ(IDM_EXIT, 40005);
-    EXPECT_EQ(IDM_ENABLEDISABLE, 40006);
-    EXPECT_EQ(IDM_CHECKNOW, 40007);
-    EXPECT_EQ(IDM_ACCOUNTS, 40008);
-    EXPECT_EQ(IDM_SNOOZE, 40009);
-    EXPECT_EQ(IDM_VIEWLOG, 40012);
-    EXPECT_EQ(IDM_FORCEUPDATE, 40013);
-}
 
 TEST(Menu, TrayPopupItemsInOrder) {
     HMENU menu = LoadMenuA(Self(), MAKEINTRESOURCEA(106));
@@ -128,49 +102,9 @@ TEST(Menu, TrayPopupItemsInOrder) {
     DestroyMenu(menu);
 }
 
-// What the tray does before tracking the menu: the default item, the Snooze
-// state and the Enable/Disable label, all addressed by command.
-TEST(Menu, ItemsCanBeAdjustedByCommand) {
-    HMENU menu = LoadMenuA(Self(), MAKEINTRESOURCEA(106));
-    ASSERT_NE(menu, nullptr);
-    HMENU popup = GetSubMenu(menu, 0);
-    EXPECT_EQ(GetMenuDefaultItem(popup, FALSE, 0), static_cast<UINT>(-1));
-
-    MENUITEMINFOA info = {};
-    info.cbSize = sizeof info;
-    info.fMask = MIIM_STATE;
-    info.fState = MFS_DEFAULT;
-    ASSERT_TRUE(SetMenuItemInfoA(menu, 40012, FALSE, &info));
-    EXPECT_EQ(GetMenuDefaultItem(popup, FALSE, 0), 40012u);
-
-    info.fState = MFS_ENABLED;
-    ASSERT_TRUE(SetMenuItemInfoA(menu, 40009, FALSE, &info));
-    EXPECT_EQ(GetMenuState(popup, 40009, MF_BYCOMMAND) & MF_GRAYED, 0u);
-
-    char label[] = "Enable";
-    MENUITEMINFOA text = {};
-    text.cbSize = sizeof text;
-    text.fMask = MIIM_TYPE;
-    text.fType = MFT_STRING;
-    text.dwTypeData = label;
-    text.cch = static_cast<UINT>(strlen(label));
-    ASSERT_TRUE(SetMenuItemInfoA(menu, 40006, FALSE, &text));
-    char shown[64] = {};
-    GetMenuStringA(popup, 40006, shown, sizeof shown, MF_BYCOMMAND);
-    EXPECT_STREQ(shown, "Enable");
-    DestroyMenu(menu);
-}
-
 const UINT kIcons[] = {124, 125, 126, 128};
 // The small-icon and icon sizes from 100 % to 200 % scaling.
 const int kIconSizes[] = {16, 20, 24, 32, 48};
-
-TEST(Icons, NumbersAreTheFixedOnes) {
-    EXPECT_EQ(IDI_GLOBE, 124);
-    EXPECT_EQ(IDI_GLOBE_BUSY, 125);
-    EXPECT_EQ(IDI_GLOBE_FAILED, 126);
-    EXPECT_EQ(IDI_GLOBE_DISABLED, 128);
-}
 
 TEST(Icons, LoadAtEverySize) {
     for (UINT id : kIcons) {
@@ -321,97 +255,227 @@ std::string TextOf(HWND window) {
     return text;
 }
 
-TEST(LogDialog, Template) {
-    const BYTE* raw = RawResource(121, 5);  // RT_DIALOG
-    ASSERT_NE(raw, nullptr);
+// A dialog resource as compiled: the DLGTEMPLATE header, then menu, class,
+// title and font, then each DWORD-aligned DLGITEMTEMPLATE with its class,
+// text and creation data. Names and ordinals read as text; an ordinal as
+// "#number" (the About picture's icon), a control's class ordinal by name.
+struct TemplateControl {
+    WORD id;
+    std::string kind;
+    DWORD style;
+    short x, y, cx, cy;
+    std::string text;
+    DWORD exStyle;
+};
+struct DialogTemplate {
+    DWORD style = 0, exStyle = 0;
+    short x = 0, y = 0, cx = 0, cy = 0;
+    std::string menu, windowClass, title, font;
+    WORD fontSize = 0;
+    std::vector<TemplateControl> controls;
+};
+
+DialogTemplate ReadDialogTemplate(UINT id) {
+    DialogTemplate dialog;
+    const BYTE* raw = RawResource(id, 5);  // RT_DIALOG
+    if (!raw) return dialog;
     DLGTEMPLATE head;
     memcpy(&head, raw, sizeof head);
-    EXPECT_EQ(head.style, static_cast<DWORD>(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT));
-    EXPECT_EQ(head.dwExtendedStyle, 0u);
-    EXPECT_EQ(head.cdit, 2);
-    EXPECT_EQ(head.x, 0);
-    EXPECT_EQ(head.y, 0);
-    EXPECT_EQ(head.cx, 306);
-    EXPECT_EQ(head.cy, 177);
-
-    // Menu, class and title follow as ordinal-or-string fields, then the font.
+    dialog.style = head.style;
+    dialog.exStyle = head.dwExtendedStyle;
+    dialog.x = head.x;
+    dialog.y = head.y;
+    dialog.cx = head.cx;
+    dialog.cy = head.cy;
     const WORD* p = reinterpret_cast<const WORD*>(raw + 18);
-    auto skip = [&p] {
-        if (*p == 0xFFFF) {
-            p += 2;
-        } else {
-            while (*p++) {
-            }
-        }
-    };
-    auto read = [&p] {
-        std::string s;
-        while (*p) s += static_cast<char>(*p++);
-        ++p;
-        return s;
-    };
-    EXPECT_EQ(*p, 0);  // no menu
-    skip();
-    EXPECT_EQ(*p, 0);  // the standard dialog class
-    skip();
-    EXPECT_EQ(read(), "Vastrel Update Log");
-    EXPECT_EQ(*p++, 8);
-    EXPECT_EQ(read(), "MS Sans Serif");
-
-    // The two controls, each DWORD aligned: list box (class 0x83), button (0x80).
-    struct Item {
-        DWORD style;
-        short x, y, cx, cy;
-        WORD id, kind;
+    auto field = [&p] {
         std::string text;
+        if (*p == 0xFFFF) {
+            text = "#" + std::to_string(p[1]);
+            p += 2;
+            return text;
+        }
+        while (*p) text += static_cast<char>(*p++);
+        ++p;
+        return text;
     };
-    std::vector<Item> items;
-    for (int i = 0; i < head.cdit; ++i) {
-        auto at = reinterpret_cast<uintptr_t>(p);
-        p = reinterpret_cast<const WORD*>((at + 3) & ~uintptr_t(3));
-        DLGITEMTEMPLATE t;
-        memcpy(&t, p, sizeof t);
-        p = reinterpret_cast<const WORD*>(reinterpret_cast<const BYTE*>(p) + 18);
-        Item item = {t.style, t.x, t.y, t.cx, t.cy, t.id, 0, {}};
-        if (*p == 0xFFFF) {
-            item.kind = p[1];
-            p += 2;
-        } else {
-            read();
-        }
-        if (*p == 0xFFFF) {
-            p += 2;
-        } else {
-            item.text = read();
-        }
-        p += 1 + *p / 2;  // creation data
-        items.push_back(item);
+    dialog.menu = field();
+    dialog.windowClass = field();
+    dialog.title = field();
+    if (head.style & DS_SETFONT) {
+        dialog.fontSize = *p++;
+        dialog.font = field();
     }
-    ASSERT_EQ(items.size(), 2u);
-    const Item& list = items[0];
-    EXPECT_EQ(list.id, 1034);
-    EXPECT_EQ(list.kind, 0x83);
-    EXPECT_EQ(list.style, static_cast<DWORD>(WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_BORDER | WS_TABSTOP |
-                                             LBS_NOTIFY | LBS_NOINTEGRALHEIGHT));
-    EXPECT_EQ(list.x, 7);
-    EXPECT_EQ(list.y, 7);
-    EXPECT_EQ(list.cx, 292);
-    EXPECT_EQ(list.cy, 139);
-    const Item& ok = items[1];
-    EXPECT_EQ(ok.id, IDOK);
-    EXPECT_EQ(ok.kind, 0x80);
-    EXPECT_EQ(ok.text, "OK");
-    EXPECT_EQ(ok.style & 0x0F, static_cast<DWORD>(BS_DEFPUSHBUTTON));
-    EXPECT_EQ(ok.x, 126);
-    EXPECT_EQ(ok.y, 156);
-    EXPECT_EQ(ok.cx, 50);
-    EXPECT_EQ(ok.cy, 14);
+    for (int i = 0; i < head.cdit; ++i) {
+        p = reinterpret_cast<const WORD*>((reinterpret_cast<uintptr_t>(p) + 3) & ~uintptr_t(3));
+        DLGITEMTEMPLATE item;
+        memcpy(&item, p, sizeof item);
+        p = reinterpret_cast<const WORD*>(reinterpret_cast<const BYTE*>(p) + 18);
+        static const char* const classes[] = {"Button", "Edit", "Static", "ListBox", "ScrollBar", "ComboBox"};
+        std::string kind = field();
+        for (int atom = 0x80; atom <= 0x85; ++atom)  // by ordinal, or by name in any case
+            if (kind == "#" + std::to_string(atom) || lstrcmpiA(kind.c_str(), classes[atom - 0x80]) == 0)
+                kind = classes[atom - 0x80];
+        std::string text = field();
+        p += 1 + *p / 2;  // creation data: its byte count, then the bytes
+        dialog.controls.push_back({item.id, kind, item.style, item.x, item.y, item.cx, item.cy, text,
+                                   item.dwExtendedStyle});
+    }
+    return dialog;
+}
+
+// The layouts the program's dialogs follow, one table each, controls in
+// template order. What the resource compiler adds to every control of a kind
+// is in these styles too.
+constexpr WORD NoId = 0xFFFF;
+constexpr DWORD Child = WS_CHILD | WS_VISIBLE;
+constexpr DWORD AutoCheckBox = Child | WS_TABSTOP | BS_AUTOCHECKBOX;
+constexpr DWORD PushButton = Child | WS_TABSTOP | BS_PUSHBUTTON;
+constexpr DWORD DefaultButton = Child | WS_TABSTOP | BS_DEFPUSHBUTTON;
+constexpr DWORD Label = Child | WS_GROUP | SS_LEFT;
+// Ours beyond the given layouts: every drop-down list has a scroll bar (the
+// eighteen intervals would not fit otherwise) and every edit field scrolls
+// its text (an 80-character proxy server or host name is wider than its box).
+constexpr DWORD DropDownList = Child | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST;
+constexpr DWORD EditField = Child | WS_TABSTOP | WS_BORDER | ES_LEFT | ES_AUTOHSCROLL;
+// Ours: the lists keep the height given (no integral height) and take the
+// keyboard focus.
+constexpr DWORD ListOfLines = Child | WS_TABSTOP | WS_BORDER | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT;
+constexpr DWORD TrayDialog = WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER | DS_SETFONT;
+
+struct DialogLayout {
+    UINT resource;
+    DWORD style;
+    short cx, cy;
+    const char* title;
+    std::vector<TemplateControl> controls;
+};
+
+TemplateControl Control(WORD id, const char* kind, DWORD style, short x, short y, short cx, short cy,
+                        const char* text = "") {
+    return {id, kind, style, x, y, cx, cy, text, 0};
+}
+
+// Ours: the Properties labels reach to the fields (66 units instead of 41) so
+// that "Proxy server" and "Port number" fit on one line.
+constexpr short WiderLabel = 66 - 41;
+// Ours: the boxes of "UseHTTPS" and "UsePublicAddress" sit above OK and
+// Cancel, which move down by as much, and the dialog grows by as much.
+constexpr short TwoMoreBoxes = 219 - 197;
+
+const DialogLayout PropertiesLayout = {
+    102, TrayDialog | DS_CONTEXTHELP, 163, 240, "Vastrel Properties",
+    {
+        Control(1002, "Button", AutoCheckBox, 7, 7, 149, 8, "Start automatically"),
+        Control(1001, "Button", AutoCheckBox, 7, 18, 149, 8, "Start disabled"),
+        Control(1012, "ComboBox", DropDownList, 76, 47, 80, 58),
+        Control(1015, "ComboBox", DropDownList, 76, 79, 80, 58),
+        Control(1020, "Button", AutoCheckBox, 7, 113, 149, 10, "Use proxy server"),
+        Control(1016, "Edit", EditField | WS_DISABLED, 76, 124, 80, 12),
+        Control(1017, "Edit", EditField | ES_NUMBER | WS_DISABLED, 76, 140, 80, 12),
+        Control(IDOK, "Button", DefaultButton, 7, 197 + TwoMoreBoxes, 50, 14, "OK"),
+        Control(IDCANCEL, "Button", PushButton, 106, 197 + TwoMoreBoxes, 50, 14, "Cancel"),
+        Control(NoId, "Static", Label, 7, 49, 41 + WiderLabel, 11, "Check every"),
+        Control(NoId, "Static", Label, 7, 81, 41 + WiderLabel, 11, "Connection"),
+        Control(NoId, "Static", Label, 7, 126, 41 + WiderLabel, 11, "Proxy server"),
+        Control(NoId, "Static", Label, 7, 140, 41 + WiderLabel, 11, "Port number"),
+        Control(1022, "ComboBox", DropDownList, 76, 95, 80, 58),
+        Control(NoId, "Static", Label, 7, 97, 41 + WiderLabel, 11, "Interface"),
+        Control(1003, "Button", AutoCheckBox, 7, 159, 149, 8, "Check for new versions"),
+        Control(1004, "Button", AutoCheckBox, 7, 172, 149, 8, "Detailed logging"),
+        Control(NoId, "Static", Label, 7, 33, 68, 11, "First check after"),
+        Control(NoId, "Static", Label, 140, 33, 16, 11, "sec."),
+        Control(1018, "Edit", EditField | ES_NUMBER | ES_RIGHT, 76, 31, 60, 12),
+        Control(NoId, "Static", Label, 7, 65, 68, 11, "Force update after"),
+        Control(NoId, "Static", Label, 140, 65, 16, 11, "days"),
+        Control(1019, "Edit", EditField | ES_NUMBER | ES_RIGHT, 76, 63, 60, 12),
+        // Ours: the two options beyond the original set, above OK and Cancel.
+        Control(1035, "Button", AutoCheckBox, 7, 185, 149, 8, "Use a secure connection (HTTPS)"),
+        Control(1040, "Button", AutoCheckBox | BS_MULTILINE | BS_TOP, 7, 198, 149, 16,
+                "Find the public address on the web (behind a router)"),
+    }};
+
+// Ours: the notice line (the layout leaves its text to us), and the web
+// address as the template holds it before the box puts the build's host in.
+const DialogLayout AboutLayout = {
+    103, TrayDialog, 233, 65, "About Vastrel",
+    {
+        Control(NoId, "Static", Child | SS_ICON | SS_CENTERIMAGE, 13, 14, 20, 20, "#124"),
+        Control(IDOK, "Button", DefaultButton, 177, 7, 49, 16, "OK"),
+        Control(1007, "Static", Label, 43, 14, 125, 8, "Vastrel dynamic DNS updater"),
+        Control(1008, "Static", Label, 43, 26, 110, 8, "(C) 2026 Brannock, MIT License"),
+        Control(1009, "Static", Child | WS_TABSTOP | SS_LEFT, 43, 39, 168, 8, "http://www.brannock.example/"),
+    }};
+
+// The layout places each field's label at x 123 and gives no more; ours sit
+// two units below their field's top, 46 units wide. The check boxes carry no
+// text of their own.
+const DialogLayout AccountsLayout = {
+    119, TrayDialog, 299, 194, "Vastrel Accounts",
+    {
+        Control(1028, "ListBox", ListOfLines, 7, 7, 108, 153),
+        Control(NoId, "Static", Label, 123, 9, 46, 8, "Update"),
+        Control(1034, "Button", AutoCheckBox, 171, 7, 11, 12),
+        Control(NoId, "Static", Label, 123, 22, 46, 8, "Server"),
+        Control(1029, "ComboBox", DropDownList, 172, 20, 120, 58),
+        Control(NoId, "Static", Label, 123, 38, 46, 8, "Host"),
+        Control(1015, "Edit", EditField, 172, 36, 120, 12),
+        Control(NoId, "Static", Label, 123, 54, 46, 8, "User name"),
+        Control(1013, "Edit", EditField, 172, 52, 120, 12),
+        Control(NoId, "Static", Label, 123, 70, 46, 8, "Password"),
+        Control(1014, "Edit", EditField | ES_PASSWORD, 172, 68, 120, 12),
+        Control(NoId, "Static", Label, 123, 86, 46, 8, "Wildcards"),
+        Control(1033, "Button", AutoCheckBox, 171, 84, 11, 12),
+        Control(NoId, "Static", Label, 123, 100, 46, 8, "Mail Extender"),
+        Control(1016, "Edit", EditField, 172, 98, 120, 12),
+        Control(NoId, "Static", Label, 123, 116, 46, 8, "Backup MX"),
+        Control(1032, "Button", AutoCheckBox, 171, 114, 11, 12),
+        Control(1030, "Button", PushButton, 121, 145, 50, 14, "Add"),
+        Control(1031, "Button", PushButton, 242, 145, 50, 14, "Delete"),
+        Control(IDOK, "Button", DefaultButton, 7, 173, 50, 14, "OK"),
+        Control(IDCANCEL, "Button", PushButton, 242, 173, 50, 14, "Cancel"),
+    }};
+
+// Hidden until shown, and placed at the screen's corner (no DS_CENTER).
+const DialogLayout LogLayout = {
+    121, WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT, 306, 177, "Vastrel Update Log",
+    {
+        Control(1034, "ListBox", ListOfLines, 7, 7, 292, 139),
+        Control(IDOK, "Button", DefaultButton, 126, 156, 50, 14, "OK"),
+    }};
+
+std::string Describe(const TemplateControl& c) {
+    char text[160];
+    std::snprintf(text, sizeof text, "id %u %s style 0x%08lx at %d,%d %dx%d \"%s\"", c.id, c.kind.c_str(),
+                  static_cast<unsigned long>(c.style), c.x, c.y, c.cx, c.cy, c.text.c_str());
+    return text;
+}
+
+TEST(Dialogs, TemplatesFollowTheirLayouts) {
+    for (const DialogLayout* layout : {&PropertiesLayout, &AboutLayout, &AccountsLayout, &LogLayout}) {
+        SCOPED_TRACE(layout->title);
+        const DialogTemplate got = ReadDialogTemplate(layout->resource);
+        EXPECT_EQ(got.style, layout->style);
+        EXPECT_EQ(got.exStyle, 0u);
+        EXPECT_EQ(got.x, 0);
+        EXPECT_EQ(got.y, 0);
+        EXPECT_EQ(got.cx, layout->cx);
+        EXPECT_EQ(got.cy, layout->cy);
+        EXPECT_EQ(got.menu, "");
+        EXPECT_EQ(got.windowClass, "");  // the standard dialog class
+        EXPECT_EQ(got.title, layout->title);
+        EXPECT_EQ(got.fontSize, 8);
+        EXPECT_EQ(got.font, "MS Sans Serif");
+        ASSERT_EQ(got.controls.size(), layout->controls.size());
+        for (std::size_t i = 0; i < got.controls.size(); ++i)
+            EXPECT_EQ(Describe(got.controls[i]), Describe(layout->controls[i])) << "control " << i;
+        for (const TemplateControl& c : got.controls) EXPECT_EQ(c.exStyle, 0u) << Describe(c);
+    }
 }
 
 TEST(LogDialog, CreatesHiddenWithListAndButton) {
     HWND dialog = CreateDialogParamA(Self(), MAKEINTRESOURCEA(121), nullptr, QuietDialogProc, 0);
     ASSERT_NE(dialog, nullptr);
-    EXPECT_EQ(IDD_LOG, 121);
     EXPECT_EQ(TextOf(dialog), "Vastrel Update Log");
     EXPECT_FALSE(IsWindowVisible(dialog));
     EXPECT_EQ(GetParent(dialog), nullptr);
@@ -431,7 +495,6 @@ TEST(LogDialog, CreatesHiddenWithListAndButton) {
 
     HWND list = GetDlgItem(dialog, 1034);
     ASSERT_NE(list, nullptr);
-    EXPECT_EQ(IDC_LOG_LIST, 1034);
     EXPECT_STRCASEEQ(ClassOf(list).c_str(), "ListBox");
     style = GetWindowLongA(list, GWL_STYLE);
     // The scroll bar style bit only shows while the bar is needed; see below.
@@ -472,7 +535,7 @@ TEST(LogDialog, CreatesHiddenWithListAndButton) {
 // Every label of the tray dialogs shows whole in its control with the dialog's
 // font: a longer text or a wider font would be cut off.
 TEST(Dialogs, LabelsFitTheirControls) {
-    for (UINT id : {IDD_PROPERTIES, IDD_ABOUT, IDD_ACCOUNTS}) {
+    for (UINT id : {102u, 103u, 119u}) {
         HWND dialog = CreateDialogParamA(Self(), MAKEINTRESOURCEA(id), nullptr, QuietDialogProc, 0);
         ASSERT_NE(dialog, nullptr);
         HDC dc = GetDC(dialog);
@@ -503,7 +566,7 @@ TEST(Manifest, ThemedControlsAndDpiAwareness) {
     redirected.cbSize = sizeof redirected;
     EXPECT_TRUE(FindActCtxSectionStringA(0, nullptr, ACTIVATION_CONTEXT_SECTION_WINDOW_CLASS_REDIRECTION, "Button",
                                          &redirected));
-    HWND dialog = CreateDialogParamA(Self(), MAKEINTRESOURCEA(IDD_PROPERTIES), nullptr, QuietDialogProc, 0);
+    HWND dialog = CreateDialogParamA(Self(), MAKEINTRESOURCEA(102), nullptr, QuietDialogProc, 0);
     ASSERT_NE(dialog, nullptr);
     EXPECT_NE(GetWindowTheme(GetDlgItem(dialog, IDOK)), nullptr);
     DestroyWindow(dialog);

@@ -142,9 +142,97 @@ TEST_F(SettingsTest, AutoStartOffDeletesTheRunValueEveryTime) {
     EXPECT_EQ(StoredText(RunKeyPath, RunValueName), "<missing>");
     StoreSettings();  // already absent: still logged
     int disabledLines = 0;
-    for (const std::string& line : log.Lines()) disabledLines += line == "Auto start feature disabled in the registry";
+    for (const std::string& line : log.Lines())
+        disabledLines += line == FileOnly("Auto start feature disabled in the registry");
     EXPECT_EQ(disabledLines, 2);
 }
+
+TEST_F(SettingsTest, DetailedLoggingStoredOnCountsFromTheFirstRetrievalOn) {
+    Start();
+    WriteStoredNumber(ProductKey, "DetailedLogging", 1);
+    LogCapture log(false);
+    Start();
+    // "Creating reginfo for preferences" and the first "Retrieving preference
+    // settings..." come while the preference still holds its initial 0.
+    EXPECT_EQ(log.Lines(), (std::vector<std::string>{
+                               FileOnly("Retrieving accounts from the registry..."),
+                               FileOnly("Retrieved."),
+                               FileOnly("Creating reginfo for accounts"),
+                               FileOnly("Retrieving preference settings from the registry..."),
+                               FileOnly("Retrieving accounts from the registry..."),
+                               FileOnly("Retrieved."),
+                               FileOnly("Auto start feature enabled in the registry"),
+                           }));
+}
+
+TEST_F(SettingsTest, WithoutTheSettingsKeyEverythingKeepsItsInitialValue) {
+    struct Case {
+        std::int32_t autoExit;
+        std::vector<std::pair<int, std::uint32_t>> timers;
+    } cases[] = {
+        {0, {{VersionTimer, 1000}}},  // "FirstCheck" is still 0
+        {1, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("AutoExit " + std::to_string(c.autoExit));
+        UseFreshSettingsStore();
+        WriteStoredNumber(ProductKey, "StartDisabled", 1);
+        WriteStoredNumber(AccountsKey, "Count", 2);
+        UnopenableKey product(ProductKey);
+        AutoExit = c.autoExit;
+        Start();
+        EXPECT_EQ(Preferences.SleepTime, 0);
+        EXPECT_EQ(Preferences.FirstCheck, 0);
+        EXPECT_EQ(Preferences.PortNumber, 80);
+        EXPECT_EQ(Preferences.StartDisabled, 0);
+        EXPECT_STREQ(Preferences.HelpURL, "");
+        EXPECT_EQ(AccountTable.Count, 0);
+        EXPECT_EQ(UpdatesDisabled, 0);
+        EXPECT_EQ(armed, c.timers);
+        EXPECT_EQ(StoredText(RunKeyPath, RunValueName), "<missing>");  // nothing stored
+    }
+}
+
+#ifdef _WIN32
+// A key that cannot be opened ends its store's retrieval: what was read before
+// it counts, the rest stays as it was, and the other store is still read.
+TEST_F(SettingsTest, AKeyThatCannotBeOpenedEndsOnlyItsStoresRetrieval) {
+    Start();
+    for (int i = 0; i < 3; ++i) AppendAccount(Sample(i));
+    CreateAccountRegInfo();
+    Preferences.DetailedLogging = 1;
+    StoreSettings();
+    WriteStoredNumber(ProductKey, "SleepTime", 600000);
+    WriteStoredText(AccountKey(0).c_str(), "HostName", "stored0");
+    WriteStoredText(AccountKey(2).c_str(), "HostName", "stored2");
+    {
+        UnopenableKey account1(AccountKey(1).c_str());
+        RetrieveSettings();
+    }
+    EXPECT_EQ(Preferences.SleepTime, 600000);
+    EXPECT_STREQ(AccountTable.Accounts[0].HostName, "stored0");
+    EXPECT_STREQ(AccountTable.Accounts[2].HostName, "host2");  // after the failing key: not read
+
+    // The preferences stop at "Count": a value that fell back before it does
+    // not make them new settings, and the accounts are read all the same.
+    KeyHandle key;
+    ASSERT_TRUE(OpenOrCreateKey(ProductKey, &key));
+    DeleteValue(key, "SleepTime");
+    CloseKey(key);
+    LogCapture log(true);
+    bool newSettings;
+    {
+        UnopenableKey accounts(AccountsKey);
+        newSettings = RetrieveSettings();
+    }
+    EXPECT_FALSE(newSettings);
+    EXPECT_EQ(log.Lines(), (std::vector<std::string>{FileOnly("Retrieving preference settings from the registry..."),
+                                                     FileOnly("Retrieving accounts from the registry..."),
+                                                     FileOnly("Retrieved.")}));
+    EXPECT_EQ(Preferences.SleepTime, 300000);
+    EXPECT_STREQ(AccountTable.Accounts[2].HostName, "stored2");
+}
+#endif
 
 TEST_F(SettingsTest, AccountsRoundTripAndMissingSubKeyGetsDefaults) {
     Start();

@@ -1,11 +1,13 @@
 #include "test_support.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
@@ -14,6 +16,7 @@
 #include <ws2tcpip.h>
 #include <process.h>
 #include <windows.h>
+#include <sddl.h>
 #include <tlhelp32.h>
 #define PSAPI_VERSION 2
 #include <psapi.h>
@@ -50,24 +53,47 @@ int InjectedList(InterfaceEntry list[MaxInterfaces]) {
 }
 std::int64_t FixedTime() { return fixedNow; }
 
+// What the log window got during a capture, in full (time stamp included).
+std::mutex windowMutex;
+std::vector<std::string> windowLines;
+void RecordWindowLine(const char* line) {
+    std::lock_guard<std::mutex> guard(windowMutex);
+    windowLines.push_back(line);
+}
+
+// A file line with its time stamp: one entry of the log; the other lines of
+// the file continue a piece that holds line breaks.
+bool Stamped(const std::string& line) {
+    return line.size() >= 19 && line[2] == '/' && line[5] == '/' && line[17] == ':';
+}
+
 struct SocketsStarted {
     SocketsStarted() { StartSockets(0x0202); }
 };
 void EnsureSockets() { static SocketsStarted started; }
 }  // namespace
 
-LogCapture::LogCapture(bool detailed) {
+LogCapture::LogCapture(bool detailed) : savedWindowLine_(AddLogWindowLine) {
     path_ = "capture-" + std::to_string(getpid()) + "-" + std::to_string(++captureNumber) + ".log";
     std::remove(path_.c_str());
     CopyText(LogFilePath, path_.c_str());
+    {
+        std::lock_guard<std::mutex> guard(windowMutex);
+        windowLines.clear();
+    }
+    AddLogWindowLine = RecordWindowLine;
     SharedDataGuard guard(SharedDataMutex());
     Preferences.DetailedLogging = detailed ? 1 : 0;
 }
 
 LogCapture::~LogCapture() {
+    AddLogWindowLine = savedWindowLine_;
     LogFilePath[0] = '\0';
     std::remove(path_.c_str());
 }
+
+std::string FileOnly(const std::string& text) { return "(file only) " + text; }
+std::string WindowOnly(const std::string& text) { return "(window only) " + text; }
 
 std::string LogCapture::Text() const {
     std::ifstream in(path_, std::ios::binary);
@@ -77,20 +103,38 @@ std::string LogCapture::Text() const {
 }
 
 std::vector<std::string> LogCapture::Lines() const {
-    std::vector<std::string> lines;
+    std::vector<std::string> entries;  // whole, stamp included
     std::string text = Text();
     std::size_t start = 0;
     while (start < text.size()) {
         std::size_t end = text.find("\r\n", start);
         if (end == std::string::npos) end = text.size();
         std::string line = text.substr(start, end - start);
-        // Only stamped lines start an entry; others continue a multi-line piece.
-        if (line.size() >= 19 && line[2] == '/' && line[5] == '/' && line[17] == ':')
-            lines.push_back(line.substr(19));
-        else if (!lines.empty())
-            lines.back() += "\r\n" + line;
+        if (Stamped(line) || entries.empty())
+            entries.push_back(line);
+        else
+            entries.back() += "\r\n" + line;
         start = end + 2;
     }
+    std::vector<std::string> window;
+    {
+        std::lock_guard<std::mutex> guard(windowMutex);
+        window = windowLines;
+    }
+    // Each window line pairs with one equal file entry; threads may have
+    // reached the two in different orders.
+    std::vector<std::string> lines;
+    for (const std::string& entry : entries) {
+        auto found = std::find(window.begin(), window.end(), entry);
+        std::string shown = entry.size() >= 19 ? entry.substr(19) : entry;
+        if (found == window.end()) {
+            lines.push_back(FileOnly(shown));
+        } else {
+            window.erase(found);
+            lines.push_back(shown);
+        }
+    }
+    for (const std::string& rest : window) lines.push_back(WindowOnly(rest.size() >= 19 ? rest.substr(19) : rest));
     return lines;
 }
 
@@ -167,12 +211,12 @@ Account MakeAccount(const char* host, int server, const char* user, const char* 
     return a;
 }
 
-TestListener::TestListener() : socket_(-1), port_(0) {
+TestListener::TestListener(const char* dotted) : socket_(-1), port_(0) {
     EnsureSockets();
     auto s = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_addr.s_addr = Address("127.0.0.1");
+    address.sin_addr.s_addr = Address(dotted);
     if (bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(s, 4) != 0) return;
     socklen_t length = sizeof address;
     getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
@@ -247,12 +291,15 @@ std::string HeldExchange::AwaitRequest(void (*idle)()) {
         std::intptr_t s = listener_.Accept(50);
         if (s >= 0) peer_ = s;
     }
+    // The program may log between connecting and sending, which on Windows
+    // waits for the GUI thread: keep calling idle while the request arrives.
     std::string request;
     char buffer[512];
-    while (peer_ >= 0 && request.find("\r\n\r\n") == std::string::npos) {
-        int n = ReceiveSome(peer_, buffer, sizeof buffer, 5000);
-        if (n <= 0) break;
-        request.append(buffer, n);
+    for (int round = 0; round < 400 && peer_ >= 0 && request.find("\r\n\r\n") == std::string::npos; ++round) {
+        if (idle) idle();
+        int n = ReceiveSome(peer_, buffer, sizeof buffer, 50);
+        if (n == 0) break;
+        if (n > 0) request.append(buffer, n);
     }
     return request;
 }
@@ -350,6 +397,32 @@ void WriteStoredNumber(const char* path, const char* name, std::int32_t value) {
 void WriteStoredText(const char* path, const char* name, const std::string& text) {
     WriteStoredValue(path, name, TypeText, text);
 }
+
+#ifdef _WIN32
+namespace {
+void SetKeyAccess(const char* path, const char* access) {
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, 0, WRITE_DAC, nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorA(access, SDDL_REVISION_1, &descriptor, nullptr)) {
+        RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor);
+        LocalFree(descriptor);
+    }
+    RegCloseKey(key);
+}
+}  // namespace
+
+// Reading and writing refused to everyone; changing the list stays allowed.
+UnopenableKey::UnopenableKey(const char* path) : path_(path) { SetKeyAccess(path, "D:(D;;KRKW;;;WD)(A;;KA;;;WD)"); }
+UnopenableKey::~UnopenableKey() { SetKeyAccess(path_.c_str(), "D:(A;;KA;;;WD)"); }
+#else
+UnopenableKey::UnopenableKey(const char* path) : path_(KeyStoreFile) {
+    (void)path;
+    CopyText(KeyStoreFile, "/proc/vastrel-no-such-folder/settings.txt");
+}
+UnopenableKey::~UnopenableKey() { CopyText(KeyStoreFile, path_.c_str()); }
+#endif
 
 std::int32_t StoredNumber(const char* path, const char* name) {
     std::uint32_t type;

@@ -9,20 +9,28 @@
 #include "update/account.h"
 #include "update/address.h"
 
-// Points the log at a fresh file of its own for the test's lifetime and turns
-// detailed logging on or off.
+// Points the log at a fresh file of its own for the test's lifetime, records
+// what reaches the log window, and turns detailed logging on or off.
 class LogCapture {
 public:
     explicit LogCapture(bool detailed = true);
     ~LogCapture();
     std::string Text() const;
-    // The text of each line after the time stamp and ": ".
+    // The text of each line after the time stamp and ": ", as the file has
+    // them, each marked where it went: a line the log window did not get
+    // reads FileOnly(text), and a line that reached the window but not the
+    // file is added at the end as WindowOnly(text).
     std::vector<std::string> Lines() const;
     const std::string& Path() const { return path_; }
 
 private:
     std::string path_;
+    void (*savedWindowLine_)(const char*);
 };
+// How Lines() shows a line that went to the log file alone (flags 8), and one
+// that reached the window without reaching the file.
+std::string FileOnly(const std::string& text);
+std::string WindowOnly(const std::string& text);
 
 // Resets preferences and accounts to their initial state, with short network
 // time limits and the "Connection" LAN setting the tests use.
@@ -55,7 +63,7 @@ Account MakeAccount(const char* host, int server, const char* user, const char* 
 // A loopback listener for tests that need a peer of their own.
 class TestListener {
 public:
-    TestListener();
+    explicit TestListener(const char* address = "127.0.0.1");
     ~TestListener();
     int Port() const { return port_; }
     // Accepts one connection; gives its socket or -1.
@@ -103,5 +111,19 @@ bool ReadStoredValue(const char* path, const char* name, std::uint32_t* type, st
 void WriteStoredValue(const char* path, const char* name, std::uint32_t type, const std::string& data);
 void WriteStoredNumber(const char* path, const char* name, std::int32_t value);
 void WriteStoredText(const char* path, const char* name, const std::string& text);
+// A key the program can neither open nor create while this lives. On Windows
+// the key's access list refuses reading and writing; natively, where the
+// store fails only as a whole, the store moves to a file that cannot be made,
+// so that no key can be created (path must not exist yet).
+class UnopenableKey {
+public:
+    explicit UnopenableKey(const char* path);
+    ~UnopenableKey();
+    UnopenableKey(const UnopenableKey&) = delete;
+    UnopenableKey& operator=(const UnopenableKey&) = delete;
+
+private:
+    std::string path_;
+};
 std::int32_t StoredNumber(const char* path, const char* name);  // -999999 when missing
 std::string StoredText(const char* path, const char* name);      // "<missing>" when missing

@@ -220,22 +220,38 @@ TEST_F(DialogsTest, PropertiesShowsAndStoresTheIntervalByTheLowerRow) {
 }
 
 TEST_F(DialogsTest, PropertiesListsAndIndexesWithoutSortingOrGuessing) {
-    struct Case { std::int32_t connection, address; int connectionRow, addressRow; std::int32_t storedConnection, storedAddress; };
-    const Case cases[] = {
-        {0, 0, 0, 0, 0, 0},
-        {1, 1, 1, 1, 1, 1},
-        {5, 7, -1, -1, -1, 7},  // no such rows: no selection; OK stores -1 and keeps 7
+    const std::vector<InterfaceEntry> twoAcceptable = {{InterfaceLoopback, Address("127.0.0.1")},
+                                                       {0, Address("192.0.2.77")},
+                                                       {0, Address("192.168.1.5")},
+                                                       {0, Address("198.51.100.1")}};
+    const std::vector<InterfaceEntry> noneAcceptable = {{InterfaceLoopback, Address("127.0.0.1")},
+                                                        {0, Address("192.168.1.5")}};
+    struct Case {
+        const std::vector<InterfaceEntry>* interfaces;
+        std::vector<std::string> addressRows;
+        std::int32_t connection, address;
+        int connectionRow, addressRow;
+        std::int32_t storedConnection, storedAddress;
+    } cases[] = {
+        {&twoAcceptable, {"192.0.2.77", "198.51.100.1"}, 0, 0, 0, 0, 0, 0},
+        {&twoAcceptable, {"192.0.2.77", "198.51.100.1"}, 1, 1, 1, 1, 1, 1},
+        // No such rows: no selection; OK stores -1 and keeps 7.
+        {&twoAcceptable, {"192.0.2.77", "198.51.100.1"}, 5, 7, -1, -1, -1, 7},
+        {&noneAcceptable, {}, 1, 1, 1, -1, 1, 1},  // an empty list keeps the stored choice
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.connection) + " " + std::to_string(c.address));
+        InjectInterfaces(*c.interfaces);
         Edit([&](PreferenceSet& p) { p.Connection = c.connection; p.Interface = c.address; });
         HWND dialog = OpenProperties();
         ASSERT_NE(dialog, nullptr);
         EXPECT_EQ(SendDlgItemMessageA(dialog, IDC_CONNECTION, CB_GETCOUNT, 0, 0), 2);
         EXPECT_EQ(ComboText(dialog, IDC_CONNECTION, 0), "Modem");
         EXPECT_EQ(ComboText(dialog, IDC_CONNECTION, 1), "LAN");
-        ASSERT_EQ(SendDlgItemMessageA(dialog, IDC_INTERFACE, CB_GETCOUNT, 0, 0), 2);
-        EXPECT_EQ(ComboText(dialog, IDC_INTERFACE, 0), "192.0.2.77");
-        EXPECT_EQ(ComboText(dialog, IDC_INTERFACE, 1), "198.51.100.1");
+        std::vector<std::string> rows;
+        for (int row = 0; row < SendDlgItemMessageA(dialog, IDC_INTERFACE, CB_GETCOUNT, 0, 0); ++row)
+            rows.push_back(ComboText(dialog, IDC_INTERFACE, row));
+        EXPECT_EQ(rows, c.addressRows);
         EXPECT_EQ(SendDlgItemMessageA(dialog, IDC_SLEEP_TIME, CB_GETCOUNT, 0, 0), 18);
         EXPECT_EQ(ComboText(dialog, IDC_SLEEP_TIME, 17), "24 hours");
         EXPECT_EQ(ComboSelection(dialog, IDC_CONNECTION), c.connectionRow);
@@ -245,6 +261,7 @@ TEST_F(DialogsTest, PropertiesListsAndIndexesWithoutSortingOrGuessing) {
         EXPECT_EQ(Prefs().Interface, c.storedAddress);
         EXPECT_EQ(StoredNumber(ProductKey, "Interface"), c.storedAddress);
     }
+    InjectInterfaces(twoAcceptable);
     Edit([](PreferenceSet& p) { p.Connection = 1; p.Interface = 0; });
 }
 

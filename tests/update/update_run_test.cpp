@@ -93,8 +93,14 @@ using Calls = std::vector<std::string>;
 
 TEST_F(UpdateRunTest, ZeroAccountsSucceedAndQuitUnderAutoExit) {
     AutoExit = 1;
+    LogCapture log(true);
     UpdateRun(Timer);
     EXPECT_EQ(calls, (Calls{"blink 0", "tray Busy", "tray Idle Update successful", "quit", "blink 0"}));
+    EXPECT_EQ(log.Lines(), (std::vector<std::string>{"   Starting update...", "   Update successful",
+                                                     FileOnly("Storing preference settings to the registry..."),
+                                                     FileOnly("Storing accounts to the registry..."),
+                                                     FileOnly("Auto start feature disabled in the registry"),
+                                                     FileOnly("Stored.")}));
     EXPECT_EQ(RunFailed, 0);
     EXPECT_TRUE(Stored());
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -154,22 +155,51 @@ TEST_F(VersionCheckTest, RepliesWithoutANewerVersion) {
     }
 }
 
-TEST_F(VersionCheckTest, OneCheckAtATimeAndNoneWhenSwitchedOff) {
-    Serve("VERSION:1.5.8 ");
-    ASSERT_TRUE(Shell.TakeVersionMutex());  // another check is under way
-    {
-        LogCapture log(true);
-        EXPECT_EQ(VersionCheck(1), -1);
-        EXPECT_EQ(log.Text(), "");
-    }
-    Shell.ReleaseVersionMutex();
-    EXPECT_EQ(VersionCheck(0), 0);  // and the mutex was released on the way out
+TEST_F(VersionCheckTest, ASecondCheckWhileOneIsHeldEndsAtOnceWithoutALine) {
+    HeldExchange server;
+    LogCapture log(true);
+    int first = 0;
+    std::thread held([&] { first = VersionCheck(0); });
+    ASSERT_NE(server.AwaitRequest().find("/Products/Vastrel/Version.html"), std::string::npos);
+    const std::vector<std::string> before = log.Lines();
+    EXPECT_EQ(VersionCheck(1), -1);  // "Check now" while the timer's check waits for its reply
+    EXPECT_EQ(log.Lines(), before);
+    server.Reply("VERSION:1.5.7 ");
+    held.join();
+    EXPECT_EQ(first, 0);
+    EXPECT_EQ(log.Lines().back(), "Program is up-to-date");
+    // The first check let go of the mutex on its way out.
+    std::thread next([] { VersionCheck(1); });
+    EXPECT_NE(server.AwaitRequest(), "");
+    server.Reply("VERSION:1.5.7 ");
+    next.join();
+}
 
+namespace {
+// A check that starts waits here, alive, until the test opens the gate.
+std::mutex gateMutex;
+std::condition_variable gateChanged;
+bool gateOpen = false;
+bool WaitAtTheGate() {
+    std::unique_lock<std::mutex> lock(gateMutex);
+    gateChanged.wait(lock, [] { return gateOpen; });
+    return false;
+}
+}  // namespace
+
+TEST_F(VersionCheckTest, SwitchedOffStartsNoCheck) {
     Preferences.VersionCheck = 0;
-    LogCapture log(false);
+    Shell.TakeVersionMutex = WaitAtTheGate;
+    gateOpen = false;
+    std::thread([] {}).join();  // a sanitizer's own thread, if any, is there from now on
+    const int threads = ThreadCount();
     StartVersionCheck(1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_EQ(log.Text(), "");
+    EXPECT_EQ(ThreadCount(), threads);  // a started check would wait at the gate
+    {
+        std::lock_guard<std::mutex> lock(gateMutex);
+        gateOpen = true;
+    }
+    gateChanged.notify_all();
 }
 
 TEST_F(VersionCheckTest, OverHttpsTheSamePromptAndASecureDownloadPage) {
