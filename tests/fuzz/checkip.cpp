@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "update/address.h"
 #include "update/public_address.h"
 #include "update/request.h"
 
