@@ -29,28 +29,11 @@
 #include "update/update_run.h"
 #include "version/version.h"
 #include "message_box.h"
+#include "pump_win.h"
 
 namespace {
-const char* const ProductKey = "Software\\Brannock\\Vastrel";
-
-// Dispatches the thread's messages until done() or the limit.
-bool PumpUntil(const std::function<bool()>& done, int limitMs = 10000) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-    while (std::chrono::steady_clock::now() < end) {
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageA(&message);
-        }
-        if (done()) return true;
-        Sleep(10);
-    }
-    return done();
-}
-void Pump(int ms) { PumpUntil([] { return false; }, ms); }
 
 void Command(int id) { SendMessageA(MainWindow, WM_COMMAND, id, 0); }
-void PumpBriefly() { Pump(5); }
 // Pumps, as the program's loop would, until no update run is running or
 // waiting: a run's tray calls wait for this thread.
 void PumpUntilRunsEnd() { PumpUntil([] { return !UpdateRunsPending(); }, 30000); }

@@ -20,7 +20,6 @@
 namespace {
 const char* const Account0 = "Software\\Brannock\\Vastrel\\Accounts\\0";
 const char* const Account1 = "Software\\Brannock\\Vastrel\\Accounts\\1";
-const char* const AccountsKey = "Software\\Brannock\\Vastrel\\Accounts";
 
 class AccountOwnershipTest : public ::testing::Test {
 protected:

@@ -33,8 +33,6 @@
 #endif
 
 namespace {
-const char* const ProductKey = "Software\\Brannock\\Vastrel";
-const char* const AccountsKey = "Software\\Brannock\\Vastrel\\Accounts";
 
 std::vector<std::pair<int, std::uint32_t>> armed;
 void RecordTimer(int timer, std::uint32_t delay) { armed.emplace_back(timer, delay); }

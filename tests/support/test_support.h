@@ -9,6 +9,10 @@
 #include "update/account.h"
 #include "update/address.h"
 
+// The program's keys, as the tests read them.
+constexpr const char* ProductKey = "Software\\Brannock\\Vastrel";
+constexpr const char* AccountsKey = "Software\\Brannock\\Vastrel\\Accounts";
+
 // Points the log at a fresh file of its own for the test's lifetime, records
 // what reaches the log window, and turns detailed logging on or off.
 class LogCapture {

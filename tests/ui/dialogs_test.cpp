@@ -20,25 +20,12 @@
 #include "settings/settings.h"
 #include "test_support.h"
 #include "message_box.h"
+#include "pump_win.h"
 #include "ui/dialogs.h"
 #include "update/server_table.h"
 #include "update/update_run.h"
 
 namespace {
-const char* const ProductKey = "Software\\Brannock\\Vastrel";
-const char* const AccountsKey = "Software\\Brannock\\Vastrel\\Accounts";
-
-void Pump(int ms) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    do {
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageA(&message);
-        }
-        Sleep(5);
-    } while (std::chrono::steady_clock::now() < end);
-}
 
 std::string Text(HWND dialog, int id) {
     char text[512] = "";
@@ -121,7 +108,6 @@ private:
     std::atomic<bool> done_{false};
     std::thread thread_;
 };
-void PumpBriefly() { Pump(5); }
 void SetAccounts(std::initializer_list<Account> accounts) {
     {
         SharedDataGuard guard(SharedDataMutex());

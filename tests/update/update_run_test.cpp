@@ -86,7 +86,7 @@ protected:
         CreateAccountRegInfo();
     }
     static std::string Full(const char* host) { return std::string(host) + "." + ServerTable[0].Domain; }
-    static bool Stored() { return StoredNumber("Software\\Brannock\\Vastrel", "SleepTime") != -999999; }
+    static bool Stored() { return StoredNumber(ProductKey, "SleepTime") != -999999; }
 };
 using Calls = std::vector<std::string>;
 }  // namespace
@@ -125,7 +125,7 @@ TEST_F(UpdateRunTest, DialUpGateDecidesBeforeAnyAccount) {
         InitSettings();
         ResetSharedState();
         KeyHandle key;
-        ASSERT_TRUE(OpenOrCreateKey("Software\\Brannock\\Vastrel", &key));
+        ASSERT_TRUE(OpenOrCreateKey(ProductKey, &key));
         DeleteValue(key, "SleepTime");  // only a store brings it back
         CloseKey(key);
         AddAccounts({{"home", "secret"}});
