@@ -169,7 +169,9 @@ void ConnectShell() {
     Shell.SetTrayState = ShellSetTrayState;
     Shell.SetBlinking = ShellSetBlinking;
     Shell.PostQuit = ShellPostQuit;
-    Shell.TakeVersionMutex = [] { return VersionCheckMutex && WaitForSingleObject(VersionCheckMutex, 0) == WAIT_OBJECT_0; };
+    Shell.TakeVersionMutex = [] {
+        return VersionCheckMutex && WaitForSingleObject(VersionCheckMutex, 0) == WAIT_OBJECT_0;
+    };
     Shell.ReleaseVersionMutex = [] { ReleaseMutex(VersionCheckMutex); };
     Shell.AskYesNo = [](const char* text, const char* caption) {
         return MessageBoxA(nullptr, text, caption, MB_YESNO | MB_ICONQUESTION) == IDYES;

@@ -4,9 +4,7 @@
 
 #include "common/text.h"
 
-bool IsAutoExitCommandLine(const char* commandLine) {
-    return commandLine && EqualNoCase(commandLine, "/autoexit");
-}
+bool IsAutoExitCommandLine(const char* commandLine) { return commandLine && EqualNoCase(commandLine, "/autoexit"); }
 
 void DeriveLogFilePath(const char* programPath, char* out, std::size_t size) {
     CopyText(out, size, programPath);

@@ -62,9 +62,9 @@ void SetTrayState(HWND window, TrayState state, const char* tooltip) {
         tip[0] = '\0';
     // The shell's small-icon size: 16 at 100 %, larger when scaled; each
     // icon carries images for those sizes, so none is stretched.
-    HICON icon = static_cast<HICON>(LoadImageA(AppInstance, MAKEINTRESOURCEA(display.IconId), IMAGE_ICON,
-                                               GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
-                                               LR_DEFAULTCOLOR));
+    HICON icon =
+        static_cast<HICON>(LoadImageA(AppInstance, MAKEINTRESOURCEA(display.IconId), IMAGE_ICON,
+                                      GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
     if (!icon) return;
     ShownTrayState = display.State;
     CopyText(ShownTooltip, tip);
@@ -93,8 +93,8 @@ void ShowTrayMenu(HWND window) {
     POINT cursor{};
     GetCursorPos(&cursor);
     SetForegroundWindow(window);
-    TrackPopupMenuEx(GetSubMenu(menu, 0), TPM_VERTICAL | TPM_VCENTERALIGN | TPM_RIGHTALIGN, cursor.x, cursor.y,
-                     window, nullptr);
+    TrackPopupMenuEx(GetSubMenu(menu, 0), TPM_VERTICAL | TPM_VCENTERALIGN | TPM_RIGHTALIGN, cursor.x, cursor.y, window,
+                     nullptr);
     DestroyMenu(menu);
 }
 

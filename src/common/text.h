@@ -34,14 +34,20 @@ inline bool AppendText(char* destination, std::size_t size, const char* source) 
 }
 
 template <std::size_t N>
-bool CopyText(char (&destination)[N], const char* source) { return CopyText(destination, N, source); }
+bool CopyText(char (&destination)[N], const char* source) {
+    return CopyText(destination, N, source);
+}
 template <std::size_t N>
-bool AppendText(char (&destination)[N], const char* source) { return AppendText(destination, N, source); }
+bool AppendText(char (&destination)[N], const char* source) {
+    return AppendText(destination, N, source);
+}
 
 // Forces the last byte of a fixed buffer to be a terminator, so that a record
 // filled from outside (registry, file, memory copy) always holds a text.
 template <std::size_t N>
-void TerminateText(char (&buffer)[N]) { buffer[N - 1] = '\0'; }
+void TerminateText(char (&buffer)[N]) {
+    buffer[N - 1] = '\0';
+}
 
 // ASCII-only case-insensitive equality; other bytes compare exactly.
 inline bool EqualNoCase(const char* a, const char* b) {

@@ -29,8 +29,7 @@ void AppendLogFile(const char* line) {
         std::string data(line);
         data += "\r\n";
         AppendToFile(LogFilePath, data.data(), data.size());
-    } catch (const std::bad_alloc&) {
-    }
+    } catch (const std::bad_alloc&) {}
 }
 
 void WriteLog(int flags, const char* first, const char* second, const char* third, const char* fourth,

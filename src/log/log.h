@@ -13,14 +13,14 @@ enum LogFlagBit : int {
 
 // The flag values in use.
 enum LogFlags : int {
-    LogMilestone = LogBitPlain,                          // 1
-    LogStep = LogBitIndentedDetail,                      // 2
-    LogTrace = LogBitDetail,                             // 8, the log file only
-    LogDetail = LogBitPlain | LogBitDetail,              // 9
-    LogIndented = LogBitIndentedDetail | LogBitDetail,   // 10
-    LogFailure = LogBitErrorMark | LogBitDetail,         // 12
+    LogMilestone = LogBitPlain,                         // 1
+    LogStep = LogBitIndentedDetail,                     // 2
+    LogTrace = LogBitDetail,                            // 8, the log file only
+    LogDetail = LogBitPlain | LogBitDetail,             // 9
+    LogIndented = LogBitIndentedDetail | LogBitDetail,  // 10
+    LogFailure = LogBitErrorMark | LogBitDetail,        // 12
     // Damaged stored data or a bad setting: marked, and shown even without details.
-    LogShownFailure = LogBitPlain | LogBitErrorMark,     // 5
+    LogShownFailure = LogBitPlain | LogBitErrorMark,  // 5
 };
 
 constexpr std::size_t LogFilePathSize = 260;

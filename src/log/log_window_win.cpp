@@ -29,8 +29,7 @@ void ConnectLogWindow() {
 }
 
 void ShowLogWindow(bool show) {
-    if (!LogWindow)
-        CreateDialogParamA(AppInstance, MAKEINTRESOURCEA(IDD_LOG), nullptr, LogWindowProc, 0);
+    if (!LogWindow) CreateDialogParamA(AppInstance, MAKEINTRESOURCEA(IDD_LOG), nullptr, LogWindowProc, 0);
     if (show && LogWindow) ShowWindow(LogWindow, SW_SHOW);
 }
 

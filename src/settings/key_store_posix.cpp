@@ -143,7 +143,6 @@ Store LoadFile() {
     return store;
 }
 
-
 void SyncFolder(const std::string& folder) {
     int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return;
@@ -274,8 +273,8 @@ bool DeleteKeyTree(const char* path) {
     std::string prefix = std::string(path) + "\\";
     bool found = false;
     for (auto it = store.begin(); it != store.end();) {
-        bool below = it->first.size() > prefix.size() &&
-                     EqualNoCase(it->first.substr(0, prefix.size()).c_str(), prefix.c_str());
+        bool below =
+            it->first.size() > prefix.size() && EqualNoCase(it->first.substr(0, prefix.size()).c_str(), prefix.c_str());
         if (EqualNoCase(it->first.c_str(), path) || below) {
             it = store.erase(it);
             found = true;

@@ -107,7 +107,6 @@ bool ParseValue(const std::string& line, StoreKey& key) {
     return true;
 }
 
-
 // Reads what an editor or an interrupted write may leave: CR LF line ends, a
 // byte-order mark, comment lines, a line cut short. A line that cannot be
 // read is skipped; after a key line that cannot be read, so are its values,

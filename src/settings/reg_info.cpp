@@ -61,7 +61,8 @@ RegInfo::RegInfo(const char* company, const char* product)
     : company_(company ? company : ""), product_(product ? product : "") {}
 
 void RegInfo::AddNumber(const char* subKey, const char* valueName, std::int32_t* variable, std::int32_t defaultValue) {
-    entries_.push_back({subKey ? subKey : "", valueName ? valueName : "", RegEntry::Number, variable, 4, defaultValue, ""});
+    entries_.push_back(
+        {subKey ? subKey : "", valueName ? valueName : "", RegEntry::Number, variable, 4, defaultValue, ""});
 }
 
 void RegInfo::AddNumber(const char* valueName, std::int32_t* variable, std::int32_t defaultValue) {
@@ -70,8 +71,8 @@ void RegInfo::AddNumber(const char* valueName, std::int32_t* variable, std::int3
 
 void RegInfo::AddText(const char* subKey, const char* valueName, char* buffer, std::uint32_t size,
                       const char* defaultText) {
-    entries_.push_back(
-        {subKey ? subKey : "", valueName ? valueName : "", RegEntry::Text, buffer, size, 0, defaultText ? defaultText : ""});
+    entries_.push_back({subKey ? subKey : "", valueName ? valueName : "", RegEntry::Text, buffer, size, 0,
+                        defaultText ? defaultText : ""});
 }
 
 void RegInfo::AddText(const char* valueName, char* buffer, std::uint32_t size, const char* defaultText) {

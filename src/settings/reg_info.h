@@ -14,8 +14,8 @@ struct RegEntry {
     std::string SubKey;
     std::string ValueName;
     Kind ValueKind;
-    void* Variable;           // a 32-bit number, or a text buffer of Size bytes
-    std::uint32_t Size;       // text only, terminator included
+    void* Variable;      // a 32-bit number, or a text buffer of Size bytes
+    std::uint32_t Size;  // text only, terminator included
     std::int32_t DefaultNumber;
     std::string DefaultText;  // the store's own copy
 };

@@ -9,8 +9,8 @@
 extern RegInfo PreferenceRegInfo;
 extern RegInfo AccountRegInfo;
 
-extern const char* const RunKeyPath;   // "Software\Microsoft\Windows\CurrentVersion\Run"
-extern const char* const RunValueName; // "Vastrel"
+extern const char* const RunKeyPath;    // "Software\Microsoft\Windows\CurrentVersion\Run"
+extern const char* const RunValueName;  // "Vastrel"
 
 // Start-up: declares, loads and writes back everything, sets UpdatesDisabled
 // and arms the first timers (through Shell.ArmTimer).

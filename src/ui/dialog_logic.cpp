@@ -7,11 +7,10 @@
 #include "update/server_table.h"
 
 const IntervalRow IntervalTable[IntervalCount + 1] = {
-    {"1 min", 60000},      {"2 mins", 120000},    {"3 mins", 180000},     {"4 mins", 240000},
-    {"5 mins", 300000},    {"10 mins", 600000},   {"15 mins", 900000},    {"20 mins", 1200000},
-    {"25 mins", 1500000},  {"30 mins", 1800000},  {"45 mins", 2700000},   {"1 hour", 3600000},
-    {"2 hours", 7200000},  {"3 hours", 10800000}, {"4 hours", 14400000},  {"8 hours", 28800000},
-    {"12 hours", 43200000}, {"24 hours", 86400000}, {nullptr, 0},
+    {"1 min", 60000},      {"2 mins", 120000},     {"3 mins", 180000},     {"4 mins", 240000},    {"5 mins", 300000},
+    {"10 mins", 600000},   {"15 mins", 900000},    {"20 mins", 1200000},   {"25 mins", 1500000},  {"30 mins", 1800000},
+    {"45 mins", 2700000},  {"1 hour", 3600000},    {"2 hours", 7200000},   {"3 hours", 10800000}, {"4 hours", 14400000},
+    {"8 hours", 28800000}, {"12 hours", 43200000}, {"24 hours", 86400000}, {nullptr, 0},
 };
 
 const char* const ConnectionLabels[ConnectionCount] = {"Modem", "LAN"};

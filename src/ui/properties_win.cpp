@@ -31,7 +31,8 @@ void Open(HWND dialog) {
     PropertiesDialog = dialog;
     SendDlgItemMessageA(dialog, IDC_SLEEP_TIME, CB_RESETCONTENT, 0, 0);
     for (int row = 0; IntervalTable[row].Label; ++row)
-        SendDlgItemMessageA(dialog, IDC_SLEEP_TIME, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(IntervalTable[row].Label));
+        SendDlgItemMessageA(dialog, IDC_SLEEP_TIME, CB_ADDSTRING, 0,
+                            reinterpret_cast<LPARAM>(IntervalTable[row].Label));
     SendDlgItemMessageA(dialog, IDC_CONNECTION, CB_RESETCONTENT, 0, 0);
     for (const char* label : ConnectionLabels)
         SendDlgItemMessageA(dialog, IDC_CONNECTION, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(label));

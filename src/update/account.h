@@ -13,9 +13,9 @@ struct Account {
     std::int32_t Server;
     std::int32_t Wildcards;
     std::int32_t BackupMX;
-    std::uint32_t CurrentIP;   // network byte order
-    std::uint32_t LastIP;      // network byte order
-    std::int32_t LastUpdate;   // seconds since 1970-01-01 UTC
+    std::uint32_t CurrentIP;  // network byte order
+    std::uint32_t LastIP;     // network byte order
+    std::int32_t LastUpdate;  // seconds since 1970-01-01 UTC
 };
 
 constexpr int MaxAccounts = 32;

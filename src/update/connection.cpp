@@ -108,9 +108,7 @@ void CloseConnection(SocketHandle socket) {
     WriteLog(LogTrace, "WinSock cleaned up.");
 }
 
-int ReceiveReply(SocketHandle socket, char* buffer, int length) {
-    return ReceiveOnce(socket, buffer, length);
-}
+int ReceiveReply(SocketHandle socket, char* buffer, int length) { return ReceiveOnce(socket, buffer, length); }
 
 void ExchangeOnce(const char* host, char* transfer, std::size_t size,
                   const std::function<bool(char* request, std::size_t size)>& build,

@@ -68,14 +68,17 @@ void LogTlsFailure(const TlsError& error, const char* host) {
         WriteLog(LogFailure, "Request failed, the server's certificate has expired or is not yet valid!");
         break;
     case TlsFault::WrongName:
-        WriteLog(LogFailure, ("Request failed, the server's certificate is not valid for " + std::string(host) + "!").c_str());
+        WriteLog(LogFailure,
+                 ("Request failed, the server's certificate is not valid for " + std::string(host) + "!").c_str());
         break;
     case TlsFault::Certificate:
-        WriteLog(LogFailure, "Request failed, the server's certificate was refused! (tls error:", Hex(error.Code).c_str(), ")");
+        WriteLog(LogFailure,
+                 "Request failed, the server's certificate was refused! (tls error:", Hex(error.Code).c_str(), ")");
         break;
     default:
-        WriteLog(LogFailure, "Request failed, secure connection could not be established! (tls error:",
-                 Hex(error.Code).c_str(), ")");
+        WriteLog(LogFailure,
+                 "Request failed, secure connection could not be established! (tls error:", Hex(error.Code).c_str(),
+                 ")");
         break;
     }
 }
@@ -149,7 +152,8 @@ bool Handshake(SocketHandle socket, const char* host, std::string input) {
             else if (received == 0)
                 WriteLog(LogFailure, "Request failed, the server closed the connection during the secure handshake!");
             else
-                LogSocketFailure(LogFailure, "Request failed, secure connection could not be established! (winsock error:");
+                LogSocketFailure(LogFailure,
+                                 "Request failed, secure connection could not be established! (winsock error:");
             EndTlsChannel(channel, output);
             return false;
         }
@@ -159,8 +163,9 @@ bool Handshake(SocketHandle socket, const char* host, std::string input) {
     Secure.Socket = socket;
     Secure.Channel = channel;
     Secure.Input = input;
-    WriteLog(LogTrace, (std::string("Secure connection established (") + TlsProtocolName(channel) + "), certificate of " +
-                        host + " verified.").c_str());
+    WriteLog(LogTrace, (std::string("Secure connection established (") + TlsProtocolName(channel) +
+                        "), certificate of " + host + " verified.")
+                           .c_str());
     return true;
 }
 }  // namespace
@@ -208,8 +213,10 @@ int ReceiveOnce(SocketHandle socket, char* buffer, int length) {
     std::string plain, output;
     for (;;) {
         TlsError error;
-        TlsStatus status = TlsDecrypt(Secure.Channel, Secure.Input, static_cast<std::size_t>(length), plain, output, &error);
-        if (!output.empty()) SendPlain(socket, output.data(), output.size(), 0, &deadline);  // answers to the peer's messages
+        TlsStatus status =
+            TlsDecrypt(Secure.Channel, Secure.Input, static_cast<std::size_t>(length), plain, output, &error);
+        if (!output.empty())
+            SendPlain(socket, output.data(), output.size(), 0, &deadline);  // answers to the peer's messages
         output.clear();
         if (status == TlsStatus::Done) {
             std::size_t taken = plain.size() < static_cast<std::size_t>(length) ? plain.size() : length;

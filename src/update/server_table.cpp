@@ -4,8 +4,8 @@
 // chosen at build time.
 #include "server_hosts.h"
 
-#define VASTREL_TEMPLATE                                                                       \
-    "GET ###SERVER###/nic/dyndns?action=edit&started=1&hostname=YES&host_id=###HOST###"        \
+#define VASTREL_TEMPLATE                                                                \
+    "GET ###SERVER###/nic/dyndns?action=edit&started=1&hostname=YES&host_id=###HOST###" \
     "&myip=###IP###&wildcard=###WILDCARD###&mx=###MAILEXT###&backmx=###BACKUPMX### HTTP/1.1\r\n"
 
 namespace {

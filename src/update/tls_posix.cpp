@@ -27,7 +27,8 @@ void Feed(TlsChannel* channel, std::string& input) {
 void Drain(TlsChannel* channel, std::string& output) {
     char chunk[4096];
     int n;
-    while ((n = BIO_read(channel->outgoing, chunk, sizeof chunk)) > 0) output.append(chunk, static_cast<std::size_t>(n));
+    while ((n = BIO_read(channel->outgoing, chunk, sizeof chunk)) > 0)
+        output.append(chunk, static_cast<std::size_t>(n));
 }
 
 TlsFault FaultOfVerifyResult(long result) {
@@ -65,7 +66,9 @@ TlsStatus Failure(TlsChannel* channel, TlsError* error) {
     return TlsStatus::Failed;
 }
 
-bool IsAddress(const char* host) { return TextToAddress(host) != 0xFFFFFFFFu || std::strcmp(host, "255.255.255.255") == 0; }
+bool IsAddress(const char* host) {
+    return TextToAddress(host) != 0xFFFFFFFFu || std::strcmp(host, "255.255.255.255") == 0;
+}
 }  // namespace
 
 TlsChannel* NewTlsChannel(const char* host, TlsError* error) {

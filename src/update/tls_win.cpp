@@ -87,7 +87,8 @@ TlsFault FaultOfPolicyError(DWORD code) {
 TlsStatus CheckCertificate(TlsChannel* channel, TlsError* error) {
     PCCERT_CONTEXT certificate = nullptr;
     SECURITY_STATUS status = QueryContextAttributesA(&channel->Context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate);
-    if (status != SEC_E_OK || !certificate) return Fail(error, TlsFault::Certificate, static_cast<unsigned long>(status));
+    if (status != SEC_E_OK || !certificate)
+        return Fail(error, TlsFault::Certificate, static_cast<unsigned long>(status));
 
     char serverAuthentication[] = szOID_PKIX_KP_SERVER_AUTH;
     LPSTR usages[] = {serverAuthentication};
@@ -98,7 +99,8 @@ TlsStatus CheckCertificate(TlsChannel* channel, TlsError* error) {
     chainPara.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
     PCCERT_CHAIN_CONTEXT chain = nullptr;
     DWORD result = 0;
-    if (!CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &chainPara, 0, nullptr, &chain)) {
+    if (!CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &chainPara, 0, nullptr,
+                                 &chain)) {
         result = GetLastError();
     } else if ((result = ChainError(chain)) != 0) {
         CertFreeCertificateChain(chain);
@@ -224,8 +226,10 @@ TlsStatus TlsDecrypt(TlsChannel* channel, std::string& input, std::size_t limit,
         if (status != SEC_E_OK) return Fail(error, TlsFault::Protocol, static_cast<unsigned long>(status));
         std::string data, extra;
         for (const SecBuffer& b : buffers) {
-            if (b.BufferType == SECBUFFER_DATA && b.pvBuffer) data.assign(static_cast<const char*>(b.pvBuffer), b.cbBuffer);
-            if (b.BufferType == SECBUFFER_EXTRA && b.pvBuffer) extra.assign(static_cast<const char*>(b.pvBuffer), b.cbBuffer);
+            if (b.BufferType == SECBUFFER_DATA && b.pvBuffer)
+                data.assign(static_cast<const char*>(b.pvBuffer), b.cbBuffer);
+            if (b.BufferType == SECBUFFER_EXTRA && b.pvBuffer)
+                extra.assign(static_cast<const char*>(b.pvBuffer), b.cbBuffer);
         }
         input = extra;
         if (!data.empty()) {

@@ -112,8 +112,9 @@ int UpdateAccount(Account& account, UpdateMode mode, RunAddress& runAddress) {
                 WriteLog(LogTrace, "Received from server:", transfer);
                 result = ClassifyReply(account, transfer);
             } else if (received < 0) {
-                WriteLog(LogFailure, "Update failed, could not receive! (winsock error:",
-                         NumberToText(LastSocketError()).c_str(), ")");
+                WriteLog(LogFailure,
+                         "Update failed, could not receive! (winsock error:", NumberToText(LastSocketError()).c_str(),
+                         ")");
             }
         });
     return result;

@@ -91,8 +91,7 @@ void StartVersionCheck(int manual) {
     if (!PreferenceSnapshot().VersionCheck) return;
     try {
         std::thread([manual] { VersionCheck(manual); }).detach();
-    } catch (const std::system_error&) {
-    }
+    } catch (const std::system_error&) {}
 }
 
 int VersionCheck(int manual) {

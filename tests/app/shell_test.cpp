@@ -36,7 +36,9 @@ namespace {
 void Command(int id) { SendMessageA(MainWindow, WM_COMMAND, id, 0); }
 // Pumps, as the program's loop would, until no update run is running or
 // waiting: a run's tray calls wait for this thread.
-void PumpUntilRunsEnd() { PumpUntil([] { return !UpdateRunsPending(); }, 30000); }
+void PumpUntilRunsEnd() {
+    PumpUntil([] { return !UpdateRunsPending(); }, 30000);
+}
 // Puts these accounts in the table (and its descriptors); gives the table before.
 AccountSet UseAccounts(const AccountSet& accounts) {
     AccountSet before;
@@ -402,7 +404,8 @@ TEST_F(ShellTest, ForceUpdateAsksFirstAndOnlyYesSendsAnUpToDateAccount) {
         const int before = ServerRequestCount(host);
         const bool updateArmed = TimerIsArmed(UpdateTimer), versionArmed = TimerIsArmed(VersionTimer);
         std::size_t size = ListCount();
-        std::string text = AnswerMessageBox("Force update", nullptr, [] { Command(IDM_FORCEUPDATE); }, c.answer);
+        std::string text = AnswerMessageBox(
+            "Force update", nullptr, [] { Command(IDM_FORCEUPDATE); }, c.answer);
         EXPECT_EQ(text.rfind("BE WARNED: too many updates in a short period of time WILL cause", 0), 0u) << text;
         EXPECT_EQ(TimerIsArmed(UpdateTimer), updateArmed);  // the schedule stays
         EXPECT_EQ(TimerIsArmed(VersionTimer), versionArmed);
@@ -486,7 +489,8 @@ TEST_F(ShellTest, HelpOpensTheHelpAddressWithTheShell) {
         }
         shellCalls.clear();
         Command(IDM_HELP);
-        EXPECT_EQ(shellCalls, std::vector<std::string>{"open " + c.opened + " | no parameters | no folder | shown normal"});
+        EXPECT_EQ(shellCalls,
+                  std::vector<std::string>{"open " + c.opened + " | no parameters | no folder | shown normal"});
     }
     OpenWithShell = saved;
 }

@@ -8,8 +8,9 @@
 
 TEST(StartupCommandLine, OnlyTheWholeWordInAnyCaseCounts) {
     const std::pair<const char*, bool> cases[] = {
-        {"/autoexit", true}, {"/AutoExit", true}, {"/AUTOEXIT", true}, {"/autoexit ", false}, {" /autoexit", false},
-        {"-autoexit", false}, {"/autoexit /x", false}, {"", false}, {"/auto", false}, {nullptr, false},
+        {"/autoexit", true},   {"/AutoExit", true},  {"/AUTOEXIT", true},     {"/autoexit ", false},
+        {" /autoexit", false}, {"-autoexit", false}, {"/autoexit /x", false}, {"", false},
+        {"/auto", false},      {nullptr, false},
     };
     for (auto& c : cases) EXPECT_EQ(IsAutoExitCommandLine(c.first), c.second) << (c.first ? c.first : "(null)");
 }

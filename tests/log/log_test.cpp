@@ -34,18 +34,10 @@ TEST_F(LogTest, FlagsDecideFilterDecorationAndWindow) {
         bool detailed;
         std::vector<std::string> lines;  // where each went: FileOnly, or file and window
     } cases[] = {
-        {1, false, {"text"}},
-        {2, false, {}},
-        {8, false, {}},
-        {9, false, {}},
-        {10, false, {}},
-        {12, false, {}},
-        {1, true, {"text"}},
-        {2, true, {"   text"}},
-        {8, true, {FileOnly("text")}},
-        {9, true, {"text"}},
-        {10, true, {"   text"}},
-        {12, true, {"*** text"}},
+        {1, false, {"text"}},     {2, false, {}},          {8, false, {}},
+        {9, false, {}},           {10, false, {}},         {12, false, {}},
+        {1, true, {"text"}},      {2, true, {"   text"}},  {8, true, {FileOnly("text")}},
+        {9, true, {"text"}},      {10, true, {"   text"}}, {12, true, {"*** text"}},
         {5, false, {"*** text"}},
     };
     for (const Case& c : cases) {
@@ -97,10 +89,10 @@ TEST_F(LogTest, TimeStampIsLocalMonthDayYear) {
         std::int64_t when;
         const char* stamp;
     } cases[] = {
-        {"UTC0", 1772874303, "03/07/26 09:05:03"},   // 2026-03-07 09:05:03 UTC
-        {"EST5", 1772874303, "03/07/26 04:05:03"},   // five hours behind
+        {"UTC0", 1772874303, "03/07/26 09:05:03"},    // 2026-03-07 09:05:03 UTC
+        {"EST5", 1772874303, "03/07/26 04:05:03"},    // five hours behind
         {"XYZ-10", 1772920800, "03/08/26 08:00:00"},  // ten ahead: the next day
-        {"UTC0", 1230768000, "01/01/09 00:00:00"},   // a year of one digit
+        {"UTC0", 1230768000, "01/01/09 00:00:00"},    // a year of one digit
         {"UTC0", 1767225599, "12/31/25 23:59:59"},
     };
     for (const Case& c : cases) {

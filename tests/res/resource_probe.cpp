@@ -57,10 +57,9 @@ struct MenuRow {
 };
 
 const MenuRow kTrayMenu[] = {
-    {40012, "View log..."}, {40007, "Check now"},   {40013, "Force update"},
-    {40009, "Snooze"},      {40006, "Disable"},     {40008, "Accounts..."},
-    {40002, "Properties..."}, {0, nullptr},         {40003, "Help..."},
-    {40004, "About..."},    {40005, "Exit"},
+    {40012, "View log..."}, {40007, "Check now"},   {40013, "Force update"},  {40009, "Snooze"},
+    {40006, "Disable"},     {40008, "Accounts..."}, {40002, "Properties..."}, {0, nullptr},
+    {40003, "Help..."},     {40004, "About..."},    {40005, "Exit"},
 };
 
 TEST(Menu, TrayPopupItemsInOrder) {
@@ -110,8 +109,8 @@ TEST(Icons, LoadAtEverySize) {
     for (UINT id : kIcons) {
         for (int size : kIconSizes) {
             SCOPED_TRACE(std::to_string(id) + " at " + std::to_string(size));
-            HICON icon = static_cast<HICON>(
-                LoadImageA(Self(), MAKEINTRESOURCEA(id), IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
+            HICON icon =
+                static_cast<HICON>(LoadImageA(Self(), MAKEINTRESOURCEA(id), IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
             ASSERT_NE(icon, nullptr);
             ICONINFO info = {};
             ASSERT_TRUE(GetIconInfo(icon, &info));
@@ -205,10 +204,10 @@ TEST(Icons, StatesLookDifferent) {
         SCOPED_TRACE(size);
         Tint globe = Measure(124, size), busy = Measure(125, size);
         Tint failed = Measure(126, size), disabled = Measure(128, size);
-        EXPECT_GT(globe.b, globe.r + 40);   // blue ocean
-        EXPECT_GT(globe.g, globe.r + 40);   // green land
+        EXPECT_GT(globe.b, globe.r + 40);  // blue ocean
+        EXPECT_GT(globe.g, globe.r + 40);  // green land
         EXPECT_EQ(globe.semi, 0);
-        EXPECT_GT(busy.semi, size);         // washed-out stripes
+        EXPECT_GT(busy.semi, size);  // washed-out stripes
         EXPECT_GT(failed.r, failed.g + 40);
         EXPECT_GT(failed.r, failed.b + 40);
         EXPECT_TRUE(disabled.grey);
@@ -216,9 +215,7 @@ TEST(Icons, StatesLookDifferent) {
     }
 }
 
-INT_PTR CALLBACK QuietDialogProc(HWND, UINT message, WPARAM, LPARAM) {
-    return message == WM_INITDIALOG ? TRUE : FALSE;
-}
+INT_PTR CALLBACK QuietDialogProc(HWND, UINT message, WPARAM, LPARAM) { return message == WM_INITDIALOG ? TRUE : FALSE; }
 
 // A child's rectangle in the dialog's client coordinates.
 RECT ChildRect(HWND dialog, HWND child) {
@@ -318,8 +315,8 @@ DialogTemplate ReadDialogTemplate(UINT id) {
                 kind = classes[atom - 0x80];
         std::string text = field();
         p += 1 + *p / 2;  // creation data: its byte count, then the bytes
-        dialog.controls.push_back({item.id, kind, item.style, item.x, item.y, item.cx, item.cy, text,
-                                   item.dwExtendedStyle});
+        dialog.controls.push_back(
+            {item.id, kind, item.style, item.x, item.y, item.cx, item.cy, text, item.dwExtendedStyle});
     }
     return dialog;
 }
@@ -364,7 +361,11 @@ constexpr short WiderLabel = 66 - 41;
 constexpr short TwoMoreBoxes = 219 - 197;
 
 const DialogLayout PropertiesLayout = {
-    102, TrayDialog | DS_CONTEXTHELP, 163, 240, "Vastrel Properties",
+    102,
+    TrayDialog | DS_CONTEXTHELP,
+    163,
+    240,
+    "Vastrel Properties",
     {
         Control(1002, "Button", AutoCheckBox, 7, 7, 149, 8, "Start automatically"),
         Control(1001, "Button", AutoCheckBox, 7, 18, 149, 8, "Start disabled"),
@@ -398,7 +399,11 @@ const DialogLayout PropertiesLayout = {
 // Ours: the notice line (the layout leaves its text to us), and the web
 // address as the template holds it before the box puts the build's host in.
 const DialogLayout AboutLayout = {
-    103, TrayDialog, 233, 65, "About Vastrel",
+    103,
+    TrayDialog,
+    233,
+    65,
+    "About Vastrel",
     {
         Control(NoId, "Static", Child | SS_ICON | SS_CENTERIMAGE, 13, 14, 20, 20, "#124"),
         Control(IDOK, "Button", DefaultButton, 177, 7, 49, 16, "OK"),
@@ -410,39 +415,45 @@ const DialogLayout AboutLayout = {
 // The layout places each field's label at x 123 and gives no more; ours sit
 // two units below their field's top, 46 units wide. The check boxes carry no
 // text of their own.
-const DialogLayout AccountsLayout = {
-    119, TrayDialog, 299, 194, "Vastrel Accounts",
-    {
-        Control(1028, "ListBox", ListOfLines, 7, 7, 108, 153),
-        Control(NoId, "Static", Label, 123, 9, 46, 8, "Update"),
-        Control(1034, "Button", AutoCheckBox, 171, 7, 11, 12),
-        Control(NoId, "Static", Label, 123, 22, 46, 8, "Server"),
-        Control(1029, "ComboBox", DropDownList, 172, 20, 120, 58),
-        Control(NoId, "Static", Label, 123, 38, 46, 8, "Host"),
-        Control(1015, "Edit", EditField, 172, 36, 120, 12),
-        Control(NoId, "Static", Label, 123, 54, 46, 8, "User name"),
-        Control(1013, "Edit", EditField, 172, 52, 120, 12),
-        Control(NoId, "Static", Label, 123, 70, 46, 8, "Password"),
-        Control(1014, "Edit", EditField | ES_PASSWORD, 172, 68, 120, 12),
-        Control(NoId, "Static", Label, 123, 86, 46, 8, "Wildcards"),
-        Control(1033, "Button", AutoCheckBox, 171, 84, 11, 12),
-        Control(NoId, "Static", Label, 123, 100, 46, 8, "Mail Extender"),
-        Control(1016, "Edit", EditField, 172, 98, 120, 12),
-        Control(NoId, "Static", Label, 123, 116, 46, 8, "Backup MX"),
-        Control(1032, "Button", AutoCheckBox, 171, 114, 11, 12),
-        Control(1030, "Button", PushButton, 121, 145, 50, 14, "Add"),
-        Control(1031, "Button", PushButton, 242, 145, 50, 14, "Delete"),
-        Control(IDOK, "Button", DefaultButton, 7, 173, 50, 14, "OK"),
-        Control(IDCANCEL, "Button", PushButton, 242, 173, 50, 14, "Cancel"),
-    }};
+const DialogLayout AccountsLayout = {119,
+                                     TrayDialog,
+                                     299,
+                                     194,
+                                     "Vastrel Accounts",
+                                     {
+                                         Control(1028, "ListBox", ListOfLines, 7, 7, 108, 153),
+                                         Control(NoId, "Static", Label, 123, 9, 46, 8, "Update"),
+                                         Control(1034, "Button", AutoCheckBox, 171, 7, 11, 12),
+                                         Control(NoId, "Static", Label, 123, 22, 46, 8, "Server"),
+                                         Control(1029, "ComboBox", DropDownList, 172, 20, 120, 58),
+                                         Control(NoId, "Static", Label, 123, 38, 46, 8, "Host"),
+                                         Control(1015, "Edit", EditField, 172, 36, 120, 12),
+                                         Control(NoId, "Static", Label, 123, 54, 46, 8, "User name"),
+                                         Control(1013, "Edit", EditField, 172, 52, 120, 12),
+                                         Control(NoId, "Static", Label, 123, 70, 46, 8, "Password"),
+                                         Control(1014, "Edit", EditField | ES_PASSWORD, 172, 68, 120, 12),
+                                         Control(NoId, "Static", Label, 123, 86, 46, 8, "Wildcards"),
+                                         Control(1033, "Button", AutoCheckBox, 171, 84, 11, 12),
+                                         Control(NoId, "Static", Label, 123, 100, 46, 8, "Mail Extender"),
+                                         Control(1016, "Edit", EditField, 172, 98, 120, 12),
+                                         Control(NoId, "Static", Label, 123, 116, 46, 8, "Backup MX"),
+                                         Control(1032, "Button", AutoCheckBox, 171, 114, 11, 12),
+                                         Control(1030, "Button", PushButton, 121, 145, 50, 14, "Add"),
+                                         Control(1031, "Button", PushButton, 242, 145, 50, 14, "Delete"),
+                                         Control(IDOK, "Button", DefaultButton, 7, 173, 50, 14, "OK"),
+                                         Control(IDCANCEL, "Button", PushButton, 242, 173, 50, 14, "Cancel"),
+                                     }};
 
 // Hidden until shown, and placed at the screen's corner (no DS_CENTER).
-const DialogLayout LogLayout = {
-    121, WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT, 306, 177, "Vastrel Update Log",
-    {
-        Control(1034, "ListBox", ListOfLines, 7, 7, 292, 139),
-        Control(IDOK, "Button", DefaultButton, 126, 156, 50, 14, "OK"),
-    }};
+const DialogLayout LogLayout = {121,
+                                WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT,
+                                306,
+                                177,
+                                "Vastrel Update Log",
+                                {
+                                    Control(1034, "ListBox", ListOfLines, 7, 7, 292, 139),
+                                    Control(IDOK, "Button", DefaultButton, 126, 156, 50, 14, "OK"),
+                                }};
 
 std::string Describe(const TemplateControl& c) {
     char text[160];
@@ -523,8 +534,7 @@ TEST(LogDialog, CreatesHiddenWithListAndButton) {
     // Many lines bring the vertical scroll bar; a long line no horizontal one.
     std::string wide(400, 'w');
     SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide.c_str()));
-    for (int i = 0; i < 40; ++i)
-        SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>("another line"));
+    for (int i = 0; i < 40; ++i) SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>("another line"));
     style = GetWindowLongA(list, GWL_STYLE);
     EXPECT_TRUE(style & WS_VSCROLL);
     EXPECT_FALSE(style & WS_HSCROLL);

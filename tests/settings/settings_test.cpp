@@ -92,10 +92,14 @@ bool SameStoredFields(const Account& a, const Account& b) {
 TEST_F(SettingsTest, FreshProfileGetsEveryDefault) {
     Start();
     const std::pair<const char*, std::int32_t> numbers[] = {
-        {"AutoStart", 1},     {"StartDisabled", 0},          {"ShowTrayIcon", 1},    {"PortNumber", 80},
-        {"SleepTime", 300000}, {"UseProxy", 0},             {"Connection", 0},      {"Interface", 0},
-        {"ProxyPort", 80},    {"UseBasicAuthentication", 0}, {"VersionCheck", 1},    {"DetailedLogging", 0},
-        {"FirstCheck", 1},    {"DaysToForcedUpdate", 28},     {"UseHTTPS", 0},        {"UsePublicAddress", 0},
+        {"AutoStart", 1},      {"StartDisabled", 0},
+        {"ShowTrayIcon", 1},   {"PortNumber", 80},
+        {"SleepTime", 300000}, {"UseProxy", 0},
+        {"Connection", 0},     {"Interface", 0},
+        {"ProxyPort", 80},     {"UseBasicAuthentication", 0},
+        {"VersionCheck", 1},   {"DetailedLogging", 0},
+        {"FirstCheck", 1},     {"DaysToForcedUpdate", 28},
+        {"UseHTTPS", 0},       {"UsePublicAddress", 0},
     };
     for (auto& n : numbers) EXPECT_EQ(StoredNumber(ProductKey, n.first), n.second) << n.first;
     for (const char* t : {"ProxyServer", "ProxyUser", "ProxyPassword", "LastVersion"})
@@ -224,9 +228,9 @@ TEST_F(SettingsTest, AKeyThatCannotBeOpenedEndsOnlyItsStoresRetrieval) {
         newSettings = RetrieveSettings();
     }
     EXPECT_FALSE(newSettings);
-    EXPECT_EQ(log.Lines(), (std::vector<std::string>{FileOnly("Retrieving preference settings from the registry..."),
-                                                     FileOnly("Retrieving accounts from the registry..."),
-                                                     FileOnly("Retrieved.")}));
+    EXPECT_EQ(log.Lines(),
+              (std::vector<std::string>{FileOnly("Retrieving preference settings from the registry..."),
+                                        FileOnly("Retrieving accounts from the registry..."), FileOnly("Retrieved.")}));
     EXPECT_EQ(Preferences.SleepTime, 300000);
     EXPECT_STREQ(AccountTable.Accounts[2].HostName, "stored2");
 }
@@ -283,7 +287,10 @@ TEST_F(SettingsTest, EnabledStateAndFirstTimers) {
 }
 
 TEST_F(SettingsTest, DamagedStoredCountKeepsTheAccountsWhoseKeysExistAndNothingElse) {
-    struct Case { const char* stored; int keys; } cases[] = {
+    struct Case {
+        const char* stored;
+        int keys;
+    } cases[] = {
         {"40", 32}, {"-3", 3}, {"2147483647", 3}, {"text 4294967295", 3}, {"text -1", 0},
     };
     for (const Case& c : cases) {
@@ -304,7 +311,8 @@ TEST_F(SettingsTest, DamagedStoredCountKeepsTheAccountsWhoseKeysExistAndNothingE
         Start();
         EXPECT_EQ(AccountTable.Count, c.keys);
         EXPECT_EQ(AccountRegInfo.EntryCount(), static_cast<std::size_t>(c.keys) * 10);
-        for (int i = 0; i < c.keys; ++i) EXPECT_EQ(std::string(AccountTable.Accounts[i].HostName), "host" + std::to_string(i));
+        for (int i = 0; i < c.keys; ++i)
+            EXPECT_EQ(std::string(AccountTable.Accounts[i].HostName), "host" + std::to_string(i));
         if (c.keys > 4) {
             EXPECT_EQ(AccountTable.Accounts[3].Server, 12);  // kept as stored; the update refuses it
             EXPECT_EQ(AccountTable.Accounts[4].Server, -1);
@@ -382,9 +390,15 @@ TEST_F(SettingsTest, TheFileReaderTakesWhatEditorsAndCutWritesLeave) {
     const std::string key = "[Software\\Brannock\\Vastrel]\n";
     const std::string sleep = "\"SleepTime\"=dword:0001d4c0\n";  // 120000
     enum Verdict { Read, Skipped, SetAside };
-    struct Case { const char* what; std::string content; std::int32_t sleepTime; Verdict verdict; } cases[] = {
-        {"CR LF line ends", "# Vastrel settings store 1\r\n[Software\\Brannock\\Vastrel]\r\n\"SleepTime\"=dword:0001d4c0\r\n",
-         120000, Read},
+    struct Case {
+        const char* what;
+        std::string content;
+        std::int32_t sleepTime;
+        Verdict verdict;
+    } cases[] = {
+        {"CR LF line ends",
+         "# Vastrel settings store 1\r\n[Software\\Brannock\\Vastrel]\r\n\"SleepTime\"=dword:0001d4c0\r\n", 120000,
+         Read},
         {"byte-order mark", "\xEF\xBB\xBF" + header + key + sleep, 120000, Read},
         {"comment lines", header + "# mine\n" + key + "; also mine\n" + sleep, 120000, Read},
         {"no header", key + sleep, 120000, Read},
@@ -409,7 +423,8 @@ TEST_F(SettingsTest, TheFileReaderTakesWhatEditorsAndCutWritesLeave) {
         EXPECT_EQ(StoredNumber(ProductKey, "SleepTime"), c.sleepTime);
         const std::string text = log.Text();
         EXPECT_EQ(text.find("is damaged") != std::string::npos, c.verdict == SetAside) << text;
-        EXPECT_EQ(text.find("that cannot be read; they were skipped") != std::string::npos, c.verdict == Skipped) << text;
+        EXPECT_EQ(text.find("that cannot be read; they were skipped") != std::string::npos, c.verdict == Skipped)
+            << text;
         // Whatever was not read is kept beside the store.
         std::ifstream kept(std::string(KeyStoreFile) + ".damaged", std::ios::binary);
         EXPECT_EQ(static_cast<bool>(kept), c.verdict != Read);
@@ -484,7 +499,7 @@ TEST_F(SettingsTest, TheLastStoreWrittenHoldsTheLatestState) {
 
 TEST_F(SettingsTest, TheFileIsTheOwnersAloneAndAnUnreadableOneIsNeverWrittenOver) {
     Start();
-    struct stat info{};
+    struct stat info {};
     ASSERT_EQ(stat(KeyStoreFile, &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);  // it holds passwords
 

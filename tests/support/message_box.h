@@ -24,7 +24,8 @@ inline std::string AnswerMessageBox(const char* caption, HWND except, const std:
                     w,
                     [](HWND child, LPARAM out) {
                         char piece[512];
-                        if (GetWindowTextA(child, piece, sizeof piece) > 10) lstrcpynA(reinterpret_cast<char*>(out), piece, 512);
+                        if (GetWindowTextA(child, piece, sizeof piece) > 10)
+                            lstrcpynA(reinterpret_cast<char*>(out), piece, 512);
                         return TRUE;
                     },
                     reinterpret_cast<LPARAM>(buffer));

@@ -21,5 +21,7 @@ inline bool PumpUntil(const std::function<bool()>& done, int limitMs = 10000) {
     }
     return done();
 }
-inline void Pump(int ms) { PumpUntil([] { return false; }, ms); }
+inline void Pump(int ms) {
+    PumpUntil([] { return false; }, ms);
+}
 inline void PumpBriefly() { Pump(5); }

@@ -185,7 +185,9 @@ std::string ServerGet(const std::string& path) {
     return body == std::string::npos ? "" : reply.substr(body + 4);
 }
 
-int ServerRequestCount(const std::string& fullHost) { return std::atoi(ServerGet("/__count?host=" + fullHost).c_str()); }
+int ServerRequestCount(const std::string& fullHost) {
+    return std::atoi(ServerGet("/__count?host=" + fullHost).c_str());
+}
 
 void InjectInterfaces(const std::vector<InterfaceEntry>& list) {
     injected = list;

@@ -130,4 +130,4 @@ private:
     std::string path_;
 };
 std::int32_t StoredNumber(const char* path, const char* name);  // -999999 when missing
-std::string StoredText(const char* path, const char* name);      // "<missing>" when missing
+std::string StoredText(const char* path, const char* name);     // "<missing>" when missing

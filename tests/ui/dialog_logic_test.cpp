@@ -10,11 +10,20 @@
 #include "update/server_table.h"
 
 TEST(IntervalTable, ShowsTheNearestLowerRow) {
-    struct Case { std::int32_t sleepTime; const char* label; std::int32_t stored; };
+    struct Case {
+        std::int32_t sleepTime;
+        const char* label;
+        std::int32_t stored;
+    };
     const Case cases[] = {
-        {300000, "5 mins", 300000},      {400000, "5 mins", 300000},    {30000, "1 min", 60000},
-        {0, "1 min", 60000},             {59999, "1 min", 60000},       {60000, "1 min", 60000},
-        {2699999, "30 mins", 1800000},   {86400000, "24 hours", 86400000},
+        {300000, "5 mins", 300000},
+        {400000, "5 mins", 300000},
+        {30000, "1 min", 60000},
+        {0, "1 min", 60000},
+        {59999, "1 min", 60000},
+        {60000, "1 min", 60000},
+        {2699999, "30 mins", 1800000},
+        {86400000, "24 hours", 86400000},
         {2000000000, "24 hours", 86400000},
         // Negative values are huge when taken unsigned: the last row.
         {-1, "24 hours", 86400000},
@@ -77,7 +86,13 @@ TEST(AccountRow, LongestNameAndSmallBuffersStayWithinBounds) {
 }
 
 TEST(AccountForm, NeedsHostUserPasswordAndAServerRow) {
-    struct Case { const char* host; const char* user; const char* password; int server; bool complete; };
+    struct Case {
+        const char* host;
+        const char* user;
+        const char* password;
+        int server;
+        bool complete;
+    };
     const Case cases[] = {
         {"home", "alice", "secret", 0, true},
         {"home", "alice", "secret", ServerCount - 1, true},
@@ -93,12 +108,18 @@ TEST(AccountForm, NeedsHostUserPasswordAndAServerRow) {
         CopyText(a.UserName, c.user);
         CopyText(a.Password, c.password);
         a.Server = c.server;
-        EXPECT_EQ(AccountFormComplete(a), c.complete) << c.host << "/" << c.user << "/" << c.password << "/" << c.server;
+        EXPECT_EQ(AccountFormComplete(a), c.complete)
+            << c.host << "/" << c.user << "/" << c.password << "/" << c.server;
     }
 }
 
 TEST(NumberField, ReadsDigitsWithinTheBound) {
-    struct Case { const char* text; std::uint32_t maximum; NumberField result; std::uint32_t value; };
+    struct Case {
+        const char* text;
+        std::uint32_t maximum;
+        NumberField result;
+        std::uint32_t value;
+    };
     const Case cases[] = {
         {"", 99999, NumberField::Ok, 0},
         {"   ", 99, NumberField::Ok, 0},

@@ -97,7 +97,11 @@ std::string AccountKey(int i) { return std::string(AccountsKey) + "\\" + std::to
 // program's loop would: the run's tray calls wait for it.
 class BackgroundRun {
 public:
-    explicit BackgroundRun(UpdateMode mode) : thread_([this, mode] { UpdateRun(mode); done_ = true; }) {}
+    explicit BackgroundRun(UpdateMode mode)
+        : thread_([this, mode] {
+              UpdateRun(mode);
+              done_ = true;
+          }) {}
     ~BackgroundRun() { Finish(); }
     void Finish() {
         while (!done_) Pump(10);
@@ -127,7 +131,8 @@ protected:
         WriteStoredNumber(ProductKey, "Connection", 1);
         WriteStoredNumber(ProductKey, "FirstCheck", 3600);  // no timer fires on its own
         WriteStoredNumber(ProductKey, "VersionCheck", 0);
-        WriteStoredNumber(ProductKey, "PortNumber", ServerPort() ? ServerPort() : 80);  // runs reach the reference server
+        WriteStoredNumber(ProductKey, "PortNumber",
+                          ServerPort() ? ServerPort() : 80);  // runs reach the reference server
         started = StartProgram(GetModuleHandleA(nullptr), "");
         // Loopback, a private and two documentation addresses: two choices.
         InjectInterfaces({{InterfaceLoopback, Address("127.0.0.1")},
@@ -187,9 +192,13 @@ TEST_F(DialogsTest, AboutBoxIsOneWindowShowingTheVersion) {
 }
 
 TEST_F(DialogsTest, PropertiesShowsAndStoresTheIntervalByTheLowerRow) {
-    struct Case { std::int32_t sleepTime; const char* shown; std::int32_t stored; };
+    struct Case {
+        std::int32_t sleepTime;
+        const char* shown;
+        std::int32_t stored;
+    };
     const Case cases[] = {
-        {300000, "5 mins", 300000}, {400000, "5 mins", 300000}, {30000, "1 min", 60000},
+        {300000, "5 mins", 300000},       {400000, "5 mins", 300000},       {30000, "1 min", 60000},
         {86400000, "24 hours", 86400000}, {90000000, "24 hours", 86400000}, {3600000, "1 hour", 3600000},
     };
     for (const Case& c : cases) {
@@ -228,7 +237,10 @@ TEST_F(DialogsTest, PropertiesListsAndIndexesWithoutSortingOrGuessing) {
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.connection) + " " + std::to_string(c.address));
         InjectInterfaces(*c.interfaces);
-        Edit([&](PreferenceSet& p) { p.Connection = c.connection; p.Interface = c.address; });
+        Edit([&](PreferenceSet& p) {
+            p.Connection = c.connection;
+            p.Interface = c.address;
+        });
         HWND dialog = OpenProperties();
         ASSERT_NE(dialog, nullptr);
         EXPECT_EQ(SendDlgItemMessageA(dialog, IDC_CONNECTION, CB_GETCOUNT, 0, 0), 2);
@@ -248,14 +260,23 @@ TEST_F(DialogsTest, PropertiesListsAndIndexesWithoutSortingOrGuessing) {
         EXPECT_EQ(StoredNumber(ProductKey, "Interface"), c.storedAddress);
     }
     InjectInterfaces(twoAcceptable);
-    Edit([](PreferenceSet& p) { p.Connection = 1; p.Interface = 0; });
+    Edit([](PreferenceSet& p) {
+        p.Connection = 1;
+        p.Interface = 0;
+    });
 }
 
 TEST_F(DialogsTest, PropertiesReadsBackEveryField) {
     Edit([](PreferenceSet& p) {
-        p.AutoStart = 0; p.StartDisabled = 1; p.FirstCheck = 3600; p.DaysToForcedUpdate = 28;
-        p.UseProxy = 1; CopyText(p.ProxyServer, "proxy.example"); p.ProxyPort = 8080;
-        p.VersionCheck = 0; p.DetailedLogging = 1;
+        p.AutoStart = 0;
+        p.StartDisabled = 1;
+        p.FirstCheck = 3600;
+        p.DaysToForcedUpdate = 28;
+        p.UseProxy = 1;
+        CopyText(p.ProxyServer, "proxy.example");
+        p.ProxyPort = 8080;
+        p.VersionCheck = 0;
+        p.DetailedLogging = 1;
     });
     HWND dialog = OpenProperties();
     ASSERT_NE(dialog, nullptr);
@@ -305,7 +326,11 @@ TEST_F(DialogsTest, PropertiesReadsBackEveryField) {
     EXPECT_EQ(StoredNumber(ProductKey, "FirstCheck"), 0);
     EXPECT_EQ(StoredText(ProductKey, "ProxyServer"), "other.example");
     EXPECT_EQ(StoredNumber(ProductKey, "AutoStart"), 1);
-    Edit([](PreferenceSet& p) { p.AutoStart = 0; p.FirstCheck = 3600; p.VersionCheck = 0; });
+    Edit([](PreferenceSet& p) {
+        p.AutoStart = 0;
+        p.FirstCheck = 3600;
+        p.VersionCheck = 0;
+    });
     StoreSettings();
 }
 
@@ -345,7 +370,10 @@ TEST_F(DialogsTest, PropertiesSecureConnectionBoxEditsUseHTTPSInARoomOfItsOwn) {
 // Behind a router: the public address replaces the interface choice, which
 // stays as it was for when the box is cleared again.
 TEST_F(DialogsTest, PropertiesPublicAddressDisablesTheInterfaceListAndKeepsItsChoice) {
-    Edit([](PreferenceSet& p) { p.UsePublicAddress = 0; p.Interface = 1; });
+    Edit([](PreferenceSet& p) {
+        p.UsePublicAddress = 0;
+        p.Interface = 1;
+    });
     HWND dialog = OpenProperties();
     ASSERT_NE(dialog, nullptr);
     EXPECT_FALSE(Checked(dialog, IDC_USE_PUBLIC_ADDRESS));
@@ -367,12 +395,19 @@ TEST_F(DialogsTest, PropertiesPublicAddressDisablesTheInterfaceListAndKeepsItsCh
     EXPECT_TRUE(IsOn(dialog, IDC_INTERFACE));
     Click(dialog, IDCANCEL);
     EXPECT_EQ(Prefs().UsePublicAddress, 1);  // Cancel changes nothing
-    Edit([](PreferenceSet& p) { p.UsePublicAddress = 0; p.Interface = 0; });
+    Edit([](PreferenceSet& p) {
+        p.UsePublicAddress = 0;
+        p.Interface = 0;
+    });
     StoreSettings();
 }
 
 TEST_F(DialogsTest, PropertiesRefusesBadNumbersItsUserCanCorrect) {
-    struct Case { int field; const char* text; const char* message; };
+    struct Case {
+        int field;
+        const char* text;
+        const char* message;
+    };
     const Case cases[] = {
         {IDC_FIRST_CHECK, "12x", "\"First check after\" must be a whole number from 0 to 99999."},
         {IDC_FIRST_CHECK, "123456", "\"First check after\" must be a whole number from 0 to 99999."},
@@ -400,7 +435,10 @@ TEST_F(DialogsTest, PropertiesRefusesBadNumbersItsUserCanCorrect) {
 
     // A stored port too wide for its field, while the proxy is off: the field
     // cannot be edited, so it keeps its value and "OK" takes the other edits.
-    Edit([](PreferenceSet& p) { p.UseProxy = 0; p.ProxyPort = 123456; });
+    Edit([](PreferenceSet& p) {
+        p.UseProxy = 0;
+        p.ProxyPort = 123456;
+    });
     HWND dialog = OpenProperties();
     ASSERT_NE(dialog, nullptr);
     SetText(dialog, IDC_FORCE_DAYS, "9");
@@ -409,7 +447,10 @@ TEST_F(DialogsTest, PropertiesRefusesBadNumbersItsUserCanCorrect) {
     EXPECT_EQ(Prefs().DaysToForcedUpdate, 9);
     EXPECT_EQ(Prefs().ProxyPort, 123456);
     EXPECT_EQ(StoredNumber(ProductKey, "DaysToForcedUpdate"), 9);
-    Edit([](PreferenceSet& p) { p.ProxyPort = 80; p.DaysToForcedUpdate = 28; });
+    Edit([](PreferenceSet& p) {
+        p.ProxyPort = 80;
+        p.DaysToForcedUpdate = 28;
+    });
     StoreSettings();
 }
 
@@ -481,7 +522,11 @@ TEST_F(DialogsTest, AccountsUnsavedEditsReachNoStoreWhoeverStores) {
 }
 
 TEST_F(DialogsTest, CancelNeverRollsBackARun) {
-    struct Case { const char* dialog; HWND (*open)(); int edit; } cases[] = {
+    struct Case {
+        const char* dialog;
+        HWND (*open)();
+        int edit;
+    } cases[] = {
         {"Accounts", OpenAccounts, IDC_ACCOUNT_HOST},
         {"Properties", OpenProperties, IDC_FIRST_CHECK},
     };
@@ -510,7 +555,10 @@ TEST_F(DialogsTest, AccountsUpdateSendsAChangedAccountAgain) {
     Account home = MakeAccount("home", 0, "alice", "secret");
     home.LastIP = Address("192.0.2.77");
     home.LastUpdate = 2000000000;
-    struct Case { const char* password; std::uint32_t lastIP; } cases[] = {
+    struct Case {
+        const char* password;
+        std::uint32_t lastIP;
+    } cases[] = {
         {"secret", Address("192.0.2.77")},  // nothing changed: the history stays
         {"changed", 0},
     };
@@ -546,7 +594,8 @@ TEST_F(DialogsTest, AccountsOpensOnTheListAndABlankForm) {
     }
     EXPECT_EQ(ComboSelection(dialog, IDC_ACCOUNT_SERVER), -1);
     EXPECT_TRUE(Checked(dialog, IDC_ACCOUNT_UPDATE));
-    for (int field : {IDC_ACCOUNT_HOST, IDC_ACCOUNT_USER, IDC_ACCOUNT_PASSWORD, IDC_ACCOUNT_MX}) EXPECT_EQ(Text(dialog, field), "");
+    for (int field : {IDC_ACCOUNT_HOST, IDC_ACCOUNT_USER, IDC_ACCOUNT_PASSWORD, IDC_ACCOUNT_MX})
+        EXPECT_EQ(Text(dialog, field), "");
     EXPECT_FALSE(IsOn(dialog, IDC_ACCOUNT_APPLY));
     EXPECT_FALSE(IsOn(dialog, IDC_ACCOUNT_DELETE));
     EXPECT_TRUE(GetWindowLongA(GetDlgItem(dialog, IDC_ACCOUNT_PASSWORD), GWL_STYLE) & ES_PASSWORD);
@@ -570,14 +619,17 @@ TEST_F(DialogsTest, AccountsButtonFollowsTheFormAndNeedsAServer) {
     EXPECT_EQ(AccountCount(), 1);
     EXPECT_EQ(Text(dialog, IDC_ACCOUNT_HOST), "HOME");
 
-    struct Step { int server; const char* host; bool enabled; const char* label; };
+    struct Step {
+        int server;
+        const char* host;
+        bool enabled;
+        const char* label;
+    };
     const Step steps[] = {
         {1, "HOME", true, "Update"},  // same server, host in another case
-        {0, "HOME", true, "Add"},
-        {1, "garden", true, "Add"},
-        {1, "", false, "Add"},        // incomplete: the label stays
-        {1, "home", true, "Update"},
-        {-1, "home", false, "Update"},
+        {0, "HOME", true, "Add"},    {1, "garden", true, "Add"},
+        {1, "", false, "Add"},  // incomplete: the label stays
+        {1, "home", true, "Update"}, {-1, "home", false, "Update"},
     };
     for (const Step& s : steps) {
         ChooseCombo(dialog, IDC_ACCOUNT_SERVER, s.server);
@@ -665,8 +717,12 @@ TEST_F(DialogsTest, AccountsLongInputStopsAtTheFieldSizes) {
     SetAccounts({});
     HWND dialog = OpenAccounts();
     ASSERT_NE(dialog, nullptr);
-    struct Field { int id; int limit; };
-    const Field fields[] = {{IDC_ACCOUNT_HOST, 80}, {IDC_ACCOUNT_USER, 32}, {IDC_ACCOUNT_PASSWORD, 32}, {IDC_ACCOUNT_MX, 80}};
+    struct Field {
+        int id;
+        int limit;
+    };
+    const Field fields[] = {
+        {IDC_ACCOUNT_HOST, 80}, {IDC_ACCOUNT_USER, 32}, {IDC_ACCOUNT_PASSWORD, 32}, {IDC_ACCOUNT_MX, 80}};
     for (const Field& f : fields) {
         EXPECT_EQ(SendDlgItemMessageA(dialog, f.id, EM_GETLIMITTEXT, 0, 0), f.limit);
         Type(dialog, f.id, std::string(200, 'k'));
@@ -688,7 +744,8 @@ TEST_F(DialogsTest, AccountsRefusesAddingToAFullTable) {
     {
         SharedDataGuard guard(SharedDataMutex());
         AccountTable = AccountSet{};
-        for (int i = 0; i < MaxAccounts; ++i) AppendAccount(MakeAccount(("h" + std::to_string(i)).c_str(), 0, "u", "p"));
+        for (int i = 0; i < MaxAccounts; ++i)
+            AppendAccount(MakeAccount(("h" + std::to_string(i)).c_str(), 0, "u", "p"));
     }
     HWND dialog = OpenAccounts();
     ASSERT_NE(dialog, nullptr);
@@ -715,7 +772,11 @@ TEST_F(DialogsTest, AccountsRefusesAddingToAFullTable) {
 
 TEST_F(DialogsTest, AccountsRefusesTextThatWouldSplitTheRequest) {
     SetAccounts({});
-    struct Case { int field; const char* text; const char* message; } cases[] = {
+    struct Case {
+        int field;
+        const char* text;
+        const char* message;
+    } cases[] = {
         {IDC_ACCOUNT_HOST, "home\r\nHost: evil", "The host name cannot contain blanks or control characters."},
         {IDC_ACCOUNT_HOST, "home office", "The host name cannot contain blanks or control characters."},
         {IDC_ACCOUNT_PASSWORD, "sec\tret", "The password cannot contain control characters."},

@@ -72,8 +72,7 @@ void WriteFile(const std::string& path, const std::string& text) {
 
 // ------------------------------------------------------------ processes
 
-pid_t Spawn(const std::vector<std::string>& args, const std::string& out_path,
-            const std::string& err_path) {
+pid_t Spawn(const std::vector<std::string>& args, const std::string& out_path, const std::string& err_path) {
     pid_t pid = fork();
     if (pid == 0) {
         int o = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -213,23 +212,21 @@ Reply Exchange(const std::string& request, int timeout_ms = 3000) {
     return ParseReply(rr.data);
 }
 
-std::string Get(const std::string& target) {
-    return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
-}
+std::string Get(const std::string& target) { return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"; }
 
 std::string Auth(const std::string& user, const std::string& pass) {
     return "Authorization: Basic " + Base64(user + ":" + pass) + "\r\n";
 }
 
 std::string Query(const std::string& host, const std::string& ip = "192.0.2.1") {
-    return "action=edit&started=1&hostname=YES&host_id=" + host + "&myip=" + ip +
-           "&wildcard=ON&mx=&backmx=OFF";
+    return "action=edit&started=1&hostname=YES&host_id=" + host + "&myip=" + ip + "&wildcard=ON&mx=&backmx=OFF";
 }
 
 // The request exactly as the client writes it.
 std::string Update(const std::string& query, const std::string& auth = Auth("alice", "secret"),
                    const std::string& prefix = "/nic/dyndns?") {
-    return "GET " + prefix + query + " HTTP/1.1\r\n"
+    return "GET " + prefix + query +
+           " HTTP/1.1\r\n"
            "Host: members.vastrel.example\r\n" +
            auth +
            "Content-Type: application/x-www-form-urlencoded\r\n"
@@ -267,9 +264,9 @@ protected:
                   "mode huge.example.com huge\n"
                   "mode garbage.example.com garbage\n"
                   "mode both.example.com both\n");
-        pid_ = Spawn({"--port", "0", "--port-file", dir_ + "/port", "--accounts", dir_ + "/accounts",
-                      "--account", "carol:pw:carol.example.net", "--slow-ms", std::to_string(kSlowMs),
-                      "--lifetime", "120", "--record", dir_ + "/record.log"},
+        pid_ = Spawn({"--port", "0", "--port-file", dir_ + "/port", "--accounts", dir_ + "/accounts", "--account",
+                      "carol:pw:carol.example.net", "--slow-ms", std::to_string(kSlowMs), "--lifetime", "120",
+                      "--record", dir_ + "/record.log"},
                      dir_ + "/stdout", dir_ + "/stderr");
         g_port = WaitForPortFile(dir_ + "/port", pid_, 5000);
         ASSERT_GT(g_port, 0) << ReadFile(dir_ + "/stderr");
@@ -303,12 +300,11 @@ TEST_F(UpdateServer, UpdateAnswersFollowTheCheckOrder) {
         {"host case differs from request", Update(Query("HOME.Example.COM")), 200, "NOERROR"},
         {"host case differs from accounts file", Update(Query("office.example.net")), 200, "NOERROR"},
         {"percent-encoded value", Update(Query("home%2Eexample.com", "192.0.2.%31")), 200, "NOERROR"},
-        {"--account on command line", Update(Query("carol.example.net"), Auth("carol", "pw")), 200,
+        {"--account on command line", Update(Query("carol.example.net"), Auth("carol", "pw")), 200, "NOERROR"},
+        {"proxy form", Update(Query("home.example.com"), alice, "http://members.vastrel.example/nic/dyndns?"), 200,
          "NOERROR"},
-        {"proxy form", Update(Query("home.example.com"), alice, "http://members.vastrel.example/nic/dyndns?"),
-         200, "NOERROR"},
-        {"proxy form, other host", Update(Query("home.example.com"), alice, "http://127.0.0.1:8245/nic/dyndns?"),
-         200, "NOERROR"},
+        {"proxy form, other host", Update(Query("home.example.com"), alice, "http://127.0.0.1:8245/nic/dyndns?"), 200,
+         "NOERROR"},
         {"wrong password", Update(Query("home.example.com"), Auth("alice", "Secret")), 401,
          "401 Authorization Required"},
         {"no Authorization header", Update(Query("home.example.com"), ""), 401, "401 Authorization Required"},
@@ -316,20 +312,21 @@ TEST_F(UpdateServer, UpdateAnswersFollowTheCheckOrder) {
          "401 Authorization Required"},
         {"undecodable credentials", Update(Query("home.example.com"), "Authorization: Basic !!!!\r\n"), 401,
          "401 Authorization Required"},
-        {"credentials without colon", Update(Query("home.example.com"), "Authorization: Basic " + Base64("alicesecret") + "\r\n"),
-         401, "401 Authorization Required"},
-        {"other auth scheme", Update(Query("home.example.com"), "Authorization: Digest " + Base64("alice:secret") + "\r\n"),
-         401, "401 Authorization Required"},
-        {"auth checked before query", Update("action=bogus", Auth("bob", "nope")), 401,
+        {"credentials without colon",
+         Update(Query("home.example.com"), "Authorization: Basic " + Base64("alicesecret") + "\r\n"), 401,
          "401 Authorization Required"},
+        {"other auth scheme",
+         Update(Query("home.example.com"), "Authorization: Digest " + Base64("alice:secret") + "\r\n"), 401,
+         "401 Authorization Required"},
+        {"auth checked before query", Update("action=bogus", Auth("bob", "nope")), 401, "401 Authorization Required"},
         {"blocked host", Update(Query("bad.example.com")), 200, "Hostname blocked due to abuse"},
         {"blocked host, other case", Update(Query("BAD.example.com")), 200, "Hostname blocked due to abuse"},
         {"another user's host", Update(Query("bob.example.org")), 200, "Invalid Hostname"},
         {"unknown host", Update(Query("nowhere.example.com")), 200, "Invalid Hostname"},
         {"query checked before ownership", Update(Query("bob.example.org", "300.1.1.1")), 200, "Bad Client Input"},
         {"query checked before block", Update(Query("bad.example.com", "1.2.3")), 200, "Bad Client Input"},
-        {"action not edit", Update("action=delete&host_id=home.example.com&myip=192.0.2.1&wildcard=ON&backmx=OFF"),
-         200, "Bad Client Input"},
+        {"action not edit", Update("action=delete&host_id=home.example.com&myip=192.0.2.1&wildcard=ON&backmx=OFF"), 200,
+         "Bad Client Input"},
         {"no action", Update("host_id=home.example.com&myip=192.0.2.1&wildcard=ON&backmx=OFF"), 200,
          "Bad Client Input"},
         {"no host_id", Update("action=edit&myip=192.0.2.1&wildcard=ON&backmx=OFF"), 200, "Bad Client Input"},
@@ -343,12 +340,10 @@ TEST_F(UpdateServer, UpdateAnswersFollowTheCheckOrder) {
         {"five octets", Update(Query("home.example.com", "192.0.2.1.5")), 200, "Bad Client Input"},
         {"letters in myip", Update(Query("home.example.com", "192.0.2.x")), 200, "Bad Client Input"},
         {"empty octet", Update(Query("home.example.com", "192..2.1")), 200, "Bad Client Input"},
-        {"wildcard not ON/OFF",
-         Update("action=edit&host_id=home.example.com&myip=192.0.2.1&wildcard=MAYBE&backmx=OFF"), 200,
-         "Bad Client Input"},
-        {"backmx not ON/OFF",
-         Update("action=edit&host_id=home.example.com&myip=192.0.2.1&wildcard=OFF&backmx=YES"), 200,
-         "Bad Client Input"},
+        {"wildcard not ON/OFF", Update("action=edit&host_id=home.example.com&myip=192.0.2.1&wildcard=MAYBE&backmx=OFF"),
+         200, "Bad Client Input"},
+        {"backmx not ON/OFF", Update("action=edit&host_id=home.example.com&myip=192.0.2.1&wildcard=OFF&backmx=YES"),
+         200, "Bad Client Input"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -401,8 +396,8 @@ TEST_F(UpdateServer, NonProtocolRequestsGet400WithoutKeyPhrases) {
 
 TEST_F(UpdateServer, VersionFileDefaultAndControlledBody) {
     const std::string def = "<html><body>VERSION:1.5.7 </body></html>";
-    for (const char* target : {"/Products/Vastrel/Version.html",
-                               "http://www.brannock.example/Products/Vastrel/Version.html"}) {
+    for (const char* target :
+         {"/Products/Vastrel/Version.html", "http://www.brannock.example/Products/Vastrel/Version.html"}) {
         SCOPED_TRACE(target);
         Reply r = Exchange(Get(target));
         EXPECT_EQ(r.status, 200);
@@ -621,7 +616,9 @@ TEST_F(UpdateServer, RecordsComeBackByteForByte) {
     const std::string mismatch = Update(Query("rec.example.com"), Auth("alice", "wrong"));
     for (const std::string& req : {one, two, mismatch}) Exchange(req);
 
-    auto entry = [](const std::string& raw) { return "=== " + std::to_string(raw.size()) + " bytes\r\n" + raw + "\r\n"; };
+    auto entry = [](const std::string& raw) {
+        return "=== " + std::to_string(raw.size()) + " bytes\r\n" + raw + "\r\n";
+    };
     Reply dump = Exchange(Get("/__requests?host=Rec.Example.Com"));
     EXPECT_EQ(dump.status, 200);
     EXPECT_EQ(dump.body, entry(one) + entry(two) + entry(mismatch));
@@ -699,8 +696,8 @@ TEST(UpdateServerProcess, LifetimeEndsTheServerEvenWithAnOpenConnection) {
     ScratchDir d;
     ASSERT_FALSE(d.path.empty());
     auto start = Clock::now();
-    pid_t pid = Spawn({"--lifetime", "1", "--mode", "silent", "--port-file", d.path + "/port"},
-                      d.path + "/out", d.path + "/err");
+    pid_t pid = Spawn({"--lifetime", "1", "--mode", "silent", "--port-file", d.path + "/port"}, d.path + "/out",
+                      d.path + "/err");
     int port = WaitForPortFile(d.path + "/port", pid, 5000);
     ASSERT_GT(port, 0);
     EXPECT_NE(ReadFile(d.path + "/out").find("listening on 127.0.0.1:" + std::to_string(port) + "\n"),

@@ -49,8 +49,8 @@ TEST_F(AddressTest, VerdictsFollowFlagAndPrivateRanges) {
 }
 
 TEST_F(AddressTest, IndexSelectsAmongAcceptableAddresses) {
-    InjectInterfaces({Entry("10.0.0.5"), Entry("192.0.2.1"), Entry("127.0.0.1", InterfaceLoopback),
-                      Entry("198.51.100.9")});
+    InjectInterfaces(
+        {Entry("10.0.0.5"), Entry("192.0.2.1"), Entry("127.0.0.1", InterfaceLoopback), Entry("198.51.100.9")});
     EXPECT_EQ(GetLocalAddress(0), Address("192.0.2.1"));
     EXPECT_EQ(GetLocalAddress(1), Address("198.51.100.9"));
     EXPECT_EQ(GetLocalAddress(5), Address("198.51.100.9"));   // beyond the count: the last one

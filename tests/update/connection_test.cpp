@@ -40,13 +40,18 @@ TEST_F(ConnectionTest, ResolveHostCases) {
         std::vector<std::string> lines;
     } cases[] = {
         {"", 0, {FileOnly("GetAddr for ")}},
-        {"192.0.2.1", Address("192.0.2.1"),
+        {"192.0.2.1",
+         Address("192.0.2.1"),
          {FileOnly("GetAddr for 192.0.2.1"), FileOnly("192.0.2.1 is IP address already, no need for lookup")}},
-        {"255.255.255.255", 0xFFFFFFFFu,
+        {"255.255.255.255",
+         0xFFFFFFFFu,
          {FileOnly("GetAddr for 255.255.255.255"),
           FileOnly("255.255.255.255 is IP address already, no need for lookup")}},
-        {"0.0.0.0", 0, {FileOnly("GetAddr for 0.0.0.0"), FileOnly("0.0.0.0 is IP address already, no need for lookup")}},
-        {"localhost", Address("127.0.0.1"),
+        {"0.0.0.0",
+         0,
+         {FileOnly("GetAddr for 0.0.0.0"), FileOnly("0.0.0.0 is IP address already, no need for lookup")}},
+        {"localhost",
+         Address("127.0.0.1"),
          {FileOnly("GetAddr for localhost"), FileOnly("Hostname localhost resolved successfully")}},
     };
     StartSockets(0x0101);  // the connection has started them before any lookup
@@ -73,10 +78,13 @@ TEST_F(ConnectionTest, ProxyWithoutServerIsAnInvalidAddress) {
     SocketHandle s = OpenConnection();
     EXPECT_EQ(SendRequest(s, "localhost", "GET / HTTP/1.1\r\n\r\n"), 0);
     CloseConnection(s);
-    std::vector<std::string> expected = {FileOnly("WinSock initialized."), FileOnly("Socket created."),
-                                         FileOnly("Trying to connect..."),  FileOnly("GetAddr for "),
+    std::vector<std::string> expected = {FileOnly("WinSock initialized."),
+                                         FileOnly("Socket created."),
+                                         FileOnly("Trying to connect..."),
+                                         FileOnly("GetAddr for "),
                                          "*** Request failed, invalid server address!",
-                                         FileOnly("Socket closed."),        FileOnly("WinSock cleaned up.")};
+                                         FileOnly("Socket closed."),
+                                         FileOnly("WinSock cleaned up.")};
     EXPECT_EQ(log.Lines(), expected);
 }
 

@@ -88,7 +88,8 @@ TEST(PublicAddress, JudgedLikeAnInterfaceAddressAndNeverUnspecifiedOrBroadcast) 
         std::uint32_t address = 0;
         ASSERT_TRUE(FindAnsweredAddress(c.address, &address));
         EXPECT_EQ(IsAcceptablePublicAddress(address), c.accepted) << c.address;
-        EXPECT_EQ(log.Lines(), std::vector<std::string>{FileOnly(std::string("IP number ") + c.address + " " + c.verdict)});
+        EXPECT_EQ(log.Lines(),
+                  std::vector<std::string>{FileOnly(std::string("IP number ") + c.address + " " + c.verdict)});
     }
 }
 
@@ -129,9 +130,9 @@ TEST_F(PublicAddressRunTest, TheWebNamesTheAddressOfEveryAccountAskedOncePerRun)
     struct Case {
         const char* name;
         std::int32_t usePublic, useProxy, update;
-        const char* control;   // the check-IP service's mode
-        int questions;         // check-IP requests of the run
-        const char* addressed; // what every account got, "" when none
+        const char* control;    // the check-IP service's mode
+        int questions;          // check-IP requests of the run
+        const char* addressed;  // what every account got, "" when none
     } cases[] = {
         {"option off: no address, as before", 0, 0, 1, "reset=1", 0, ""},
         {"option on", 1, 0, 1, "reset=1", 1, "203.0.113.7"},
@@ -165,14 +166,16 @@ TEST_F(PublicAddressRunTest, TheWebNamesTheAddressOfEveryAccountAskedOncePerRun)
         if (updated) {
             EXPECT_EQ(ServerGet("/__last?host=" + Full("office")), c.addressed);
             EXPECT_EQ(CountLines(lines, std::string("Public address found on the web: ") + c.addressed), 1);
-            EXPECT_EQ(CountLines(lines, "Updating proxy " + std::string(ServerTable[0].Domain) + " to " + c.addressed), 1);
+            EXPECT_EQ(CountLines(lines, "Updating proxy " + std::string(ServerTable[0].Domain) + " to " + c.addressed),
+                      1);
         }
         if (c.usePublic == 0 && c.update) {
             EXPECT_EQ(CountLines(lines, "*** No interface available to retrieve the current IP"), 3);
             for (const std::string& line : lines) EXPECT_EQ(line.find("Public address"), std::string::npos) << line;
         }
-        const std::string question = FileOnly(std::string("Request sent to server: GET ") +
-                                              (c.useProxy ? "http://localhost/" : "/") + " HTTP/1.1\r\nHost: localhost\r\n");
+        const std::string question =
+            FileOnly(std::string("Request sent to server: GET ") + (c.useProxy ? "http://localhost/" : "/") +
+                     " HTTP/1.1\r\nHost: localhost\r\n");
         int sent = 0;
         for (const std::string& line : lines) sent += line.compare(0, question.size(), question) == 0;
         EXPECT_EQ(sent, c.questions);
@@ -216,8 +219,8 @@ TEST_F(PublicAddressRunTest, ARefusedOrMissingAnswerFailsTheRunsAccountsButDisab
         auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
         const std::vector<std::string> lines = log.Lines();
         if (std::string(c.control) == "mode=silent")
-            std::cout << "[ figures  ] a silent check-IP service, three accounts, a 300 ms limit: run of "
-                      << ms.count() << " ms\n";
+            std::cout << "[ figures  ] a silent check-IP service, three accounts, a 300 ms limit: run of " << ms.count()
+                      << " ms\n";
         EXPECT_EQ(CheckIpQuestions(), asked + 1);
         EXPECT_EQ(RunFailed, 1);
         int refusals = 0, missing = 0;

@@ -31,14 +31,15 @@ Account Sample() {
 
 TEST_F(RequestTest, DirectFormHasExactBytes) {
     std::string host = ServerTable[0].UpdateHost, domain = ServerTable[0].Domain;
-    EXPECT_EQ(Build(Sample()),
-              "GET /nic/dyndns?action=edit&started=1&hostname=YES&host_id=office." + domain +
-                  "&myip=192.0.2.1&wildcard=ON&mx=&backmx=OFF HTTP/1.1\r\n"
-                  "Host: " + host + "\r\n"
-                  "Authorization: Basic Ym9iOnB3ZA==\r\n"
-                  "Content-Type: application/x-www-form-urlencoded\r\n"
-                  "User-Agent: Vastrel/1.5.7\r\n"
-                  "\r\n");
+    EXPECT_EQ(Build(Sample()), "GET /nic/dyndns?action=edit&started=1&hostname=YES&host_id=office." + domain +
+                                   "&myip=192.0.2.1&wildcard=ON&mx=&backmx=OFF HTTP/1.1\r\n"
+                                   "Host: " +
+                                   host +
+                                   "\r\n"
+                                   "Authorization: Basic Ym9iOnB3ZA==\r\n"
+                                   "Content-Type: application/x-www-form-urlencoded\r\n"
+                                   "User-Agent: Vastrel/1.5.7\r\n"
+                                   "\r\n");
 }
 
 TEST_F(RequestTest, ProxyFormCarriesAbsoluteUrl) {
@@ -48,19 +49,21 @@ TEST_F(RequestTest, ProxyFormCarriesAbsoluteUrl) {
     CopyText(a.MailExtender, "mx.example.net");
     a.BackupMX = 7;
     std::string host = ServerTable[3].UpdateHost, domain = ServerTable[3].Domain;
-    EXPECT_EQ(Build(a),
-              "GET http://" + host + "/nic/dyndns?action=edit&started=1&hostname=YES&host_id=office." + domain +
-                  "&myip=192.0.2.1&wildcard=ON&mx=mx.example.net&backmx=ON HTTP/1.1\r\n"
-                  "Host: " + host + "\r\n"
-                  "Authorization: Basic Ym9iOnB3ZA==\r\n"
-                  "Content-Type: application/x-www-form-urlencoded\r\n"
-                  "User-Agent: Vastrel/1.5.7\r\n"
-                  "\r\n");
+    EXPECT_EQ(Build(a), "GET http://" + host + "/nic/dyndns?action=edit&started=1&hostname=YES&host_id=office." +
+                            domain +
+                            "&myip=192.0.2.1&wildcard=ON&mx=mx.example.net&backmx=ON HTTP/1.1\r\n"
+                            "Host: " +
+                            host +
+                            "\r\n"
+                            "Authorization: Basic Ym9iOnB3ZA==\r\n"
+                            "Content-Type: application/x-www-form-urlencoded\r\n"
+                            "User-Agent: Vastrel/1.5.7\r\n"
+                            "\r\n");
 }
 
 TEST_F(RequestTest, ValuesGoInAsStoredAndLaterPlaceholdersSeeThem) {
     Account a = Sample();
-    CopyText(a.HostName, "");                    // full name starts with the dot
+    CopyText(a.HostName, "");                        // full name starts with the dot
     CopyText(a.MailExtender, "a b&###BACKUPMX###");  // no encoding; replaced by a later step
     std::string r = Build(a);
     EXPECT_NE(r.find("host_id=." + std::string(ServerTable[0].Domain) + "&"), std::string::npos);
@@ -82,7 +85,8 @@ TEST_F(RequestTest, UnusableAccountsGiveNoRequest) {
     std::string r = Build(full);
     EXPECT_NE(r.find("host_id=" + std::string(80, 'h') + "."), std::string::npos);
     EXPECT_EQ(r.find(std::string(81, 'h')), std::string::npos);
-    EXPECT_NE(r.find(std::string("Basic ") + EncodeBase64((std::string(32, 'u') + ":" + std::string(32, 'p')).c_str()) + "\r\n"),
+    EXPECT_NE(r.find(std::string("Basic ") + EncodeBase64((std::string(32, 'u') + ":" + std::string(32, 'p')).c_str()) +
+                     "\r\n"),
               std::string::npos);
 }
 
@@ -108,7 +112,7 @@ TEST(EncodeBase64, MatchesStandardForm) {
         {"foo", "Zm9v"},
         {"abc:def", "YWJjOmRlZg=="},  // seven bytes: twelve characters, two '='
         {"ab:cde", "YWI6Y2Rl"},       // six bytes: eight, none
-        {"\xff\xfe\x80", "//6A"},      // bytes read unsigned
+        {"\xff\xfe\x80", "//6A"},     // bytes read unsigned
     };
     for (auto& c : cases) EXPECT_STREQ(EncodeBase64(c[0]), c[1]) << c[0];
     std::string longest(65, 'z');
@@ -122,12 +126,9 @@ TEST(ReplacePlaceholder, ReplacesLeftToRightWithoutRescanning) {
         const char* value;
         const char* expected;
     } cases[] = {
-        {"a#X#b#X#", "#X#", "1", "a1b1"},
-        {"#X##X#", "#X#", "#X#", "#X##X#"},  // a written value is not searched again
-        {"##X#", "#X#", "v", "#v"},
-        {"", "#X#", "v", ""},
-        {"none", "#X#", "v", "none"},
-        {"#X#", "#X#", "", ""},
+        {"a#X#b#X#", "#X#", "1", "a1b1"}, {"#X##X#", "#X#", "#X#", "#X##X#"},  // a written value is not searched again
+        {"##X#", "#X#", "v", "#v"},       {"", "#X#", "v", ""},
+        {"none", "#X#", "v", "none"},     {"#X#", "#X#", "", ""},
     };
     for (const Case& c : cases) {
         char buffer[64];

@@ -20,9 +20,16 @@ TEST(SecureChannel, PortAndTunnelAnswerRules) {
     const std::pair<std::int32_t, std::uint16_t> ports[] = {{80, 443}, {65616, 443}, {8443, 8443}, {443, 443}, {0, 0}};
     for (auto& p : ports) EXPECT_EQ(SecurePort(p.first), p.second) << p.first;
     const std::pair<const char*, bool> answers[] = {
-        {"HTTP/1.1 200 Connection established", true}, {"HTTP/1.0 200 OK", true}, {"HTTP/1.1 204", true},
-        {"HTTP/1.1 407 Proxy Authentication Required", false}, {"HTTP/1.1 502 Bad Gateway", false},
-        {"HTTP/1.1 2000", false}, {"HTTP/1.1 20", false}, {"HTTP/2 200", false}, {"SSH-2.0-OpenSSH", false}, {"", false},
+        {"HTTP/1.1 200 Connection established", true},
+        {"HTTP/1.0 200 OK", true},
+        {"HTTP/1.1 204", true},
+        {"HTTP/1.1 407 Proxy Authentication Required", false},
+        {"HTTP/1.1 502 Bad Gateway", false},
+        {"HTTP/1.1 2000", false},
+        {"HTTP/1.1 20", false},
+        {"HTTP/2 200", false},
+        {"SSH-2.0-OpenSSH", false},
+        {"", false},
     };
     for (auto& a : answers) EXPECT_EQ(TunnelAccepted(a.first), a.second) << a.first;
 }
@@ -84,7 +91,8 @@ TEST_F(SecureUpdateTest, UpdateGoesThroughTheCheckedChannelDirectAndThroughThePr
         ASSERT_LE(at + expected.size() + 4, lines.size());
         for (std::size_t i = 0; i < expected.size(); ++i) {
             if (expected[i].empty())
-                EXPECT_NE(lines[at + i].find("), certificate of " + host + " verified."), std::string::npos) << lines[at + i];
+                EXPECT_NE(lines[at + i].find("), certificate of " + host + " verified."), std::string::npos)
+                    << lines[at + i];
             else
                 EXPECT_EQ(lines[at + i], expected[i]);
         }
@@ -95,7 +103,8 @@ TEST_F(SecureUpdateTest, UpdateGoesThroughTheCheckedChannelDirectAndThroughThePr
 
         // The server got exactly the logged request, and the proxy its CONNECT.
         EXPECT_NE(ServerGet("/__requests?host=home." + domain).find(request), std::string::npos);
-        const std::string connect = "CONNECT " + host + ":" + port + " HTTP/1.1\r\nHost: " + host + ":" + port + "\r\n\r\n";
+        const std::string connect =
+            "CONNECT " + host + ":" + port + " HTTP/1.1\r\nHost: " + host + ":" + port + "\r\n\r\n";
         EXPECT_EQ(ServerGet("/__requests").find(connect) != std::string::npos, proxy);
     }
 }
@@ -140,12 +149,17 @@ TEST_F(SecureUpdateTest, RefusedChannelsSendNothingAndKeepTheAccount) {
         std::string line;  // the failure line, or its beginning when it ends in a number
         bool costsTheLimit;
     } cases[] = {
-        {"wrong name", TlsTestPort("wrong-name"), false, "*** Request failed, the server's certificate is not valid for " + host + "!", false},
-        {"expired", TlsTestPort("expired"), false, "*** Request failed, the server's certificate has expired or is not yet valid!", false},
-        {"unknown authority", TlsTestPort("unknown-authority"), false, "*** Request failed, the server's certificate is not from a trusted authority!", false},
+        {"wrong name", TlsTestPort("wrong-name"), false,
+         "*** Request failed, the server's certificate is not valid for " + host + "!", false},
+        {"expired", TlsTestPort("expired"), false,
+         "*** Request failed, the server's certificate has expired or is not yet valid!", false},
+        {"unknown authority", TlsTestPort("unknown-authority"), false,
+         "*** Request failed, the server's certificate is not from a trusted authority!", false},
         {"plain HTTP server", ServerPort(), false, "*** Request failed, the server answered without TLS!", false},
-        {"stalled handshake", TlsTestPort("stall"), false, "*** Request failed, secure connection could not be established! (winsock error: ", true},
-        {"proxy refusal", closedPort, true, "*** Request failed, the proxy refused the tunnel: HTTP/1.1 502 Bad Gateway", false},
+        {"stalled handshake", TlsTestPort("stall"), false,
+         "*** Request failed, secure connection could not be established! (winsock error: ", true},
+        {"proxy refusal", closedPort, true,
+         "*** Request failed, the proxy refused the tunnel: HTTP/1.1 502 Bad Gateway", false},
     };
     for (const Case& c : cases) {
         for (bool proxy : {false, true}) {

@@ -116,12 +116,9 @@ TEST_F(TransactionTest, UpToDateRuleDecidesWhetherToSend) {
         UpdateMode mode;
         bool sent;
     } cases[] = {
-        {Address("192.0.2.1"), 27, 28, Timer, false},
-        {Address("192.0.2.1"), 28, 28, Timer, true},
-        {Address("192.0.2.1"), 0, 0, Timer, true},
-        {Address("192.0.2.1"), 0, 28, Forced, true},
-        {Address("192.0.2.1"), 0, 28, Manual, false},
-        {0, 0, 28, Timer, true},
+        {Address("192.0.2.1"), 27, 28, Timer, false}, {Address("192.0.2.1"), 28, 28, Timer, true},
+        {Address("192.0.2.1"), 0, 0, Timer, true},    {Address("192.0.2.1"), 0, 28, Forced, true},
+        {Address("192.0.2.1"), 0, 28, Manual, false}, {0, 0, 28, Timer, true},
         {Address("192.0.2.2"), 0, 28, Timer, true},
     };
     for (const Case& c : cases) {
@@ -196,7 +193,8 @@ TEST_F(TransactionTest, ProxyPathSendsTheAbsoluteUrlToTheProxy) {
     EXPECT_EQ(UpdateAccount(a, Timer), 0);
     EXPECT_TRUE(HasLine(log.Lines(), FileOnly("GetAddr for 127.0.0.1")));
     std::string recorded = ServerGet("/__requests?host=" + Full(a));
-    EXPECT_NE(recorded.find("GET http://" + std::string(ServerTable[0].UpdateHost) + "/nic/dyndns?"), std::string::npos);
+    EXPECT_NE(recorded.find("GET http://" + std::string(ServerTable[0].UpdateHost) + "/nic/dyndns?"),
+              std::string::npos);
 }
 
 TEST_F(TransactionTest, FailuresBeforeTheNetwork) {
@@ -219,20 +217,30 @@ TEST_F(TransactionTest, FailuresBeforeTheNetwork) {
 }
 
 TEST_F(TransactionTest, TextsThatWouldSplitTheRequestNeverReachTheWire) {
-    struct Case { const char* host; const char* user; const char* password; const char* mx; const char* line; } cases[] = {
+    struct Case {
+        const char* host;
+        const char* user;
+        const char* password;
+        const char* mx;
+        const char* line;
+    } cases[] = {
         {"home\r\nHost: evil.example", "alice", "secret", "",
          "*** Account home??Host: evil.example has a control character or blank in its host name and was not updated!"},
-        {"home office", "alice", "secret", "", "*** Account home office has a control character or blank in its host name and was not updated!"},
-        {"home", "alice\n", "secret", "", "*** Account home has a control character or blank in its user name and was not updated!"},
-        {"home", "alice", "sec\tret", "", "*** Account home has a control character or blank in its password and was not updated!"},
-        {"home", "alice", "secret", "mx.example x", "*** Account home has a control character or blank in its mail extender and was not updated!"},
+        {"home office", "alice", "secret", "",
+         "*** Account home office has a control character or blank in its host name and was not updated!"},
+        {"home", "alice\n", "secret", "",
+         "*** Account home has a control character or blank in its user name and was not updated!"},
+        {"home", "alice", "sec\tret", "",
+         "*** Account home has a control character or blank in its password and was not updated!"},
+        {"home", "alice", "secret", "mx.example x",
+         "*** Account home has a control character or blank in its mail extender and was not updated!"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.line);
         Account a = MakeAccount(c.host, 0, c.user, c.password);
         CopyText(a.MailExtender, c.mx);
         const std::string before = ServerGet("/__count");  // every request the server got
-        LogCapture log(false);  // damaged data is reported even without details
+        LogCapture log(false);                             // damaged data is reported even without details
         EXPECT_EQ(UpdateAccount(a, Forced), -1);
         EXPECT_EQ(log.Lines(), std::vector<std::string>{c.line});
         EXPECT_EQ(a.Update, 1);  // tried again next run, as stored

@@ -36,8 +36,7 @@ void RecordTray(TrayState state, const char* tooltip) {
     if (state == Busy) {
         insideRun = true;
         int now = ++inRun, seen = maxInRun;
-        while (now > seen && !maxInRun.compare_exchange_weak(seen, now)) {
-        }
+        while (now > seen && !maxInRun.compare_exchange_weak(seen, now)) {}
     }
     Record(std::string("tray ") + names[state] + (tooltip ? std::string(" ") + tooltip : ""));
 }
@@ -96,11 +95,11 @@ TEST_F(UpdateRunTest, ZeroAccountsSucceedAndQuitUnderAutoExit) {
     LogCapture log(true);
     UpdateRun(Timer);
     EXPECT_EQ(calls, (Calls{"blink 0", "tray Busy", "tray Idle Update successful", "quit", "blink 0"}));
-    EXPECT_EQ(log.Lines(), (std::vector<std::string>{"   Starting update...", "   Update successful",
-                                                     FileOnly("Storing preference settings to the registry..."),
-                                                     FileOnly("Storing accounts to the registry..."),
-                                                     FileOnly("Auto start feature disabled in the registry"),
-                                                     FileOnly("Stored.")}));
+    EXPECT_EQ(log.Lines(),
+              (std::vector<std::string>{"   Starting update...", "   Update successful",
+                                        FileOnly("Storing preference settings to the registry..."),
+                                        FileOnly("Storing accounts to the registry..."),
+                                        FileOnly("Auto start feature disabled in the registry"), FileOnly("Stored.")}));
     EXPECT_EQ(RunFailed, 0);
     EXPECT_TRUE(Stored());
 }
@@ -196,8 +195,8 @@ TEST_F(UpdateRunTest, RequestsWhileARunWaitsJoinItSoRunsNeverPileUp) {
     const std::size_t memoryAfter = ResidentBytes();
     while (UpdateRunsPending()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     std::cout << "[ figures  ] " << requests << " run requests in 2 s: at most " << most
-              << " run threads alive; resident memory " << memoryBefore / 1024 << " KiB before, "
-              << memoryAfter / 1024 << " KiB after\n";
+              << " run threads alive; resident memory " << memoryBefore / 1024 << " KiB before, " << memoryAfter / 1024
+              << " KiB after\n";
     EXPECT_LE(most, 2);
     EXPECT_LT(memoryAfter, memoryBefore + 8 * 1024 * 1024);
 }

@@ -20,10 +20,22 @@ TEST(CompareVersions, ComponentsCompareAsNumbers) {
         const char* b;
         int expected;
     } cases[] = {
-        {"1.10", "1.9", 1},   {"1.9", "1.10", -1}, {"1.5.0", "1.5", 1}, {"1.5", "1.5.0", -1},
-        {"1.5.", "1.5", 0},   {"1.5", "1.5.", 0},  {"1..2", "1.0.2", 0}, {"1.5.7b", "1.5.7", 0},
-        {"", "1", -1},        {"1", "", 1},        {"", "", 0},          {"1.5.7", "1.5.8", -1},
-        {"1.6\r\nabc", "1.5.7", 1}, {"99999999999", "1", 1}, {"-1", "0", -1}, {"1.5.7", "1.5.7", 0},
+        {"1.10", "1.9", 1},
+        {"1.9", "1.10", -1},
+        {"1.5.0", "1.5", 1},
+        {"1.5", "1.5.0", -1},
+        {"1.5.", "1.5", 0},
+        {"1.5", "1.5.", 0},
+        {"1..2", "1.0.2", 0},
+        {"1.5.7b", "1.5.7", 0},
+        {"", "1", -1},
+        {"1", "", 1},
+        {"", "", 0},
+        {"1.5.7", "1.5.8", -1},
+        {"1.6\r\nabc", "1.5.7", 1},
+        {"99999999999", "1", 1},
+        {"-1", "0", -1},
+        {"1.5.7", "1.5.7", 0},
     };
     for (const Case& c : cases) EXPECT_EQ(CompareVersions(c.a, c.b), c.expected) << c.a << " vs " << c.b;
 }
@@ -33,8 +45,8 @@ TEST(FindVersionToken, EndsAtTheFirstBlankOrTheText) {
         {"<p>VERSION:1.5.8 </p>", "1.5.8"},
         {"VERSION: 1.5.8", ""},
         {"VERSION:1.6\r\nabc def", "1.6\r\nabc"},
-        {"x VERSION:2.0", "2.0"},                                  // runs to the end of the text
-        {"VERSION:1.2.3.4.5.6.7.8.9 x", "1.2.3.4.5.6.7.8"},        // cut to 15 characters
+        {"x VERSION:2.0", "2.0"},                            // runs to the end of the text
+        {"VERSION:1.2.3.4.5.6.7.8.9 x", "1.2.3.4.5.6.7.8"},  // cut to 15 characters
         {"VERSION:1.5.8 VERSION:9", "1.5.8"},
     };
     for (auto& c : cases) {
@@ -58,7 +70,9 @@ TEST(BuildVersionRequest, DirectAndProxyForms) {
     EXPECT_EQ(std::string(BuildVersionRequest(buffer, sizeof buffer)).substr(0, 60),
               ("GET http://" + host + "/Products/Vastrel/Version.html HTTP/1.1\r\n").substr(0, 60));
     Preferences.UseHTTPS = 1;  // through a tunnel: the direct form
-    EXPECT_EQ(std::string(BuildVersionRequest(buffer, sizeof buffer)).rfind("GET /Products/Vastrel/Version.html HTTP/1.1\r\n", 0), 0u);
+    EXPECT_EQ(std::string(BuildVersionRequest(buffer, sizeof buffer))
+                  .rfind("GET /Products/Vastrel/Version.html HTTP/1.1\r\n", 0),
+              0u);
 }
 
 namespace {
@@ -211,7 +225,8 @@ TEST_F(VersionCheckTest, OverHttpsTheSamePromptAndASecureDownloadPage) {
     {
         LogCapture log(false);
         EXPECT_EQ(VersionCheck(1), 0);
-        EXPECT_EQ(log.Lines(), (std::vector<std::string>{"Checking for new version...", "New version 1.5.8 is available"}));
+        EXPECT_EQ(log.Lines(),
+                  (std::vector<std::string>{"Checking for new version...", "New version 1.5.8 is available"}));
     }
     ASSERT_EQ(prompts.size(), 1u);
     EXPECT_EQ(prompts[0],
@@ -225,7 +240,8 @@ TEST_F(VersionCheckTest, OverHttpsTheSamePromptAndASecureDownloadPage) {
     LogCapture log(true);
     EXPECT_EQ(VersionCheck(1), -1);
     EXPECT_EQ(prompts.size(), 1u);
-    const std::string refused = std::string("*** Request failed, the server's certificate is not valid for ") + MakerHost + "!";
+    const std::string refused =
+        std::string("*** Request failed, the server's certificate is not valid for ") + MakerHost + "!";
     bool found = false;
     for (const std::string& line : log.Lines()) found |= line == refused;
     EXPECT_TRUE(found);

@@ -119,9 +119,10 @@ int main(int argc, char** argv) {
         baseTimes.push_back(TimeBaseline(port, request));
     }
     double run = Median(runTimes), base = Median(baseTimes);
-    std::printf("update run, %d accounts:      median %6.1f ms over %d runs = %.3f ms an account"
-                " (settings stored each run)\n",
-                MaxAccounts, run, runs, run / MaxAccounts);
+    std::printf(
+        "update run, %d accounts:      median %6.1f ms over %d runs = %.3f ms an account"
+        " (settings stored each run)\n",
+        MaxAccounts, run, runs, run / MaxAccounts);
     std::printf("bare loopback exchanges, %d:  median %6.1f ms = %.3f ms an exchange\n", MaxAccounts, base,
                 base / MaxAccounts);
     std::printf("ratio run / baseline:         %.2f, the program's own cost %.3f ms an account\n", run / base,

@@ -140,18 +140,26 @@ std::string html_escape(const std::string& s) {
     std::string out;
     for (unsigned char c : s) {
         switch (c) {
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '&': out += "&amp;"; break;
-            case '"': out += "&quot;"; break;
-            default:
-                if (c < 0x20 || c == 0x7f) {
-                    char buf[8];
-                    std::snprintf(buf, sizeof buf, "&#%u;", c);
-                    out += buf;
-                } else {
-                    out.push_back(static_cast<char>(c));
-                }
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '&':
+            out += "&amp;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        default:
+            if (c < 0x20 || c == 0x7f) {
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "&#%u;", c);
+                out += buf;
+            } else {
+                out.push_back(static_cast<char>(c));
+            }
         }
     }
     return out;
@@ -171,12 +179,18 @@ bool base64_decode(const std::string& in, std::string& out) {
     for (size_t i = 0; i < len; ++i) {
         char c = in[i];
         int v;
-        if (c >= 'A' && c <= 'Z') v = c - 'A';
-        else if (c >= 'a' && c <= 'z') v = c - 'a' + 26;
-        else if (c >= '0' && c <= '9') v = c - '0' + 52;
-        else if (c == '+') v = 62;
-        else if (c == '/') v = 63;
-        else return false;
+        if (c >= 'A' && c <= 'Z')
+            v = c - 'A';
+        else if (c >= 'a' && c <= 'z')
+            v = c - 'a' + 26;
+        else if (c >= '0' && c <= '9')
+            v = c - '0' + 52;
+        else if (c == '+')
+            v = 62;
+        else if (c == '/')
+            v = 63;
+        else
+            return false;
         buf = (buf << 6) | static_cast<unsigned>(v);
         bits += 6;
         if (bits >= 8) {
@@ -223,9 +237,8 @@ void log_line(const std::string& msg) {
 enum class Mode { Normal, Silent, Close, Slow, Late, Huge, Garbage, Both };
 
 const std::pair<const char*, Mode> kModes[] = {
-    {"normal", Mode::Normal}, {"silent", Mode::Silent},   {"close", Mode::Close},
-    {"slow", Mode::Slow},     {"late", Mode::Late},       {"huge", Mode::Huge},
-    {"garbage", Mode::Garbage}, {"both", Mode::Both},
+    {"normal", Mode::Normal}, {"silent", Mode::Silent}, {"close", Mode::Close},     {"slow", Mode::Slow},
+    {"late", Mode::Late},     {"huge", Mode::Huge},     {"garbage", Mode::Garbage}, {"both", Mode::Both},
 };
 
 // A mode by its name in one of the mode tables.
@@ -282,8 +295,8 @@ bool parse_host_list(const std::string& s, std::set<std::string>& out, std::stri
     return true;
 }
 
-bool add_account(Config& cfg, const std::string& user, const std::string& pass,
-                 const std::string& hosts, const std::string* blocked, std::string& err) {
+bool add_account(Config& cfg, const std::string& user, const std::string& pass, const std::string& hosts,
+                 const std::string* blocked, std::string& err) {
     if (user.empty() || user.find(':') != std::string::npos) {
         err = "user name must be non-empty and contain no ':'";
         return false;
@@ -399,8 +412,7 @@ int parse_args(int argc, char** argv, Config& cfg) {
             return true;
         };
         auto bad = [&](const char* what) {
-            std::fprintf(stderr, "vastrel-update-server: bad value '%s' for %s: %s\n", val.c_str(),
-                         opt.c_str(), what);
+            std::fprintf(stderr, "vastrel-update-server: bad value '%s' for %s: %s\n", val.c_str(), opt.c_str(), what);
             return 2;
         };
         if (opt == "--help" || opt == "-h") {
@@ -435,8 +447,7 @@ int parse_args(int argc, char** argv, Config& cfg) {
             if (!parse_uint(val, 600000, cfg.slow_ms)) return bad("expected 0..600000");
         } else if (opt == "--lifetime") {
             if (!need()) return 2;
-            if (!parse_uint(val, 86400, cfg.lifetime_s) || cfg.lifetime_s == 0)
-                return bad("expected 1..86400");
+            if (!parse_uint(val, 86400, cfg.lifetime_s) || cfg.lifetime_s == 0) return bad("expected 1..86400");
         } else if (opt == "--record") {
             if (!need()) return 2;
             if (val.empty()) return bad("empty path");
@@ -471,8 +482,7 @@ int parse_args(int argc, char** argv, Config& cfg) {
             return 2;
         }
         if (!add_account(cfg, f[0], f[1], f[2], f.size() == 4 ? &f[3] : nullptr, err)) {
-            std::fprintf(stderr, "vastrel-update-server: bad --account '%s': %s\n", a.c_str(),
-                         err.c_str());
+            std::fprintf(stderr, "vastrel-update-server: bad --account '%s': %s\n", a.c_str(), err.c_str());
             return 2;
         }
     }
@@ -502,9 +512,7 @@ public:
 
     const Config& cfg() const { return cfg_; }
 
-    std::string default_version_body() const {
-        return "<html><body>VERSION:" + cfg_.version + " </body></html>";
-    }
+    std::string default_version_body() const { return "<html><body>VERSION:" + cfg_.version + " </body></html>"; }
 
     // Accounts are fixed after start-up, so no lock.
     const Account* account(const std::string& user) const {
@@ -732,9 +740,12 @@ bool parse_request(const std::string& raw, Request& r, std::string& why) {
             why = "absolute URL without a host";
             return false;
         }
-        if (p == std::string::npos) t = "/";
-        else if (rest[p] == '?') t = "/" + rest.substr(p);
-        else t = rest.substr(p);
+        if (p == std::string::npos)
+            t = "/";
+        else if (rest[p] == '?')
+            t = "/" + rest.substr(p);
+        else
+            t = rest.substr(p);
     } else if (t[0] != '/') {
         why = "request target is neither a path nor an http URL";
         return false;
@@ -754,8 +765,10 @@ public:
         for (const std::string& item : split(q, '&')) {
             if (item.empty()) continue;
             size_t eq = item.find('=');
-            if (eq == std::string::npos) items_.emplace_back(percent_decode(item), "");
-            else items_.emplace_back(percent_decode(item.substr(0, eq)), percent_decode(item.substr(eq + 1)));
+            if (eq == std::string::npos)
+                items_.emplace_back(percent_decode(item), "");
+            else
+                items_.emplace_back(percent_decode(item.substr(0, eq)), percent_decode(item.substr(eq + 1)));
         }
     }
     // First occurrence wins.
@@ -974,9 +987,8 @@ void deliver_slow(Peer& peer, const std::string& data, unsigned long total_ms) {
     if (!nap(half)) return;
     const size_t pieces = std::min<size_t>(8, std::max<size_t>(1, data.size()));
     const size_t step = (data.size() + pieces - 1) / pieces;
-    const long gap = pieces > 1 ? static_cast<long>(total_ms - static_cast<unsigned long>(half)) /
-                                      static_cast<long>(pieces - 1)
-                                : 0;
+    const long gap =
+        pieces > 1 ? static_cast<long>(total_ms - static_cast<unsigned long>(half)) / static_cast<long>(pieces - 1) : 0;
     for (size_t off = 0, i = 0; off < data.size(); off += step, ++i) {
         if (i > 0 && !nap(gap)) return;
         if (!send_all(peer, data.data() + off, std::min(step, data.size() - off))) return;
@@ -989,8 +1001,7 @@ std::string render_late(const Answer& a) {
     late.code = 200;
     late.reason = "OK";
     std::string pad_headers;
-    for (int i = 0; i < 8; ++i)
-        pad_headers += "X-Padding-" + std::to_string(i) + ": " + std::string(64, 'x') + "\r\n";
+    for (int i = 0; i < 8; ++i) pad_headers += "X-Padding-" + std::to_string(i) + ": " + std::string(64, 'x') + "\r\n";
     std::string body;
     for (int i = 0; i < 10; ++i) body += filler_line(80);
     body += a.body;
@@ -1026,27 +1037,27 @@ void hold_open(Peer& peer) {
 // Takes ownership of the peer.
 void deliver(Peer& peer, const Answer& a, Mode mode) {
     switch (mode) {
-        case Mode::Silent:
-            hold_open(peer);
-            peer_abort(peer);
-            return;
-        case Mode::Close:
-            peer_abort(peer);
-            return;
-        case Mode::Slow:
-            deliver_slow(peer, render(a), g_state.cfg().slow_ms);
-            break;
-        case Mode::Late:
-            send_all(peer, render_late(a));
-            break;
-        case Mode::Huge:
-            deliver_huge(peer, a);
-            break;
-        case Mode::Normal:
-        case Mode::Garbage:
-        case Mode::Both:
-            send_all(peer, render(a));
-            break;
+    case Mode::Silent:
+        hold_open(peer);
+        peer_abort(peer);
+        return;
+    case Mode::Close:
+        peer_abort(peer);
+        return;
+    case Mode::Slow:
+        deliver_slow(peer, render(a), g_state.cfg().slow_ms);
+        break;
+    case Mode::Late:
+        send_all(peer, render_late(a));
+        break;
+    case Mode::Huge:
+        deliver_huge(peer, a);
+        break;
+    case Mode::Normal:
+    case Mode::Garbage:
+    case Mode::Both:
+        send_all(peer, render(a));
+        break;
     }
     finish(peer);
 }
@@ -1118,8 +1129,8 @@ void handle_update(Peer& peer, const Request& r, const std::string& raw) {
     } else if (mode == Mode::Both) {
         const std::string* ip = q.get("myip");
         a = html(200, "OK",
-                 "NOERROR host " + html_escape(host ? *host : "") + " myip " +
-                     html_escape(ip ? *ip : "") + "<br>Bad Client Input");
+                 "NOERROR host " + html_escape(host ? *host : "") + " myip " + html_escape(ip ? *ip : "") +
+                     "<br>Bad Client Input");
     } else if (mode != Mode::Silent && mode != Mode::Close) {
         a = update_answer(r, q);
     }
@@ -1150,25 +1161,26 @@ void handle_checkip(Peer& peer, const std::string& raw) {
     g_state.record(false, "", raw);
     g_state.count_checkip();
     std::pair<CheckIpMode, std::string> service = g_state.checkip();
-    if (g_verbose) log_line(std::string("check-IP (mode ") + kCheckIpModes[static_cast<int>(service.first)].first + ")");
+    if (g_verbose)
+        log_line(std::string("check-IP (mode ") + kCheckIpModes[static_cast<int>(service.first)].first + ")");
     switch (service.first) {
-        case CheckIpMode::Normal:
-            send_all(peer, render(checkip_found(service.second)));
-            break;
-        case CheckIpMode::Garbage:
-            send_all(peer, render(garbage_answer()));
-            break;
-        case CheckIpMode::Private:
-            send_all(peer, render(checkip_found(kPrivateCheckIpAddress)));
-            break;
-        case CheckIpMode::Silent:
-            hold_open(peer);
-            peer_abort(peer);
-            return;
-        case CheckIpMode::Slow:
-            // The whole answer at once, late: a client waits for it within its limit.
-            if (nap(static_cast<long>(g_state.cfg().slow_ms))) send_all(peer, render(checkip_found(service.second)));
-            break;
+    case CheckIpMode::Normal:
+        send_all(peer, render(checkip_found(service.second)));
+        break;
+    case CheckIpMode::Garbage:
+        send_all(peer, render(garbage_answer()));
+        break;
+    case CheckIpMode::Private:
+        send_all(peer, render(checkip_found(kPrivateCheckIpAddress)));
+        break;
+    case CheckIpMode::Silent:
+        hold_open(peer);
+        peer_abort(peer);
+        return;
+    case CheckIpMode::Slow:
+        // The whole answer at once, late: a client waits for it within its limit.
+        if (nap(static_cast<long>(g_state.cfg().slow_ms))) send_all(peer, render(checkip_found(service.second)));
+        break;
     }
     finish(peer);
 }
@@ -1191,17 +1203,22 @@ Answer control_answer(const Request& r) {
     if (r.path == "/__control/version") {
         const std::string* reset = q.get("reset");
         const std::string* body = q.get("body");
-        if (reset && *reset == "1") g_state.set_version_body(g_state.default_version_body());
-        else if (body) g_state.set_version_body(*body);
-        else return plain(400, "Bad Request", "expected body=TEXT or reset=1");
+        if (reset && *reset == "1")
+            g_state.set_version_body(g_state.default_version_body());
+        else if (body)
+            g_state.set_version_body(*body);
+        else
+            return plain(400, "Bad Request", "expected body=TEXT or reset=1");
         return plain(200, "OK", "ok");
     }
     if (r.path == "/__control/mode") {
         const std::string* value = q.get("value");
         Mode m;
         if (!value || !parse_mode(*value, m)) return plain(400, "Bad Request", "unknown mode");
-        if (host) g_state.set_host_mode(host_lc, m);
-        else g_state.set_global_mode(m);
+        if (host)
+            g_state.set_host_mode(host_lc, m);
+        else
+            g_state.set_global_mode(m);
         return plain(200, "OK", "ok");
     }
     if (r.path == "/__control/checkip") {
@@ -1263,8 +1280,7 @@ void handle_connect(Peer& peer, const Request& r, const std::string& raw) {
     bool open[2] = {true, true};
     auto idle_since = Clock::now();
     char buf[16384];
-    while ((open[0] || open[1]) && !stopping() &&
-           Clock::now() - idle_since < milliseconds(3 * kReadLimitMs)) {
+    while ((open[0] || open[1]) && !stopping() && Clock::now() - idle_since < milliseconds(3 * kReadLimitMs)) {
         pollfd p[2] = {{fds[0], static_cast<short>(open[0] ? POLLIN : 0), 0},
                        {fds[1], static_cast<short>(open[1] ? POLLIN : 0), 0}};
         int ready = ::poll(p, 2, 100);
@@ -1394,8 +1410,8 @@ bool add_extension(X509* cert, X509* issuer, int nid, const std::string& value) 
 // A certificate for key, valid from..to seconds from now, signed by issuer
 // (itself when null): an authority when names is empty, else a server
 // certificate for those names.
-X509* make_certificate(EVP_PKEY* key, const std::string& cn, const std::vector<std::string>& names, long from,
-                       long to, X509* issuer, EVP_PKEY* issuer_key) {
+X509* make_certificate(EVP_PKEY* key, const std::string& cn, const std::vector<std::string>& names, long from, long to,
+                       X509* issuer, EVP_PKEY* issuer_key) {
     static std::atomic<long> serial{1};
     X509* cert = X509_new();
     bool ok = cert && X509_set_version(cert, 2) == 1 && ASN1_INTEGER_set(X509_get_serialNumber(cert), serial++) == 1 &&
@@ -1410,7 +1426,8 @@ X509* make_certificate(EVP_PKEY* key, const std::string& cn, const std::vector<s
     X509* signer = issuer ? issuer : cert;
     X509_set_issuer_name(cert, X509_get_subject_name(signer));
     std::string alt;
-    for (const std::string& n : names) alt += (alt.empty() ? "" : ",") + std::string(is_dotted_quad(n) ? "IP:" : "DNS:") + n;
+    for (const std::string& n : names)
+        alt += (alt.empty() ? "" : ",") + std::string(is_dotted_quad(n) ? "IP:" : "DNS:") + n;
     ok = add_extension(cert, signer, NID_subject_key_identifier, "hash") &&
          add_extension(cert, signer, NID_authority_key_identifier, "keyid:always");
     if (names.empty()) {
@@ -1447,9 +1464,11 @@ bool make_tls_contexts(const Config& cfg, std::string& err) {
     EVP_PKEY* ca_key = new_key();
     EVP_PKEY* other_key = new_key();
     EVP_PKEY* key = new_key();
-    X509* ca = ca_key ? make_certificate(ca_key, "Vastrel Test Authority", {}, -day, 365 * day, nullptr, nullptr) : nullptr;
-    X509* other = other_key ? make_certificate(other_key, "Unknown Test Authority", {}, -day, 365 * day, nullptr, nullptr)
-                            : nullptr;
+    X509* ca =
+        ca_key ? make_certificate(ca_key, "Vastrel Test Authority", {}, -day, 365 * day, nullptr, nullptr) : nullptr;
+    X509* other = other_key
+                      ? make_certificate(other_key, "Unknown Test Authority", {}, -day, 365 * day, nullptr, nullptr)
+                      : nullptr;
     X509* certs[4] = {};
     if (ca && other && key) {
         certs[0] = make_certificate(key, cfg.tls_names[0], cfg.tls_names, -day, 30 * day, ca, ca_key);
