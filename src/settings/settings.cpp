@@ -58,7 +58,7 @@ void LogAutoStart(AutoStartOutcome outcome) {
 std::int32_t* AsNumber(std::uint32_t* address) { return reinterpret_cast<std::int32_t*>(address); }
 
 void AddPreferenceDescriptors() {
-    static const std::string helpUrl = std::string("http://") + MakerHost + "/Products/Vastrel/help.html";
+    static const std::string helpUrl = MakerUrl("/Products/Vastrel/help.html");
     PreferenceSet& p = Preferences;
     RegInfo& r = PreferenceRegInfo;
     r.AddNumber("AutoStart", &p.AutoStart, 1);

@@ -66,11 +66,7 @@ INT_PTR CALLBACK AboutBoxProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) 
         AppendText(title, version);
         SetDlgItemTextA(dialog, IDC_ABOUT_TITLE, title);
         // The web address follows the maker's host chosen at build time.
-        char web[128];
-        CopyText(web, "http://");
-        AppendText(web, MakerHost);
-        AppendText(web, "/");
-        SetDlgItemTextA(dialog, IDC_ABOUT_WEB, web);
+        SetDlgItemTextA(dialog, IDC_ABOUT_WEB, MakerUrl("/").c_str());
         SetCrispGlobe(dialog);
         return TRUE;
     }

@@ -31,4 +31,8 @@ const ServerEntry* ServerRow(int server) {
 }
 
 const char* const MakerHost = VASTREL_MAKER_HOST;
+
+std::string MakerUrl(const char* path, bool secure) {
+    return std::string(secure ? "https://" : "http://") + MakerHost + path;
+}
 const char* const CheckIpHost = VASTREL_CHECKIP_HOST;

@@ -2,6 +2,8 @@
 // and the maker's web server. Host names are set at build time (see CMake).
 #pragma once
 
+#include <string>
+
 struct ServerEntry {
     const char* Domain;
     const char* UpdateHost;
@@ -18,6 +20,9 @@ const ServerEntry* ServerRow(int server);
 
 // The maker's web server: version file, help and download pages.
 extern const char* const MakerHost;
+// An address on the maker's web server: "http://" (or "https://"), the
+// host, then path.
+std::string MakerUrl(const char* path, bool secure = false);
 
 // The check-IP service that names the public address ("UsePublicAddress").
 extern const char* const CheckIpHost;

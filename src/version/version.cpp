@@ -47,7 +47,7 @@ char* BuildVersionRequest(char* buffer, std::size_t size) {
     AppendText(buffer, size, "Cache-Control: no-cache\r\nUser-Agent: Vastrel/" VASTREL_VERSION_TEXT "\r\n\r\n");
     std::string server;
     const PreferenceSet p = PreferenceSnapshot();
-    if (p.UseProxy && !p.UseHTTPS) server = std::string("http://") + MakerHost;  // a tunnel takes the direct form
+    if (p.UseProxy && !p.UseHTTPS) server = MakerUrl("");  // a tunnel takes the direct form
     ReplacePlaceholder(buffer, size, "###SERVER###", server.c_str());
     return buffer;
 }
@@ -136,8 +136,7 @@ int VersionCheck(int manual) {
                              " and your version is " + own + "\nDo you want to open the download page?";
         if (Shell.AskYesNo(prompt.c_str(), "New version")) {
             // Whoever asked for secure requests gets the download page over HTTPS too.
-            const char* scheme = ReadShared(Preferences.UseHTTPS) ? "https://" : "http://";
-            Shell.OpenPage((scheme + std::string(MakerHost) + "/Products/Vastrel/").c_str());
+            Shell.OpenPage(MakerUrl("/Products/Vastrel/", ReadShared(Preferences.UseHTTPS) != 0).c_str());
         }
         SharedDataGuard guard(SharedDataMutex());
         CopyText(Preferences.LastVersion, token);
