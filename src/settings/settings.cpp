@@ -121,10 +121,12 @@ void StoreSettings() {
     // One store at a time, each taking everything at one moment: the last
     // store written holds the latest state, and "Count" always matches the
     // account records beside it. Natively the whole store is one commit of
-    // the file. Only file-only lines are logged while the locks are held: a
-    // line for the log window would wait for the GUI thread, which may be
-    // waiting for this store.
+    // the file. Its lines are logged under the lock, so two stores' lines
+    // never mix, except a failure line: it goes to the log window, which
+    // waits for the GUI thread, which may be waiting for this store; it and
+    // "Stored." come once the lock is released.
     AutoStartOutcome outcome;
+    bool failed;
     {
         std::lock_guard<std::mutex> oneStoreAtATime(StoreMutex());
         KeyStoreBatch oneCommit;
@@ -141,9 +143,16 @@ void StoreSettings() {
         WriteLog(LogTrace, "Storing accounts to the registry...");
         RegInfo::Write(accounts);
         outcome = ApplyAutoStart(autoStart);
+        failed = outcome == AutoStartOutcome::NoPath || outcome == AutoStartOutcome::NoKey;
+        if (!failed) {
+            LogAutoStart(outcome);
+            WriteLog(LogTrace, "Stored.");
+        }
     }
-    LogAutoStart(outcome);
-    WriteLog(LogTrace, "Stored.");
+    if (failed) {
+        LogAutoStart(outcome);
+        WriteLog(LogTrace, "Stored.");
+    }
 }
 
 void CreateAccountRegInfo() {
