@@ -92,9 +92,8 @@ bool WriteAll(int fd, const std::string& data) {
     return true;
 }
 
-void CopyWholeFile(const std::string& from, const std::string& to) {
-    std::string text;
-    if (!ReadWholeFile(from, text)) return;
+// A copy of the text the loader read, for the user to keep.
+void KeepCopy(const std::string& text, const std::string& to) {
     int fd = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) return;
     bool written = WriteAll(fd, text);
@@ -135,7 +134,7 @@ Store LoadFile() {
     }
     if (text != reportedText) {
         reportedText = text;
-        CopyWholeFile(path, kept);
+        KeepCopy(text, kept);
         std::string what = "had " + std::to_string(result.Skipped) + (result.Skipped == 1 ? " line" : " lines") +
                            " that cannot be read; they were skipped and a copy of the file was kept as";
         WriteLog(LogShownFailure, "The settings file", path.c_str(), what.c_str(), kept.c_str());
