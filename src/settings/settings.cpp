@@ -55,6 +55,9 @@ void LogAutoStart(AutoStartOutcome outcome) {
     }
 }
 
+// The sub-key of account i, below the product key.
+std::string AccountSubKey(int i) { return "Accounts\\" + std::to_string(i); }
+
 std::int32_t* AsNumber(std::uint32_t* address) { return reinterpret_cast<std::int32_t*>(address); }
 
 void AddPreferenceDescriptors() {
@@ -93,7 +96,7 @@ void CheckAccountCount() {
     if (stored >= 0 && stored <= MaxAccounts) return;
     std::int32_t count = 0;
     while (count < MaxAccounts &&
-           KeyExists(AccountRegInfo.KeyPath(("Accounts\\" + std::to_string(count)).c_str()).c_str()))
+           KeyExists(AccountRegInfo.KeyPath(AccountSubKey(count).c_str()).c_str()))
         ++count;
     {
         SharedDataGuard guard(SharedDataMutex());
@@ -164,7 +167,7 @@ void CreateAccountRegInfo() {
     WriteLog(LogTrace, "Creating reginfo for accounts");
     int count = ValidAccountCount();
     for (int i = 0; i < count; ++i) {
-        std::string subKey = "Accounts\\" + std::to_string(i);
+        std::string subKey = AccountSubKey(i);
         WriteLog(LogTrace, "Creating reginfo for account", subKey.c_str());
         Account& a = AccountTable.Accounts[i];
         const char* k = subKey.c_str();
