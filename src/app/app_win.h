@@ -62,8 +62,13 @@ void ConnectShell();
 // tests record the call instead.
 extern HINSTANCE(WINAPI* OpenWithShell)(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT);
 
-// Start-up and shutdown, split so that tests can drive a real window.
-// StartProgram gives false when the program is to end at once.
-bool StartProgram(HINSTANCE instance, const char* commandLine);
-void RunMessageLoop();
-void ShutDownProgram();
+// The windows the tray menu opens live above the shell (ui/); start-up
+// connects them. Each does nothing until then.
+struct MenuWindowCalls {
+    void (*ShowLog)(bool show);
+    void (*ShowAbout)();
+    void (*OpenHelp)();
+    void (*ShowProperties)();
+    void (*ShowAccounts)();
+};
+extern MenuWindowCalls MenuWindows;

@@ -2,19 +2,22 @@
 #include <shellapi.h>
 
 #include "app/app_win.h"
-#include "log/log_window.h"
+#include "app/update_run.h"
+#include "app/version.h"
 #include "log/log.h"
+#include "model/preferences.h"
 #include "res/resource.h"
-#include "settings/preferences.h"
 #include "settings/settings.h"
-#include "update/update_run.h"
-#include "ui/dialogs.h"
-#include "version/version.h"
 
 HINSTANCE AppInstance = nullptr;
 HWND MainWindow = nullptr;
+MenuWindowCalls MenuWindows = {[](bool) {}, [] {}, [] {}, [] {}, [] {}};
 HANDLE VersionCheckMutex = nullptr;
 DWORD GuiThreadId = 0;
+
+void GetOwnVersion(char out[8]) {
+    if (LoadStringA(AppInstance, IDS_VERSION, out, 8) <= 0) out[0] = '\0';
+}
 
 bool OnGuiThread() { return GetCurrentThreadId() == GuiThreadId; }
 
@@ -83,22 +86,22 @@ void Command(WORD id) {
         Snooze();
         break;
     case IDM_VIEWLOG:
-        ShowLogWindow(true);
+        MenuWindows.ShowLog(true);
         break;
     case IDM_FORCEUPDATE:
         ForceUpdate();
         break;
     case IDM_PROPERTIES:
-        ShowPropertiesDialog();
+        MenuWindows.ShowProperties();
         break;
     case IDM_HELP:
-        OpenHelp();
+        MenuWindows.OpenHelp();
         break;
     case IDM_ABOUT:
-        ShowAboutBox();
+        MenuWindows.ShowAbout();
         break;
     case IDM_ACCOUNTS:
-        ShowAccountsDialog();
+        MenuWindows.ShowAccounts();
         break;
     default:
         break;
@@ -207,7 +210,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         if (wParam) StoreSettings();
         return 0;
     case TrayCallbackMessage:
-        if (lParam == WM_LBUTTONDBLCLK) ShowLogWindow(true);
+        if (lParam == WM_LBUTTONDBLCLK) MenuWindows.ShowLog(true);
         if (lParam == WM_RBUTTONDOWN) ShowTrayMenu(window);
         return 0;
     case RunCallMessage:

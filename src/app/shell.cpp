@@ -1,22 +1,6 @@
 #include "app/shell.h"
 
-#include <mutex>
-
 #include "res/resource.h"
-
-namespace {
-void NoTrayState(TrayState, const char*) {}
-void NoBlinking(int) {}
-void NoQuit() {}
-std::mutex VersionMutex;
-bool TakeProcessMutex() { return VersionMutex.try_lock(); }
-void ReleaseProcessMutex() { VersionMutex.unlock(); }
-bool AnswerNo(const char*, const char*) { return false; }
-void NoPage(const char*) {}
-void NoTimer(int, std::uint32_t) {}
-}  // namespace
-
-ShellCalls Shell = {NoTrayState, NoBlinking, NoQuit, TakeProcessMutex, ReleaseProcessMutex, AnswerNo, NoPage, NoTimer};
 
 TrayDisplay ResolveTrayState(TrayState requested, int updatesDisabled, int blinkIcon) {
     TrayState state = requested == Idle ? (updatesDisabled ? Disabled : Enabled) : requested;

@@ -3,8 +3,8 @@
 
 #include "app/app_win.h"
 #include "common/text.h"
+#include "model/preferences.h"
 #include "res/resource.h"
-#include "settings/preferences.h"
 #include "settings/settings.h"
 
 int BlinkIcon = IDI_GLOBE;

@@ -1,4 +1,4 @@
-#include "update/update_run.h"
+#include "app/update_run.h"
 
 #include <mutex>
 #include <system_error>
@@ -6,8 +6,8 @@
 
 #include "app/shell.h"
 #include "log/log.h"
-#include "settings/account_edits.h"
-#include "settings/preferences.h"
+#include "model/account_edits.h"
+#include "model/preferences.h"
 #include "settings/settings.h"
 #include "update/connection.h"
 #include "update/dialup.h"

@@ -1,4 +1,4 @@
-#include "version/version.h"
+#include "app/version.h"
 
 #include <climits>
 #include <cstdlib>
@@ -11,10 +11,10 @@
 #include "build_version.h"
 #include "common/text.h"
 #include "log/log.h"
-#include "settings/preferences.h"
+#include "model/preferences.h"
+#include "model/server_table.h"
 #include "update/connection.h"
 #include "update/request.h"
-#include "update/server_table.h"
 
 namespace {
 void BuiltInVersion(char out[8]) { CopyText(out, 8, VASTREL_VERSION_TEXT); }

@@ -1,6 +1,8 @@
-// What the portable code needs from the shell: the tray, the timers, the quit
-// request, the version check's mutex, a question and a web page. The Windows shell hands each call to
-// the GUI thread; tests put a recording stand-in here.
+// What the code below the shell needs from it: the tray, the timers, the quit
+// request, the version check's mutex, a question and a web page. The Windows
+// shell hands each call to the GUI thread; tests put a recording stand-in
+// here. Declared at the bottom so that the settings (start-up's first timers)
+// and the update run can call up without including the shell.
 #pragma once
 
 #include <cstdint>
@@ -26,13 +28,3 @@ struct ShellCalls {
 
 // Calls that do nothing until the shell connects.
 extern ShellCalls Shell;
-
-// What a tray state shows: icon and tooltip string ids, and the menu label
-// of the Enable/Disable item afterwards. Idle resolves by UpdatesDisabled.
-struct TrayDisplay {
-    TrayState State;
-    int IconId;
-    int TooltipId;
-    int EnableItemLabel;
-};
-TrayDisplay ResolveTrayState(TrayState requested, int updatesDisabled, int blinkIcon);

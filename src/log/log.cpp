@@ -7,7 +7,7 @@
 
 #include "log/clock.h"
 #include "log/log_file.h"
-#include "settings/preferences.h"
+#include "model/preferences.h"
 
 char LogFilePath[LogFilePathSize];
 void (*EnsureLogWindow)() = nullptr;

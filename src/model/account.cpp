@@ -1,10 +1,10 @@
-#include "update/account.h"
+#include "model/account.h"
 
 #include <atomic>
 #include <cstring>
 
 #include "common/text.h"
-#include "update/server_table.h"
+#include "model/server_table.h"
 
 AccountSet AccountTable;
 

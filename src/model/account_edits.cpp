@@ -1,7 +1,6 @@
-#include "settings/account_edits.h"
+#include "model/account_edits.h"
 
 #include "common/shared_data.h"
-#include "settings/settings.h"
 
 namespace {
 AccountSet workingCopy;
@@ -20,16 +19,10 @@ AccountSet* AccountEdits() {
     return open ? &workingCopy : nullptr;
 }
 
-void CommitAccountEdits() {
-    {
-        // Table and descriptors change together: a store on a worker sees
-        // either the old count with the old records or the new with the new.
-        SharedDataGuard guard(SharedDataMutex());
-        if (open) AccountTable = workingCopy;
-        open = false;
-        CreateAccountRegInfo();
-    }
-    StoreSettings();
+void TakeAccountEdits() {
+    SharedDataGuard guard(SharedDataMutex());
+    if (open) AccountTable = workingCopy;
+    open = false;
 }
 
 void DiscardAccountEdits() {

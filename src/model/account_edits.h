@@ -8,15 +8,16 @@
 // edit the copy, as for the table.
 #pragma once
 
-#include "update/account.h"
+#include "model/account.h"
 
 // Opens the working copy as a copy of the table. GUI thread.
 void BeginAccountEdits();
 // The working copy while it is open, else null.
 AccountSet* AccountEdits();
-// The copy becomes the table; the account descriptors are rebuilt from it and
-// everything is stored. The copy is closed.
-void CommitAccountEdits();
+// The copy becomes the table and is closed; nothing when no copy is open.
+// The caller holds the lock (CommitAccountEdits in settings/settings.h
+// rebuilds the descriptors in the same hold, then stores).
+void TakeAccountEdits();
 // Closes the copy; the table stays as it is.
 void DiscardAccountEdits();
 

@@ -1,4 +1,4 @@
-#include "settings/preferences.h"
+#include "model/preferences.h"
 
 PreferenceSet Preferences = InitialPreferences();
 

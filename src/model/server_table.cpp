@@ -1,4 +1,4 @@
-#include "update/server_table.h"
+#include "model/server_table.h"
 
 // VASTREL_UPDATE_HOST, VASTREL_MAKER_HOST, VASTREL_CHECKIP_HOST and VASTREL_DOMAINS,
 // chosen at build time.

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "app/app_win.h"
+#include "program/program_win.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     if (StartProgram(instance, commandLine)) {

@@ -1,17 +1,16 @@
 #include <windows.h>
 
+#include "program/program_win.h"
+
 #include "app/app_win.h"
-#include "log/log_window.h"
 #include "app/startup.h"
 #include "common/program_path.h"
 #include "log/log.h"
+#include "model/preferences.h"
 #include "res/resource.h"
-#include "settings/preferences.h"
 #include "settings/settings.h"
-
-void GetOwnVersion(char out[8]) {
-    if (LoadStringA(AppInstance, IDS_VERSION, out, 8) <= 0) out[0] = '\0';
-}
+#include "ui/dialogs.h"
+#include "ui/log_window.h"
 
 bool StartProgram(HINSTANCE instance, const char* commandLine) {
     AppInstance = instance;
@@ -50,6 +49,7 @@ bool StartProgram(HINSTANCE instance, const char* commandLine) {
         DeriveLogFilePath(programPath, LogFilePath, sizeof LogFilePath);
     ConnectLogWindow();
     ConnectShell();
+    MenuWindows = {ShowLogWindow, ShowAboutBox, OpenHelp, ShowPropertiesDialog, ShowAccountsDialog};
     WriteLog(LogTrace, "Initialized program");
     InitSettings();
     ApplyTrayIconPreference(MainWindow);

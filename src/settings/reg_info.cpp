@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "settings/preferences.h"
+#include "model/preferences.h"
 
 namespace {
 bool IsTextType(std::uint32_t type) { return type == TypeText || type == TypeExpandText; }

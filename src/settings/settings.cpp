@@ -3,13 +3,14 @@
 #include <mutex>
 #include <string>
 
-#include "app/shell.h"
 #include "common/program_path.h"
+#include "common/shell_calls.h"
 #include "log/log.h"
-#include "settings/preferences.h"
-#include "update/account.h"
+#include "model/account.h"
+#include "model/account_edits.h"
+#include "model/preferences.h"
+#include "model/server_table.h"
 #include "update/connection.h"
-#include "update/server_table.h"
 
 RegInfo PreferenceRegInfo("Brannock", "Vastrel");
 RegInfo AccountRegInfo("Brannock", "Vastrel");
@@ -183,6 +184,17 @@ void CreateAccountRegInfo() {
         r.AddNumber(k, "LastIP", AsNumber(&a.LastIP), 0);
         r.AddNumber(k, "LastUpdate", &a.LastUpdate, 0);
     }
+}
+
+void CommitAccountEdits() {
+    {
+        // Table and descriptors change together: a store on a worker sees
+        // either the old count with the old records or the new with the new.
+        SharedDataGuard guard(SharedDataMutex());
+        TakeAccountEdits();
+        CreateAccountRegInfo();
+    }
+    StoreSettings();
 }
 
 void SetAutoStart(std::int32_t enabled) { LogAutoStart(ApplyAutoStart(enabled)); }

@@ -20,4 +20,7 @@ bool RetrieveSettings();
 void StoreSettings();
 // Rebuilds the account descriptors from the account count.
 void CreateAccountRegInfo();
+// Accounts "OK": the working copy becomes the table (model/account_edits.h),
+// the account descriptors are rebuilt from it and everything is stored.
+void CommitAccountEdits();
 void SetAutoStart(std::int32_t enabled);

@@ -2,10 +2,10 @@
 
 #include "app/app_win.h"
 #include "common/text.h"
+#include "model/preferences.h"
+#include "model/server_table.h"
 #include "res/resource.h"
-#include "settings/preferences.h"
 #include "ui/dialogs.h"
-#include "update/server_table.h"
 
 HWND AboutBox = nullptr;
 

@@ -4,14 +4,14 @@
 
 #include "app/app_win.h"
 #include "common/text.h"
+#include "model/account_edits.h"
+#include "model/preferences.h"
+#include "model/server_table.h"
 #include "res/resource.h"
-#include "settings/account_edits.h"
-#include "settings/preferences.h"
 #include "settings/settings.h"
 #include "ui/dialog_controls_win.h"
 #include "ui/dialog_logic.h"
 #include "ui/dialogs.h"
-#include "update/server_table.h"
 
 HWND AccountsDialog = nullptr;
 

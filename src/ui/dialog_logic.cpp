@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "common/text.h"
-#include "update/server_table.h"
+#include "model/server_table.h"
 
 const IntervalRow IntervalTable[IntervalCount + 1] = {
     {"1 min", 60000},      {"2 mins", 120000},     {"3 mins", 180000},     {"4 mins", 240000},    {"5 mins", 300000},

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "update/account.h"
+#include "model/account.h"
 
 struct IntervalRow {
     const char* Label;

@@ -2,9 +2,9 @@
 #include <windows.h>
 
 #include "app/app_win.h"
-#include "log/log_window.h"
 #include "log/log.h"
 #include "res/resource.h"
+#include "ui/log_window.h"
 
 HWND LogWindow = nullptr;
 

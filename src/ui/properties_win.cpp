@@ -4,8 +4,8 @@
 
 #include "app/app_win.h"
 #include "common/text.h"
+#include "model/preferences.h"
 #include "res/resource.h"
-#include "settings/preferences.h"
 #include "settings/settings.h"
 #include "ui/dialog_controls_win.h"
 #include "ui/dialog_logic.h"

@@ -4,7 +4,7 @@
 
 #include "common/text.h"
 #include "log/log.h"
-#include "settings/preferences.h"
+#include "model/preferences.h"
 #include "update/secure_channel.h"
 
 int NetworkTimeoutMs = 30000;

@@ -5,9 +5,9 @@
 
 #include "build_version.h"
 #include "common/text.h"
-#include "settings/preferences.h"
+#include "model/preferences.h"
+#include "model/server_table.h"
 #include "update/address.h"
-#include "update/server_table.h"
 
 namespace {
 constexpr std::size_t MaxCredentialsInput = 65;  // user (32), ":", password (32)

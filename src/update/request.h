@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "update/account.h"
+#include "model/account.h"
 
 // Size of the transaction's transfer buffer that holds request, then reply.
 constexpr std::size_t TransferBufferSize = 1028;

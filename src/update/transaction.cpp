@@ -6,11 +6,11 @@
 #include "common/text.h"
 #include "log/clock.h"
 #include "log/log.h"
-#include "settings/preferences.h"
+#include "model/preferences.h"
+#include "model/server_table.h"
 #include "update/address.h"
 #include "update/connection.h"
 #include "update/request.h"
-#include "update/server_table.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "update/account.h"
+#include "model/account.h"
 #include "update/public_address.h"
 
 enum UpdateMode : int { Timer = 0, Manual = 1, Forced = 2 };

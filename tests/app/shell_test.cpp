@@ -17,19 +17,20 @@
 #include <vector>
 
 #include "app/app_win.h"
-#include "log/log_window.h"
+#include "app/update_run.h"
+#include "app/version.h"
 #include "common/text.h"
 #include "log/log.h"
+#include "message_box.h"
+#include "model/preferences.h"
+#include "model/server_table.h"
+#include "program/program_win.h"
+#include "pump_win.h"
 #include "res/resource.h"
-#include "settings/preferences.h"
 #include "settings/settings.h"
 #include "test_support.h"
+#include "ui/log_window.h"
 #include "update/connection.h"
-#include "update/server_table.h"
-#include "update/update_run.h"
-#include "version/version.h"
-#include "message_box.h"
-#include "pump_win.h"
 
 namespace {
 

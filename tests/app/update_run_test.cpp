@@ -11,12 +11,12 @@
 #include <vector>
 
 #include "app/shell.h"
-#include "settings/preferences.h"
+#include "app/update_run.h"
+#include "model/preferences.h"
+#include "model/server_table.h"
+#include "settings/key_store.h"
 #include "settings/settings.h"
 #include "test_support.h"
-#include "update/server_table.h"
-#include "update/update_run.h"
-#include "settings/key_store.h"
 #include "update/connection.h"
 #include "update/dialup.h"
 

@@ -8,11 +8,11 @@
 #include <vector>
 
 #include "app/shell.h"
+#include "app/version.h"
 #include "common/text.h"
-#include "settings/preferences.h"
+#include "model/preferences.h"
+#include "model/server_table.h"
 #include "test_support.h"
-#include "update/server_table.h"
-#include "version/version.h"
 
 TEST(CompareVersions, ComponentsCompareAsNumbers) {
     struct Case {

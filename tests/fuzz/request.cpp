@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "settings/preferences.h"
+#include "model/preferences.h"
 #include "update/request.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

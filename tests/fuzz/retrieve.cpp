@@ -8,10 +8,10 @@
 #include <string>
 
 #include "common/text.h"
+#include "model/account.h"
+#include "model/preferences.h"
 #include "settings/key_store.h"
-#include "settings/preferences.h"
 #include "settings/settings.h"
-#include "update/account.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // In memory where there is such a folder: a retrieval that creates keys writes the file.

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "version/version.h"
+#include "app/version.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     char reply[1025];

@@ -10,7 +10,7 @@
 
 #include "log/clock.h"
 #include "log/log.h"
-#include "settings/preferences.h"
+#include "model/preferences.h"
 #include "test_support.h"
 
 namespace {

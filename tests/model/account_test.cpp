@@ -4,9 +4,9 @@
 #include <string>
 
 #include "common/text.h"
+#include "model/account.h"
+#include "model/server_table.h"
 #include "test_support.h"
-#include "update/account.h"
-#include "update/server_table.h"
 
 namespace {
 class AccountTableTest : public ::testing::Test {

@@ -9,13 +9,13 @@
 #include <string>
 #include <thread>
 
+#include "app/update_run.h"
 #include "common/text.h"
-#include "settings/account_edits.h"
-#include "settings/preferences.h"
+#include "model/account_edits.h"
+#include "model/preferences.h"
+#include "model/server_table.h"
 #include "settings/settings.h"
 #include "test_support.h"
-#include "update/server_table.h"
-#include "update/update_run.h"
 
 namespace {
 const char* const Account0 = "Software\\Brannock\\Vastrel\\Accounts\\0";

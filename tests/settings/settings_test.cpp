@@ -12,11 +12,11 @@
 #include "app/shell.h"
 #include "common/program_path.h"
 #include "common/text.h"
+#include "model/preferences.h"
+#include "model/server_table.h"
 #include "settings/key_store.h"
-#include "settings/preferences.h"
 #include "settings/settings.h"
 #include "test_support.h"
-#include "update/server_table.h"
 
 #ifndef _WIN32
 #include <condition_variable>

@@ -34,7 +34,7 @@ using socklen_t = int;
 #include "common/text.h"
 #include "log/clock.h"
 #include "log/log.h"
-#include "settings/preferences.h"
+#include "model/preferences.h"
 #include "update/connection.h"
 #include "update/sockets.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "update/account.h"
+#include "model/account.h"
 #include "update/address.h"
 
 // The program's keys, as the tests read them.

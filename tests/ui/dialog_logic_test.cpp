@@ -6,8 +6,8 @@
 #include <string>
 
 #include "common/text.h"
+#include "model/server_table.h"
 #include "ui/dialog_logic.h"
-#include "update/server_table.h"
 
 TEST(IntervalTable, ShowsTheNearestLowerRow) {
     struct Case {

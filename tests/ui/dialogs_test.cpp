@@ -13,17 +13,18 @@
 #include <thread>
 
 #include "app/app_win.h"
+#include "app/update_run.h"
 #include "common/text.h"
+#include "message_box.h"
+#include "model/account_edits.h"
+#include "model/preferences.h"
+#include "model/server_table.h"
+#include "program/program_win.h"
+#include "pump_win.h"
 #include "res/resource.h"
-#include "settings/account_edits.h"
-#include "settings/preferences.h"
 #include "settings/settings.h"
 #include "test_support.h"
-#include "message_box.h"
-#include "pump_win.h"
 #include "ui/dialogs.h"
-#include "update/server_table.h"
-#include "update/update_run.h"
 
 namespace {
 

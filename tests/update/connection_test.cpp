@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "common/text.h"
-#include "settings/preferences.h"
+#include "model/preferences.h"
 #include "test_support.h"
 #include "update/connection.h"
 #include "update/request.h"

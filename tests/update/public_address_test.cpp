@@ -8,15 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "app/update_run.h"
 #include "common/text.h"
-#include "settings/preferences.h"
+#include "model/preferences.h"
+#include "model/server_table.h"
 #include "settings/settings.h"
 #include "test_support.h"
 #include "update/connection.h"
 #include "update/public_address.h"
 #include "update/request.h"
-#include "update/server_table.h"
-#include "update/update_run.h"
 
 namespace {
 std::string Dotted(std::uint32_t address) {

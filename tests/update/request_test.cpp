@@ -4,10 +4,10 @@
 #include <string>
 
 #include "common/text.h"
-#include "settings/preferences.h"
+#include "model/preferences.h"
+#include "model/server_table.h"
 #include "test_support.h"
 #include "update/request.h"
-#include "update/server_table.h"
 
 namespace {
 class RequestTest : public ::testing::Test {

@@ -8,12 +8,12 @@
 #include <vector>
 
 #include "common/text.h"
-#include "settings/preferences.h"
+#include "model/preferences.h"
+#include "model/server_table.h"
 #include "test_support.h"
 #include "update/connection.h"
 #include "update/request.h"
 #include "update/secure_channel.h"
-#include "update/server_table.h"
 #include "update/transaction.h"
 
 TEST(SecureChannel, PortAndTunnelAnswerRules) {

@@ -7,11 +7,11 @@
 
 #include "common/text.h"
 #include "log/clock.h"
-#include "settings/preferences.h"
+#include "model/preferences.h"
+#include "model/server_table.h"
 #include "test_support.h"
 #include "update/connection.h"
 #include "update/request.h"
-#include "update/server_table.h"
 #include "update/transaction.h"
 
 namespace {

@@ -16,15 +16,15 @@
 #include <sys/resource.h>
 #endif
 
+#include "app/update_run.h"
 #include "common/text.h"
+#include "model/preferences.h"
 #include "settings/key_store.h"
-#include "settings/preferences.h"
 #include "settings/settings.h"
 #include "update/address.h"
 #include "update/connection.h"
 #include "update/request.h"
 #include "update/sockets.h"
-#include "update/update_run.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
