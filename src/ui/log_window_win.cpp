@@ -1,4 +1,4 @@
-// Windows implementation of log/log_window.h.
+// Windows implementation of ui/log_window.h.
 #include <windows.h>
 
 #include "app/app_win.h"
