@@ -92,14 +92,19 @@ bool nap(long ms) {
 
 namespace {
 
-// Waits for the peer to close (or the grace/stop to run out), discarding input.
+// Discards input until the peer closes, the server stops or limit_ms runs
+// out (no limit when negative).
 void drain(Peer& peer, long limit_ms) {
-    auto end = Clock::now() + milliseconds(limit_ms);
+    auto end = Clock::now() + milliseconds(limit_ms < 0 ? 0 : limit_ms);
     char buf[4096];
     while (!stopping()) {
-        auto left = std::chrono::duration_cast<milliseconds>(end - Clock::now()).count();
-        if (left <= 0) return;
-        int r = peer_poll(peer, static_cast<int>(std::min<long>(left, 100)));
+        long wait = 100;
+        if (limit_ms >= 0) {
+            auto left = std::chrono::duration_cast<milliseconds>(end - Clock::now()).count();
+            if (left <= 0) return;
+            wait = std::min<long>(left, 100);
+        }
+        int r = peer_poll(peer, static_cast<int>(wait));
         if (r < 0 && errno == EINTR) continue;
         if (r < 0) return;
         if (r == 0) continue;
@@ -148,17 +153,6 @@ ReadResult read_request(Peer& peer, std::string& out) {
     }
 }
 
-void hold_open(Peer& peer) {
-    char buf[4096];
-    while (!stopping()) {
-        int r = peer_poll(peer, 100);
-        if (r < 0 && errno == EINTR) continue;
-        if (r < 0) return;
-        if (r == 0) continue;
-        ssize_t n = peer_recv(peer, buf, sizeof buf);
-        if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-        if (n <= 0) return;
-    }
-}
+void hold_open(Peer& peer) { drain(peer, -1); }
 
 }  // namespace refserver
