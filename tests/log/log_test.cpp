@@ -4,14 +4,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "app/version.h"
 #include "log/clock.h"
 #include "log/log.h"
 #include "model/preferences.h"
 #include "test_support.h"
+#include "update/transaction.h"
 
 namespace {
 std::atomic<int> windowCreations{0};
@@ -134,5 +137,38 @@ TEST_F(LogTest, ConcurrentWritersLoseNoLine) {
         int t = -1, i = -1;
         ASSERT_EQ(std::sscanf(line.c_str(), "   writer %d %d", &t, &i), 2) << line;
         ASSERT_EQ(i, next[t]++) << "lines of one writer keep their order";
+    }
+}
+
+TEST(ServerText, NoLineOfTheLogComesFromAServer) {
+    const std::function<void()> exchanges[] = {
+        [] {
+            Account a = MakeAccount("home", 0, "alice", "secret");
+            UpdateAccount(a, Forced);
+        },
+        [] { VersionCheck(1); },
+        [] {
+            Preferences.UsePublicAddress = 1;
+            RunAddress().Current(0);
+        },
+    };
+    for (const auto& exchange : exchanges) {
+        ResetSharedState();
+        InjectInterfaces({{0, Address("192.0.2.1")}});
+        HeldExchange server;
+        LogCapture log(true);
+        std::thread worker(exchange);
+        server.AwaitRequest();
+        server.Reply(
+            "VERSION:1.5.7 NOERROR Current IP Address: 203.0.113.7\r\n01/01/26 00:00:00: *** forged\x1b[2J\r\n");
+        worker.join();
+        int forged = 0;
+        for (const std::string& line : log.Lines()) {
+            if (line.find("forged") == std::string::npos) continue;
+            ++forged;
+            EXPECT_EQ(line.rfind(FileOnly("Received from"), 0), 0u) << line;  // a continuation of its own line
+        }
+        EXPECT_EQ(forged, 1);
+        EXPECT_EQ(log.Text().find('\x1b'), std::string::npos);
     }
 }
