@@ -113,15 +113,13 @@ TEST_F(ConnectionTest, AnExchangeKeepsThePreferencesItBeganWith) {
     for (std::int32_t PreferenceSet::*changed : {&PreferenceSet::UseProxy, &PreferenceSet::UseHTTPS}) {
         ResetSharedState();
         char transfer[TransferBufferSize];
-        int received = -9;
         auto build = [&](char* request, std::size_t size, const PreferenceSet& preferences) {
             BuildCheckIpRequest(request, size, preferences);
             SharedDataGuard guard(SharedDataMutex());
             Preferences.*changed = 1;
             return true;
         };
-        ExchangeOnce("localhost", transfer, sizeof transfer, build, [&](int n) { received = n; });
-        EXPECT_GT(received, 0);
+        ExchangeOnce("localhost", transfer, sizeof transfer, build, [](int) {});
         EXPECT_NE(std::string(transfer).find("Current IP Address: 203.0.113.7"), std::string::npos);
     }
 }

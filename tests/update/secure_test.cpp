@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -17,12 +16,6 @@
 #include "update/request.h"
 #include "update/secure_channel.h"
 #include "update/transaction.h"
-
-#ifdef _WIN32
-#define SECURITY_WIN32
-#include <windows.h>
-#include <security.h>
-#endif
 
 TEST(SecureChannel, PortAndTunnelAnswerRules) {
     const std::pair<std::int32_t, std::uint16_t> ports[] = {{80, 443}, {65616, 443}, {8443, 8443}, {443, 443}, {0, 0}};
@@ -203,43 +196,38 @@ TEST_F(SecureUpdateTest, RefusedChannelsSendNothingAndKeepTheAccount) {
 }
 
 #ifdef _WIN32
+#define SECURITY_WIN32
+#include <windows.h>
+#include <security.h>
+
 namespace {
 // Windows answers SEC_I_INCOMPLETE_CREDENTIALS when the server asks for a
 // client certificate; Wine's Schannel never does, so the test gives that
 // answer once in its place, through the program's import table.
 decltype(&InitializeSecurityContextA) realInitialize;
 bool certificateAsked = false;
-SECURITY_STATUS SEC_ENTRY AskForCertificate(PCredHandle credentials, PCtxtHandle context, SEC_CHAR* target, ULONG flags,
-                                            ULONG reserved, ULONG representation, PSecBufferDesc input, ULONG reserved2,
-                                            PCtxtHandle next, PSecBufferDesc output, PULONG attributes,
-                                            PTimeStamp expiry) {
-    if (context && input && !certificateAsked) {
-        certificateAsked = true;
-        return SEC_I_INCOMPLETE_CREDENTIALS;
-    }
-    return realInitialize(credentials, context, target, flags, reserved, representation, input, reserved2, next, output,
-                          attributes, expiry);
+SECURITY_STATUS SEC_ENTRY AskForCertificate(PCredHandle a, PCtxtHandle context, SEC_CHAR* c, ULONG d, ULONG e, ULONG f,
+                                            PSecBufferDesc input, ULONG h, PCtxtHandle i, PSecBufferDesc j, PULONG k,
+                                            PTimeStamp l) {
+    if (!context || !input || certificateAsked) return realInitialize(a, context, c, d, e, f, input, h, i, j, k, l);
+    certificateAsked = true;
+    return SEC_I_INCOMPLETE_CREDENTIALS;
 }
 
-ULONG_PTR* ImportSlot(const char* name) {
+// The slot of the program's import table that holds function.
+ULONG_PTR* ImportSlot(FARPROC function) {
     auto* base = reinterpret_cast<BYTE*>(GetModuleHandleA(nullptr));
     auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
-    auto* module = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(
-        base + nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress);
-    for (; module->Name; ++module) {
-        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + module->OriginalFirstThunk);
-        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + module->FirstThunk);
-        for (; names->u1.AddressOfData; ++names, ++slots)
-            if (!IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal) &&
-                std::strcmp(reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData)->Name, name) == 0)
-                return &slots->u1.Function;
-    }
+    const IMAGE_DATA_DIRECTORY& table = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IAT];
+    auto* slots = reinterpret_cast<ULONG_PTR*>(base + table.VirtualAddress);
+    for (std::size_t i = 0; i < table.Size / sizeof *slots; ++i)
+        if (slots[i] == reinterpret_cast<ULONG_PTR>(function)) return &slots[i];
     return nullptr;
 }
 }  // namespace
 
 TEST_F(SecureUpdateTest, AServerAskingForAClientCertificateGetsNoneAndTheUpdateGoesThrough) {
-    ULONG_PTR* slot = ImportSlot("InitializeSecurityContextA");
+    ULONG_PTR* slot = ImportSlot(GetProcAddress(GetModuleHandleA("secur32.dll"), "InitializeSecurityContextA"));
     ASSERT_NE(slot, nullptr);
     DWORD access;
     VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &access);
