@@ -103,7 +103,7 @@ int RunAccounts(UpdateMode mode) {
     }
 
     bool anyFailed = false;
-    RunAddress runAddress;  // one check-IP question per run at most
+    RunContext run;  // one check-IP question and one time limit per host at most
     {
         SharedDataGuard guard(SharedDataMutex());
         RunFailed = 0;
@@ -120,7 +120,7 @@ int RunAccounts(UpdateMode mode) {
             id = AccountIdentity(AccountTable, i);
         }
         Account worked = before;
-        int result = UpdateAccount(worked, mode, runAddress);
+        int result = UpdateAccount(worked, mode, run);
         RecordRunResult(id, before, worked);
         SharedDataGuard guard(SharedDataMutex());
         if (result == -1) {

@@ -39,15 +39,14 @@ struct VersionMutexHold {
 
 void (*GetVersionText)(char out[8]) = BuiltInVersion;
 
-char* BuildVersionRequest(char* buffer, std::size_t size) {
+char* BuildVersionRequest(char* buffer, std::size_t size, const PreferenceSet& preferences) {
     CopyText(buffer, size, "GET ###SERVER###/Products/Vastrel/Version.html HTTP/1.1\r\n");
     AppendText(buffer, size, "Host: ");
     AppendText(buffer, size, MakerHost);
     AppendText(buffer, size, "\r\nContent-Type: application/x-www-form-urlencoded\r\n");
     AppendText(buffer, size, "Cache-Control: no-cache\r\nUser-Agent: Vastrel/" VASTREL_VERSION_TEXT "\r\n\r\n");
     std::string server;
-    const PreferenceSet p = PreferenceSnapshot();
-    if (p.UseProxy && !p.UseHTTPS) server = MakerUrl("");  // a tunnel takes the direct form
+    if (ProxyForm(preferences)) server = MakerUrl("");
     ReplacePlaceholder(buffer, size, "###SERVER###", server.c_str());
     return buffer;
 }
@@ -104,13 +103,13 @@ int VersionCheck(int manual) {
     // The connection is closed before the user is asked anything.
     ExchangeOnce(
         MakerHost, buffer, sizeof buffer,
-        [](char* request, std::size_t size) {
-            BuildVersionRequest(request, size);
+        [](char* request, std::size_t size, const PreferenceSet& preferences) {
+            BuildVersionRequest(request, size, preferences);
             return true;
         },
         [&](int received) {
             if (received <= 0) return;
-            WriteLog(LogTrace, "Received from server:", buffer);
+            WriteLog(LogTrace, "Received from server:", ServerTextForLog(buffer).c_str());
             found = FindVersionToken(buffer, token);
             if (!found)
                 WriteLog(LogFailure, "No version information found!");

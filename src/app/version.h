@@ -3,8 +3,11 @@
 
 #include <cstddef>
 
-// Fills buffer (at least 1024 bytes) with the request; gives buffer.
-char* BuildVersionRequest(char* buffer, std::size_t size);
+#include "model/preferences.h"
+
+// Fills buffer (at least 1024 bytes) with the request, in the form the
+// exchange's preferences ask for; gives buffer.
+char* BuildVersionRequest(char* buffer, std::size_t size, const PreferenceSet& preferences = PreferenceSnapshot());
 // 1 when a is newer, -1 when b is newer, 0 when they count as equal.
 int CompareVersions(const char* a, const char* b);
 // The version token after "VERSION:" in a reply, up to the first blank or

@@ -159,6 +159,20 @@ TEST_F(UpdateRunTest, OneFailingAccountFailsTheRunButAllAreTried) {
               static_cast<std::int32_t>(Address("192.0.2.44")));
 }
 
+TEST_F(UpdateRunTest, AServerThatTimedOutIsNotContactedAgainInTheRun) {
+    AddAccounts({{"silent", "secret"}, {"home", "secret"}, {"office", "secret"}});
+    NetworkTimeoutMs = 300;
+    const int home = ServerRequestCount(Full("home")), office = ServerRequestCount(Full("office"));
+    LogCapture log(true);
+    UpdateRun(Forced);
+    EXPECT_EQ(ServerRequestCount(Full("home")), home);
+    EXPECT_EQ(ServerRequestCount(Full("office")), office);
+    int failed = 0;
+    for (const std::string& line : log.Lines())
+        failed += line.rfind("*** Request failed, could not connect! (winsock error: ", 0) == 0;
+    EXPECT_EQ(failed, 2);
+}
+
 TEST_F(UpdateRunTest, OverlappingRunsWaitAndEditsLoseNoResult) {
     AddAccounts({{"home", "secret"}, {"office", "secret"}, {"proxy", "secret"}});
     std::vector<std::thread> runs;

@@ -4,14 +4,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "app/version.h"
 #include "log/clock.h"
 #include "log/log.h"
 #include "model/preferences.h"
 #include "test_support.h"
+#include "update/transaction.h"
 
 namespace {
 std::atomic<int> windowCreations{0};
@@ -134,5 +137,32 @@ TEST_F(LogTest, ConcurrentWritersLoseNoLine) {
         int t = -1, i = -1;
         ASSERT_EQ(std::sscanf(line.c_str(), "   writer %d %d", &t, &i), 2) << line;
         ASSERT_EQ(i, next[t]++) << "lines of one writer keep their order";
+    }
+}
+
+TEST(ServerText, NoLineOfTheLogComesFromAServer) {
+    const std::function<void()> exchanges[] = {
+        [] {
+            Account a = MakeAccount("home", 0, "alice", "secret");
+            UpdateAccount(a, Forced);
+        },
+        [] { VersionCheck(1); },
+        [] {
+            Preferences.UsePublicAddress = 1;
+            RunAddress().Current(0);
+        },
+    };
+    for (const auto& exchange : exchanges) {
+        ResetSharedState();
+        InjectInterfaces({{0, Address("192.0.2.1")}});
+        HeldExchange server;
+        LogCapture log(true);
+        std::thread worker(exchange);
+        server.AwaitRequest();
+        server.Reply(
+            "VERSION:1.5.7 NOERROR Current IP Address: 203.0.113.7\r\n01/01/26 00:00:00: *** forged\x1b[2J\r\n");
+        worker.join();
+        // The server's line stands indented, its escape sequence shown.
+        EXPECT_NE(log.Text().find("\r\n    01/01/26 00:00:00: *** forged\\x1B[2J"), std::string::npos);
     }
 }
