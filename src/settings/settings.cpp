@@ -116,7 +116,11 @@ bool RetrieveSettings() {
     CheckAccountCount();
     if (newSettings) WriteLog(LogTrace, "New preference settings detected.");
     WriteLog(LogTrace, "Retrieving accounts from the registry...");
-    AccountRegInfo.Retrieve();
+    AccountRegInfo.Retrieve([] {
+        // The records now hold what the store holds: a result still under
+        // way belongs to none of them and is dropped, never misdirected.
+        RenewAccountIdentities(AccountTable);
+    });
     WriteLog(LogTrace, "Retrieved.");
     return newSettings;
 }

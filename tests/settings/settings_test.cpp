@@ -12,6 +12,7 @@
 #include "app/shell.h"
 #include "common/program_path.h"
 #include "common/text.h"
+#include "model/account_edits.h"
 #include "model/preferences.h"
 #include "model/server_table.h"
 #include "settings/key_store.h"
@@ -344,16 +345,15 @@ TEST_F(SettingsTest, StoresOnAWorkerWhileTheGuiRebuildsAndEdits) {
         while (!done) StoreSettings();
     });
     for (int round = 0; round < 40; ++round) {
+        BeginAccountEdits();  // the Accounts dialog: edits in its copy, then "OK"
         {
             SharedDataGuard guard(SharedDataMutex());
-            // Each record always holds one consistent set of fields.
-            int n = round % 8;
-            Account a = Sample(100 + round);
-            AccountTable.Accounts[n] = a;
-            if (round % 5 == 0) AppendAccount(Sample(200 + round));
-            if (round % 5 == 2) RemoveAccount(0);
+            AccountSet& edits = *AccountEdits();
+            ReplaceAccount(edits, round % 8, Sample(100 + round));
+            if (round % 5 == 0) AppendAccount(edits, Sample(200 + round));
+            if (round % 5 == 2) RemoveAccount(edits, 0);
         }
-        CreateAccountRegInfo();
+        CommitAccountEdits();
     }
     done = true;
     worker.join();
