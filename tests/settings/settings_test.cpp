@@ -314,6 +314,7 @@ TEST_F(SettingsTest, DamagedStoredCountKeepsTheAccountsWhoseKeysExistAndNothingE
         EXPECT_EQ(AccountRegInfo.EntryCount(), static_cast<std::size_t>(c.keys) * 10);
         for (int i = 0; i < c.keys; ++i)
             EXPECT_EQ(std::string(AccountTable.Accounts[i].HostName), "host" + std::to_string(i));
+        for (int i = 0; i < c.keys; ++i) EXPECT_EQ(AccountTable.Accounts[i].Update, 0) << i;  // perhaps deleted
         if (c.keys > 4) {
             EXPECT_EQ(AccountTable.Accounts[3].Server, 12);  // kept as stored; the update refuses it
             EXPECT_EQ(AccountTable.Accounts[4].Server, -1);

@@ -552,6 +552,20 @@ TEST_F(DialogsTest, CancelNeverRollsBackARun) {
     }
 }
 
+TEST_F(DialogsTest, AccountsFoundPastADamagedCountAreListedDisabled) {
+    DeleteKeyTree(AccountsKey);
+    SetAccounts({MakeAccount("home", 0, "u", "p"), MakeAccount("old", 0, "u", "p")});
+    SetAccounts({MakeAccount("home", 0, "u", "p")});  // old deleted; its key stays
+    WriteStoredNumber(AccountsKey, "Count", 40);
+    RetrieveSettings();  // as start-up reads them
+    CreateAccountRegInfo();
+    RetrieveSettings();
+    HWND dialog = OpenAccounts();
+    EXPECT_EQ(ListRows(dialog),
+              (std::vector<std::string>{"home." + Domain(0) + " (disabled)", "old." + Domain(0) + " (disabled)"}));
+    Click(dialog, IDCANCEL);
+}
+
 TEST_F(DialogsTest, AccountsUpdateSendsAChangedAccountAgain) {
     Account home = MakeAccount("home", 0, "alice", "secret");
     home.LastIP = Address("192.0.2.77");
