@@ -141,7 +141,16 @@ int RunAccounts(UpdateMode mode) {
         }
     }
 
-    if (anyFailed) {
+    // A Snooze during the run silenced only the failures shown so far: the
+    // run's outcome sets the flag, and the tray follows the flag as set in
+    // that one hold, so the icon never blinks while "Snooze" is grayed.
+    bool failed;
+    {
+        SharedDataGuard guard(SharedDataMutex());
+        RunFailed = anyFailed ? 1 : 0;
+        failed = RunFailed != 0;
+    }
+    if (failed) {
         Shell.SetTrayState(Failed, "Update failed");
         WriteLog(LogStep, "Some or all accounts failed to update!");
         StoreSettings();
