@@ -12,6 +12,7 @@
 
 #include "app/shell.h"
 #include "app/update_run.h"
+#include "model/account_edits.h"
 #include "model/preferences.h"
 #include "model/server_table.h"
 #include "settings/key_store.h"
@@ -177,13 +178,15 @@ TEST_F(UpdateRunTest, OverlappingRunsWaitAndEditsLoseNoResult) {
     AddAccounts({{"home", "secret"}, {"office", "secret"}, {"proxy", "secret"}});
     std::vector<std::thread> runs;
     for (int i = 0; i < 3; ++i) runs.emplace_back([] { UpdateRun(Forced); });
-    // The GUI side edits meanwhile: a new account at the end, options changed in place.
+    // The user meanwhile presses "OK" in Accounts again and again, once after adding an account.
     for (int round = 0; round < 50; ++round) {
-        SharedDataGuard guard(SharedDataMutex());
-        AccountTable.Accounts[round % 3].Wildcards = round & 1;
-        if (round == 10) AppendAccount(MakeAccount("both", 0, "alice", "secret"));
+        BeginAccountEdits();
+        {
+            SharedDataGuard guard(SharedDataMutex());
+            if (round == 10) AppendAccount(*AccountEdits(), MakeAccount("both", 0, "alice", "secret"));
+        }
+        CommitAccountEdits();
     }
-    CreateAccountRegInfo();
     for (auto& r : runs) r.join();
     EXPECT_EQ(maxInRun.load(), 1) << "runs overlapped";
     for (int i = 0; i < 3; ++i) {

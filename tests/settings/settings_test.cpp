@@ -12,6 +12,7 @@
 #include "app/shell.h"
 #include "common/program_path.h"
 #include "common/text.h"
+#include "model/account_edits.h"
 #include "model/preferences.h"
 #include "model/server_table.h"
 #include "settings/key_store.h"
@@ -313,6 +314,7 @@ TEST_F(SettingsTest, DamagedStoredCountKeepsTheAccountsWhoseKeysExistAndNothingE
         EXPECT_EQ(AccountRegInfo.EntryCount(), static_cast<std::size_t>(c.keys) * 10);
         for (int i = 0; i < c.keys; ++i)
             EXPECT_EQ(std::string(AccountTable.Accounts[i].HostName), "host" + std::to_string(i));
+        for (int i = 0; i < c.keys; ++i) EXPECT_EQ(AccountTable.Accounts[i].Update, 0) << i;  // perhaps deleted
         if (c.keys > 4) {
             EXPECT_EQ(AccountTable.Accounts[3].Server, 12);  // kept as stored; the update refuses it
             EXPECT_EQ(AccountTable.Accounts[4].Server, -1);
@@ -344,16 +346,15 @@ TEST_F(SettingsTest, StoresOnAWorkerWhileTheGuiRebuildsAndEdits) {
         while (!done) StoreSettings();
     });
     for (int round = 0; round < 40; ++round) {
+        BeginAccountEdits();  // the Accounts dialog: edits in its copy, then "OK"
         {
             SharedDataGuard guard(SharedDataMutex());
-            // Each record always holds one consistent set of fields.
-            int n = round % 8;
-            Account a = Sample(100 + round);
-            AccountTable.Accounts[n] = a;
-            if (round % 5 == 0) AppendAccount(Sample(200 + round));
-            if (round % 5 == 2) RemoveAccount(0);
+            AccountSet& edits = *AccountEdits();
+            ReplaceAccount(edits, round % 8, Sample(100 + round));
+            if (round % 5 == 0) AppendAccount(edits, Sample(200 + round));
+            if (round % 5 == 2) RemoveAccount(edits, 0);
         }
-        CreateAccountRegInfo();
+        CommitAccountEdits();
     }
     done = true;
     worker.join();

@@ -552,6 +552,45 @@ TEST_F(DialogsTest, CancelNeverRollsBackARun) {
     }
 }
 
+TEST_F(DialogsTest, AccountsDuringARunNeitherSkipAnAccountNorUndoARefusal) {
+    SetAccounts({MakeAccount("office", 0, "u", "p"), MakeAccount("a", 0, "u", "p"), MakeAccount("b", 0, "u", "p")});
+    HWND dialog = OpenAccounts();
+    ChooseRow(dialog, 0);  // office's form, "Update" checked
+    HeldExchange server;
+    BackgroundRun run(Forced);
+    ASSERT_NE(server.AwaitRequest(PumpBriefly).find("host_id=office."), std::string::npos);
+    server.Reply("401 Authorization Required");
+    ASSERT_NE(server.AwaitRequest(PumpBriefly).find("host_id=a."), std::string::npos);
+    PumpBriefly();
+    EXPECT_EQ(ListRows(dialog)[0], "office." + Domain(0) + " (disabled)");
+    Click(dialog, IDC_ACCOUNT_APPLY);  // the form's old "Update", never touched
+    ChooseRow(dialog, 1);
+    Click(dialog, IDC_ACCOUNT_DELETE);  // a, the account in flight
+    Click(dialog, IDOK);
+    SendMessageA(MainWindow, WM_COMMAND, IDM_SNOOZE, 0);
+    server.Reply("NOERROR");
+    EXPECT_NE(server.AwaitRequest(PumpBriefly).find("host_id=b."), std::string::npos);  // now where a was
+    server.Reply("NOERROR");
+    run.Finish();
+    EXPECT_EQ(StoredNumber(AccountKey(0).c_str(), "Update"), 0);
+    EXPECT_EQ(ReadShared(RunFailed), 1);  // office failed: the blinking icon offers "Snooze"
+    EXPECT_TRUE(TimerIsArmed(BlinkTimer));
+}
+
+TEST_F(DialogsTest, AccountsFoundPastADamagedCountAreListedDisabled) {
+    DeleteKeyTree(AccountsKey);
+    SetAccounts({MakeAccount("home", 0, "u", "p"), MakeAccount("old", 0, "u", "p")});
+    SetAccounts({MakeAccount("home", 0, "u", "p")});  // old deleted; its key stays
+    WriteStoredNumber(AccountsKey, "Count", 40);
+    RetrieveSettings();  // as start-up reads them
+    CreateAccountRegInfo();
+    RetrieveSettings();
+    HWND dialog = OpenAccounts();
+    EXPECT_EQ(ListRows(dialog),
+              (std::vector<std::string>{"home." + Domain(0) + " (disabled)", "old." + Domain(0) + " (disabled)"}));
+    Click(dialog, IDCANCEL);
+}
+
 TEST_F(DialogsTest, AccountsUpdateSendsAChangedAccountAgain) {
     Account home = MakeAccount("home", 0, "alice", "secret");
     home.LastIP = Address("192.0.2.77");
