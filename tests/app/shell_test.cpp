@@ -472,26 +472,42 @@ TEST_F(ShellTest, VersionChecksTakeTheNamedMutexOneAtATime) {
 }
 
 // The help page and the download page reach the shell the same way; no
-// browser starts here.
-TEST_F(ShellTest, HelpOpensTheHelpAddressWithTheShell) {
+// browser starts here. Only a web address is handed over.
+TEST_F(ShellTest, HelpOpensOnlyAWebHelpAddressWithTheShell) {
     struct Case {
         const char* stored;
-        std::string opened;
+        std::string opened;  // "" when refused
     } cases[] = {
         {nullptr, std::string("http://") + MakerHost + "/Products/Vastrel/help.html"},  // the default
         {"http://help.example/vastrel?page=1", "http://help.example/vastrel?page=1"},
+        {"HTTPS://help.example/", "HTTPS://help.example/"},
+        {"C:\\Windows\\System32\\calc.exe", ""},
+        {"file:///C:/Windows/win.ini", ""},
+        {"\\\\server\\share\\help.html", ""},
+        {"javascript:alert(1)", ""},
+        {"http://help.example/\" --argument", ""},
+        {"http://", ""},
+        {"", ""},
     };
     const auto saved = OpenWithShell;
     OpenWithShell = RecordShellCall;
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.stored ? c.stored : "default");
         if (c.stored) {
             SharedDataGuard guard(SharedDataMutex());
             CopyText(Preferences.HelpURL, c.stored);
         }
         shellCalls.clear();
+        const std::size_t size = ListCount();
         Command(IDM_HELP);
-        EXPECT_EQ(shellCalls,
-                  std::vector<std::string>{"open " + c.opened + " | no parameters | no folder | shown normal"});
+        if (c.opened.empty()) {
+            EXPECT_TRUE(shellCalls.empty());
+            EXPECT_NE(ListFrom(size).find("*** The help address (\"HelpURL\") is not an http:// or https:// address"),
+                      std::string::npos);
+        } else {
+            EXPECT_EQ(shellCalls,
+                      std::vector<std::string>{"open " + c.opened + " | no parameters | no folder | shown normal"});
+        }
     }
     OpenWithShell = saved;
 }
