@@ -1,11 +1,14 @@
 #include "test_support.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <sstream>
@@ -73,8 +76,34 @@ struct SocketsStarted {
 void EnsureSockets() { static SocketsStarted started; }
 }  // namespace
 
+namespace {
+struct OwnFolder {
+    std::string path;
+    OwnFolder() {
+        const std::filesystem::path base = ::testing::TempDir();
+        std::error_code error;
+        for (int attempt = 0; path.empty() && attempt < 1000; ++attempt) {
+            const std::filesystem::path candidate =
+                base / ("vastrel-tests-" + std::to_string(getpid()) + "-" + std::to_string(attempt));
+            if (std::filesystem::create_directory(candidate, error)) path = candidate.string();
+        }
+        if (path.empty()) path = base.string();  // still not the source tree
+    }
+    // Forked children end with _exit and never get here.
+    ~OwnFolder() {
+        std::error_code error;
+        if (path != std::filesystem::path(::testing::TempDir()).string()) std::filesystem::remove_all(path, error);
+    }
+};
+}  // namespace
+
+const std::string& TestFolder() {
+    static OwnFolder folder;
+    return folder.path;
+}
+
 LogCapture::LogCapture(bool detailed) : savedWindowLine_(AddLogWindowLine) {
-    path_ = "capture-" + std::to_string(getpid()) + "-" + std::to_string(++captureNumber) + ".log";
+    path_ = TestFolder() + "/capture-" + std::to_string(++captureNumber) + ".log";
     std::remove(path_.c_str());
     CopyText(LogFilePath, path_.c_str());
     {
@@ -90,6 +119,7 @@ LogCapture::~LogCapture() {
     AddLogWindowLine = savedWindowLine_;
     LogFilePath[0] = '\0';
     std::remove(path_.c_str());
+    std::remove((path_ + ".1").c_str());
 }
 
 std::string FileOnly(const std::string& text) { return "(file only) " + text; }
@@ -361,10 +391,13 @@ void UseFreshSettingsStore() {
         CloseKey(run);
     }
 #else
-    std::string path = "settings-" + std::to_string(getpid()) + "-" + std::to_string(++number) + ".txt";
-    std::remove(path.c_str());
-    std::remove((path + ".damaged").c_str());
-    CopyText(KeyStoreFile, path.c_str());
+    // Each store in a folder of its own, so that what it leaves beside its
+    // file (a damaged copy, a temporary file) is the test's alone.
+    const std::string folder = TestFolder() + "/store-" + std::to_string(++number);
+    std::error_code error;
+    std::filesystem::remove_all(folder, error);
+    std::filesystem::create_directory(folder, error);
+    CopyText(KeyStoreFile, (folder + "/settings.txt").c_str());
 #endif
     SharedDataGuard guard(SharedDataMutex());
     PreferenceRegInfo.Clear();
