@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 // The bits of a log call's flags.
 enum LogFlagBit : int {
@@ -26,6 +27,9 @@ enum LogFlags : int {
 constexpr std::size_t LogFilePathSize = 260;
 // Set once at start-up; empty means no line reaches a file.
 extern char LogFilePath[LogFilePathSize];
+// Once the log file passes this size it moves aside to its name with ".1"
+// (replacing the older one there), and the next line starts a new file.
+constexpr std::uint64_t LogFileLimit = 4u * 1024 * 1024;
 
 void WriteLog(int flags, const char* first, const char* second = nullptr, const char* third = nullptr,
               const char* fourth = nullptr, const char* fifth = nullptr);

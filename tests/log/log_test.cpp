@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -116,6 +117,33 @@ TEST_F(LogTest, DeletedFileIsCreatedAgainAndEmptyPathWritesNothing) {
     LogFilePath[0] = '\0';
     WriteLog(1, "nowhere");  // still in the window
     EXPECT_EQ(log.Lines(), (std::vector<std::string>{"two", WindowOnly("one"), WindowOnly("nowhere")}));
+}
+
+TEST_F(LogTest, TheFileMovesAsideOncePastItsLimitKeepingOneOlder) {
+    LogCapture log(false);
+    auto bytes = [](const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    };
+    auto count = [](const std::string& text, const std::string& piece) {
+        std::size_t found = 0;
+        for (std::size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) ++found;
+        return found;
+    };
+    // Three lines of a third of the limit pass it; two do not.
+    const std::string third(LogFileLimit / 3, 'x');
+    for (const std::string round : {"first", "second"}) {
+        WriteLog(1, round.c_str(), third.c_str());
+        WriteLog(1, round.c_str(), third.c_str());
+        EXPECT_EQ(count(bytes(log.Path()), ": " + round + " x"), 2u);
+        WriteLog(1, round.c_str(), third.c_str());
+        EXPECT_EQ(bytes(log.Path()), "");
+        const std::string older = bytes(log.Path() + ".1");
+        EXPECT_EQ(count(older, ": " + round + " x"), 3u) << round;
+        EXPECT_EQ(count(older, "\r\n"), 3u) << round;  // only this round's
+    }
+    WriteLog(1, "next");
+    EXPECT_EQ(bytes(log.Path()).substr(17), ": next\r\n");
 }
 
 TEST_F(LogTest, ConcurrentWritersLoseNoLine) {

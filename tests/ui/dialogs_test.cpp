@@ -15,6 +15,7 @@
 #include "app/app_win.h"
 #include "app/update_run.h"
 #include "common/text.h"
+#include "log/log.h"
 #include "message_box.h"
 #include "model/account_edits.h"
 #include "model/preferences.h"
@@ -25,6 +26,7 @@
 #include "settings/settings.h"
 #include "test_support.h"
 #include "ui/dialogs.h"
+#include "ui/log_window.h"
 
 namespace {
 
@@ -190,6 +192,29 @@ TEST_F(DialogsTest, AboutBoxIsOneWindowShowingTheVersion) {
     SendMessageA(AboutBox, WM_SYSCOMMAND, SC_CLOSE, 0);
     Pump(20);
     EXPECT_EQ(AboutBox, nullptr);
+}
+
+TEST_F(DialogsTest, LogWindowKeepsItsNewestLinesFromEveryThread) {
+    ASSERT_NE(LogWindow, nullptr);
+    HWND list = GetDlgItem(LogWindow, IDC_LOG_LIST);
+    auto line = [&](LRESULT index) {
+        char text[64] = "";
+        if (SendMessageA(list, LB_GETTEXTLEN, index, 0) < LRESULT(sizeof text))
+            SendMessageA(list, LB_GETTEXT, index, reinterpret_cast<LPARAM>(text));
+        return std::string(text);
+    };
+    for (LRESULT i = 0; i < LogWindowLines + 10; ++i) AddLogWindowLine(("line " + std::to_string(i)).c_str());
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        for (int i = 0; i < 3; ++i) AddLogWindowLine(("worker " + std::to_string(i)).c_str());
+        done = true;
+    });
+    EXPECT_TRUE(PumpUntil([&] { return done.load(); }));
+    worker.join();
+    EXPECT_EQ(SendMessageA(list, LB_GETCOUNT, 0, 0), LogWindowLines);
+    EXPECT_EQ(line(0), "line 13");
+    EXPECT_EQ(line(LogWindowLines - 1), "worker 2");
+    SendMessageA(list, LB_RESETCONTENT, 0, 0);
 }
 
 TEST_F(DialogsTest, PropertiesShowsAndStoresTheIntervalByTheLowerRow) {
