@@ -17,13 +17,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // In memory where there is such a folder: a retrieval that creates keys writes the file.
     static const std::string path = std::string(access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") +
                                     "/vastrel-fuzz-retrieve-" + std::to_string(getpid()) + ".txt";
-    // Gone when the run ends, with the damaged copy beside it.
-    static const struct Cleanup {
-        ~Cleanup() {
-            std::remove(path.c_str());
-            std::remove((path + ".damaged").c_str());
-        }
-    } cleanup;
     static bool declared = false;
     CopyText(KeyStoreFile, path.c_str());
     if (!declared) {

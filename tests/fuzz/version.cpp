@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     reply[size] = '\0';
     char token[16];
     if (FindVersionToken(reply, token)) {
-        if (std::strlen(token) > 15 || token[std::strspn(token, "0123456789.")] != '\0') __builtin_trap();
+        if (std::strlen(token) > 15) __builtin_trap();
         // Either order gives the opposite answer; a version equals itself.
         const char* own = "1.5.7";
         if (CompareVersions(token, own) != -CompareVersions(own, token)) __builtin_trap();

@@ -1,7 +1,5 @@
 #include "test_support.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -76,29 +74,15 @@ struct SocketsStarted {
 void EnsureSockets() { static SocketsStarted started; }
 }  // namespace
 
-namespace {
-struct OwnFolder {
-    std::string path;
-    OwnFolder() {
-        const std::filesystem::path base = ::testing::TempDir();
-        std::error_code error;
-        for (int attempt = 0; path.empty() && attempt < 1000; ++attempt) {
-            const std::filesystem::path candidate =
-                base / ("vastrel-tests-" + std::to_string(getpid()) + "-" + std::to_string(attempt));
-            if (std::filesystem::create_directory(candidate, error)) path = candidate.string();
-        }
-        if (path.empty()) path = base.string();  // still not the source tree
-    }
-    // Forked children end with _exit and never get here.
-    ~OwnFolder() {
-        std::error_code error;
-        if (path != std::filesystem::path(::testing::TempDir()).string()) std::filesystem::remove_all(path, error);
-    }
-};
-}  // namespace
-
 const std::string& TestFolder() {
-    static OwnFolder folder;
+    // Forked children end with _exit and leave it to their parent.
+    static const struct Folder {
+        std::string path =
+            (std::filesystem::temp_directory_path() / "vastrel-tests-").string() + std::to_string(getpid());
+        Folder() { std::filesystem::create_directories(path, error); }
+        ~Folder() { std::filesystem::remove_all(path, error); }
+        std::error_code error;
+    } folder;
     return folder.path;
 }
 
@@ -391,13 +375,10 @@ void UseFreshSettingsStore() {
         CloseKey(run);
     }
 #else
-    // Each store in a folder of its own, so that what it leaves beside its
-    // file (a damaged copy, a temporary file) is the test's alone.
-    const std::string folder = TestFolder() + "/store-" + std::to_string(++number);
-    std::error_code error;
-    std::filesystem::remove_all(folder, error);
-    std::filesystem::create_directory(folder, error);
-    CopyText(KeyStoreFile, (folder + "/settings.txt").c_str());
+    std::string path = TestFolder() + "/settings-" + std::to_string(++number) + ".txt";
+    std::remove(path.c_str());
+    std::remove((path + ".damaged").c_str());
+    CopyText(KeyStoreFile, path.c_str());
 #endif
     SharedDataGuard guard(SharedDataMutex());
     PreferenceRegInfo.Clear();

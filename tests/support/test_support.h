@@ -13,9 +13,8 @@
 constexpr const char* ProductKey = "Software\\Brannock\\Vastrel";
 constexpr const char* AccountsKey = "Software\\Brannock\\Vastrel\\Accounts";
 
-// A folder of the test process's own below the system's temporary folder,
-// made at first use and removed with all it holds when the process ends.
-// Every file a test writes goes here, never into the current folder.
+// The test process's own folder below the temporary folder, where every file
+// a test writes goes; removed with all it holds when the process ends.
 const std::string& TestFolder();
 
 // Points the log at a fresh file of its own for the test's lifetime, records

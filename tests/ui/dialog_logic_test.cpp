@@ -27,7 +27,6 @@ TEST(IntervalTable, ShowsTheNearestLowerRow) {
         {2000000000, "24 hours", 86400000},
         // Negative values: the timer runs them every minute.
         {-1, "1 min", 60000},
-        {-2147483647 - 1, "1 min", 60000},
     };
     for (const Case& c : cases) {
         int row = IntervalRowFor(c.sleepTime);
