@@ -221,7 +221,10 @@ bool SaveFile(const Store& store, std::string* failure) {
     int fd = CreateTemporary(path, temporary);
     bool written = fd >= 0 && WriteAll(fd, StoreText(store)) && ::fsync(fd) == 0;
     int reason = errno;
-    if (fd >= 0 && ::close(fd) != 0 && written) written = false, reason = errno;
+    if (fd >= 0 && ::close(fd) != 0 && written) {
+        written = false;
+        reason = errno;
+    }
     if (written) {
         errno = 0;
         written = CommitKeyStoreFile(temporary.c_str(), path.c_str());
