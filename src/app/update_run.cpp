@@ -77,7 +77,8 @@ bool UpdateRunsPending() {
 std::uint32_t UpdateTimerPeriod() {
     static std::int32_t reported = -1;
     std::int32_t sleepTime = ReadShared(Preferences.SleepTime);
-    if (sleepTime < 0 || sleepTime >= ShortestUpdatePeriodMs) return static_cast<std::uint32_t>(sleepTime);
+    // A negative value would arm a timer of weeks as the timer reads it (unsigned).
+    if (sleepTime >= ShortestUpdatePeriodMs) return static_cast<std::uint32_t>(sleepTime);
     if (sleepTime != reported) {
         reported = sleepTime;
         WriteLog(LogShownFailure, "The stored update interval of", NumberToText(sleepTime).c_str(),

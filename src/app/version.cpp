@@ -77,9 +77,10 @@ int CompareVersions(const char* a, const char* b) {
 bool FindVersionToken(const char* reply, char token[16]) {
     const char* found = std::strstr(reply, "VERSION:");
     if (!found) return false;
+    // Only a version's own characters: the token is shown in the prompt and
+    // kept as "LastVersion", so nothing else of the reply gets that far.
     const char* start = found + 8;
-    const char* blank = std::strchr(start, ' ');
-    std::size_t length = blank ? static_cast<std::size_t>(blank - start) : std::strlen(start);
+    std::size_t length = std::strspn(start, "0123456789.");
     if (length > 15) length = 15;  // the size of "LastVersion"
     std::memcpy(token, start, length);
     token[length] = '\0';

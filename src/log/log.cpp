@@ -15,7 +15,7 @@ void (*AddLogWindowLine)(const char* line) = nullptr;
 
 namespace {
 // Writers are serialised so that no line is lost from the file when two
-// threads log at once.
+// threads log at once, and none is written while the file moves aside.
 std::mutex& LogFileMutex() {
     static std::mutex mutex;
     return mutex;
@@ -28,7 +28,8 @@ void AppendLogFile(const char* line) {
     try {
         std::string data(line);
         data += "\r\n";
-        AppendToFile(LogFilePath, data.data(), data.size());
+        if (AppendToFile(LogFilePath, data.data(), data.size()) > LogFileLimit)
+            MoveFileOver(LogFilePath, (std::string(LogFilePath) + ".1").c_str());
     } catch (const std::bad_alloc&) {}
 }
 

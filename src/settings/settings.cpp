@@ -137,9 +137,11 @@ void StoreSettings() {
     // the file. Its lines are logged under the lock, so two stores' lines
     // never mix, except a failure line: it goes to the log window, which
     // waits for the GUI thread, which may be waiting for this store; it and
-    // "Stored." come once the lock is released.
+    // "Stored." come once the lock is released. A store whose commit failed
+    // logs why instead of "Stored.".
     AutoStartOutcome outcome;
-    bool failed;
+    bool failed, committed, autoStartFailed;
+    std::string commitFailure;
     {
         std::lock_guard<std::mutex> oneStoreAtATime(StoreMutex());
         KeyStoreBatch oneCommit;
@@ -156,15 +158,20 @@ void StoreSettings() {
         WriteLog(LogTrace, "Storing accounts to the registry...");
         RegInfo::Write(accounts);
         outcome = ApplyAutoStart(autoStart);
-        failed = outcome == AutoStartOutcome::NoPath || outcome == AutoStartOutcome::NoKey;
+        committed = oneCommit.End(&commitFailure);
+        autoStartFailed = outcome == AutoStartOutcome::NoPath || outcome == AutoStartOutcome::NoKey;
+        failed = autoStartFailed || !committed;
         if (!failed) {
             LogAutoStart(outcome);
             WriteLog(LogTrace, "Stored.");
         }
     }
     if (failed) {
-        LogAutoStart(outcome);
-        WriteLog(LogTrace, "Stored.");
+        if (autoStartFailed || committed) LogAutoStart(outcome);  // an entry never written is not reported
+        if (committed)
+            WriteLog(LogTrace, "Stored.");
+        else
+            WriteLog(LogShownFailure, commitFailure.c_str());
     }
 }
 

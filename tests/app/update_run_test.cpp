@@ -91,6 +91,13 @@ protected:
 using Calls = std::vector<std::string>;
 }  // namespace
 
+TEST(UpdateTimerPeriod, NeverBelowOneMinuteNorNegative) {
+    for (const std::int32_t sleepTime : {59999, 0, -1, INT32_MIN}) {
+        Preferences.SleepTime = sleepTime;
+        EXPECT_EQ(UpdateTimerPeriod(), 60000u) << sleepTime;
+    }
+}
+
 TEST_F(UpdateRunTest, ZeroAccountsSucceedAndQuitUnderAutoExit) {
     AutoExit = 1;
     LogCapture log(true);

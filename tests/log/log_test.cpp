@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
@@ -119,6 +120,16 @@ TEST_F(LogTest, DeletedFileIsCreatedAgainAndEmptyPathWritesNothing) {
     LogFilePath[0] = '\0';
     WriteLog(1, "nowhere");  // still in the window
     EXPECT_EQ(log.Lines(), (std::vector<std::string>{"two", WindowOnly("one"), WindowOnly("nowhere")}));
+}
+
+TEST_F(LogTest, TheFileMovesAsideOncePastItsLimitKeepingOneOlder) {
+    LogCapture log(false);
+    const std::string third(LogFileLimit / 3, 'x');  // three such lines pass the limit, two do not
+    for (const char* round : {"first", "first", "first", "second", "second", "second", "new"})
+        WriteLog(1, round, third.c_str());
+    EXPECT_EQ(log.Text().substr(17, 7), ": new x");
+    std::ifstream older(log.Path() + ".1", std::ios::binary | std::ios::ate);
+    EXPECT_EQ(static_cast<std::size_t>(older.tellg()), 3 * (17 + 9 + third.size() + 2));  // the second three alone
 }
 
 TEST_F(LogTest, ConcurrentWritersLoseNoLine) {

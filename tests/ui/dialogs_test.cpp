@@ -15,6 +15,7 @@
 #include "app/app_win.h"
 #include "app/update_run.h"
 #include "common/text.h"
+#include "log/log.h"
 #include "message_box.h"
 #include "model/account_edits.h"
 #include "model/preferences.h"
@@ -25,6 +26,7 @@
 #include "settings/settings.h"
 #include "test_support.h"
 #include "ui/dialogs.h"
+#include "ui/log_window.h"
 
 namespace {
 
@@ -190,6 +192,17 @@ TEST_F(DialogsTest, AboutBoxIsOneWindowShowingTheVersion) {
     SendMessageA(AboutBox, WM_SYSCOMMAND, SC_CLOSE, 0);
     Pump(20);
     EXPECT_EQ(AboutBox, nullptr);
+}
+
+TEST_F(DialogsTest, LogWindowKeepsItsNewestLines) {
+    HWND list = GetDlgItem(LogWindow, IDC_LOG_LIST);
+    for (LRESULT i = 0; i <= LogWindowLines + 10; ++i) AddLogWindowLine(std::to_string(i).c_str());
+    char first[4096] = "", last[4096] = "";  // longer than any log line
+    SendMessageA(list, LB_GETTEXT, 0, reinterpret_cast<LPARAM>(first));
+    SendMessageA(list, LB_GETTEXT, LogWindowLines - 1, reinterpret_cast<LPARAM>(last));
+    EXPECT_EQ(SendMessageA(list, LB_GETCOUNT, 0, 0), LogWindowLines);
+    EXPECT_EQ(std::string(first) + " " + last, "11 " + std::to_string(LogWindowLines + 10));
+    SendMessageA(list, LB_RESETCONTENT, 0, 0);
 }
 
 TEST_F(DialogsTest, PropertiesShowsAndStoresTheIntervalByTheLowerRow) {
