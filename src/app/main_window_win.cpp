@@ -43,7 +43,9 @@ void ShellSetTrayState(TrayState state, const char* tooltip) {
 
 void ShellSetBlinking(int on) {
     RunOnGuiThread([&] {
-        if (MainWindow) SetBlinking(on);
+        // A run blinks only while its failure is pending here, on the thread
+        // that snoozes: a Snooze after the run decided has the last word.
+        if (MainWindow) SetBlinking(on && ReadShared(RunFailed));
     });
 }
 

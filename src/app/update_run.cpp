@@ -1,8 +1,10 @@
 #include "app/update_run.h"
 
+#include <algorithm>
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "app/shell.h"
 #include "log/log.h"
@@ -75,7 +77,8 @@ bool UpdateRunsPending() {
 std::uint32_t UpdateTimerPeriod() {
     static std::int32_t reported = -1;
     std::int32_t sleepTime = ReadShared(Preferences.SleepTime);
-    if (sleepTime < 0 || sleepTime >= ShortestUpdatePeriodMs) return static_cast<std::uint32_t>(sleepTime);
+    // A negative value would arm a timer of weeks as the timer reads it (unsigned).
+    if (sleepTime >= ShortestUpdatePeriodMs) return static_cast<std::uint32_t>(sleepTime);
     if (sleepTime != reported) {
         reported = sleepTime;
         WriteLog(LogShownFailure, "The stored update interval of", NumberToText(sleepTime).c_str(),
@@ -103,24 +106,34 @@ int RunAccounts(UpdateMode mode) {
     }
 
     bool anyFailed = false;
-    RunAddress runAddress;  // one check-IP question per run at most
+    RunContext run;  // one check-IP question and one time limit per host at most
     {
         SharedDataGuard guard(SharedDataMutex());
         RunFailed = 0;
     }
-    for (int i = 0;; ++i) {
-        // The transaction works on a copy, taken whole; what it changed goes
-        // back to the record it visited, wherever edits have moved it.
+    // Accounts are visited by identity, not position: an "OK" in Accounts that
+    // removes or adds records meanwhile moves the others. Each step takes the
+    // first account in table order that this run has not visited, so none is
+    // skipped and one added during the run is visited too. The transaction
+    // works on a copy, taken whole; what it changed goes back to the record
+    // it visited, wherever edits have moved it.
+    std::vector<std::uint32_t> visited;
+    for (;;) {
         Account before;
-        std::uint32_t id;
+        std::uint32_t id = 0;
         {
             SharedDataGuard guard(SharedDataMutex());
+            int i = 0;
+            for (int count = ValidAccountCount(); i < count; ++i) {
+                id = AccountIdentity(AccountTable, i);
+                if (std::find(visited.begin(), visited.end(), id) == visited.end()) break;
+            }
             if (i >= ValidAccountCount()) break;
             before = AccountTable.Accounts[i];
-            id = AccountIdentity(AccountTable, i);
         }
+        visited.push_back(id);
         Account worked = before;
-        int result = UpdateAccount(worked, mode, runAddress);
+        int result = UpdateAccount(worked, mode, run);
         RecordRunResult(id, before, worked);
         SharedDataGuard guard(SharedDataMutex());
         if (result == -1) {
@@ -129,7 +142,16 @@ int RunAccounts(UpdateMode mode) {
         }
     }
 
-    if (anyFailed) {
+    // A Snooze during the run silenced only the failures shown so far: the
+    // run's outcome sets the flag, and the tray follows the flag as set in
+    // that one hold, so the icon never blinks while "Snooze" is grayed.
+    bool failed;
+    {
+        SharedDataGuard guard(SharedDataMutex());
+        RunFailed = anyFailed ? 1 : 0;
+        failed = RunFailed != 0;
+    }
+    if (failed) {
         Shell.SetTrayState(Failed, "Update failed");
         WriteLog(LogStep, "Some or all accounts failed to update!");
         StoreSettings();

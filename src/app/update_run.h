@@ -15,8 +15,9 @@ int UpdateRun(UpdateMode mode);
 bool UpdateRunsPending();
 
 // The period of the update timer: "SleepTime", but never below one minute
-// (the shortest interval offered), so a damaged stored value cannot make a
-// busy loop of runs. The first time a value is raised it is logged.
+// (the shortest interval offered), so a damaged stored value, zero or
+// negative, cannot make a busy loop of runs or stop them. The first time a
+// value is raised it is logged.
 constexpr std::int32_t ShortestUpdatePeriodMs = 60000;
 std::uint32_t UpdateTimerPeriod();
 

@@ -39,15 +39,14 @@ struct VersionMutexHold {
 
 void (*GetVersionText)(char out[8]) = BuiltInVersion;
 
-char* BuildVersionRequest(char* buffer, std::size_t size) {
+char* BuildVersionRequest(char* buffer, std::size_t size, const PreferenceSet& preferences) {
     CopyText(buffer, size, "GET ###SERVER###/Products/Vastrel/Version.html HTTP/1.1\r\n");
     AppendText(buffer, size, "Host: ");
     AppendText(buffer, size, MakerHost);
     AppendText(buffer, size, "\r\nContent-Type: application/x-www-form-urlencoded\r\n");
     AppendText(buffer, size, "Cache-Control: no-cache\r\nUser-Agent: Vastrel/" VASTREL_VERSION_TEXT "\r\n\r\n");
     std::string server;
-    const PreferenceSet p = PreferenceSnapshot();
-    if (p.UseProxy && !p.UseHTTPS) server = MakerUrl("");  // a tunnel takes the direct form
+    if (ProxyForm(preferences)) server = MakerUrl("");
     ReplacePlaceholder(buffer, size, "###SERVER###", server.c_str());
     return buffer;
 }
@@ -78,9 +77,10 @@ int CompareVersions(const char* a, const char* b) {
 bool FindVersionToken(const char* reply, char token[16]) {
     const char* found = std::strstr(reply, "VERSION:");
     if (!found) return false;
+    // Only a version's own characters: the token is shown in the prompt and
+    // kept as "LastVersion", so nothing else of the reply gets that far.
     const char* start = found + 8;
-    const char* blank = std::strchr(start, ' ');
-    std::size_t length = blank ? static_cast<std::size_t>(blank - start) : std::strlen(start);
+    std::size_t length = std::strspn(start, "0123456789.");
     if (length > 15) length = 15;  // the size of "LastVersion"
     std::memcpy(token, start, length);
     token[length] = '\0';
@@ -104,13 +104,13 @@ int VersionCheck(int manual) {
     // The connection is closed before the user is asked anything.
     ExchangeOnce(
         MakerHost, buffer, sizeof buffer,
-        [](char* request, std::size_t size) {
-            BuildVersionRequest(request, size);
+        [](char* request, std::size_t size, const PreferenceSet& preferences) {
+            BuildVersionRequest(request, size, preferences);
             return true;
         },
         [&](int received) {
             if (received <= 0) return;
-            WriteLog(LogTrace, "Received from server:", buffer);
+            WriteLog(LogTrace, "Received from server:", ServerTextForLog(buffer).c_str());
             found = FindVersionToken(buffer, token);
             if (!found)
                 WriteLog(LogFailure, "No version information found!");

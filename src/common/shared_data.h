@@ -10,6 +10,9 @@
 //   window through the GUI thread).
 // - Exception: the GUI thread may log while holding it (CreateAccountRegInfo
 //   and CommitAccountEdits do); its own lines reach the log window directly.
+// - A worker may post (never send) a window message while holding it: a post
+//   does not wait for the GUI thread (RecordRunResult tells the open Accounts
+//   dialog so).
 // - Order: a store takes the store's lock, then the key store's, then this
 //   one; no code holding this lock takes either of those.
 // It is recursive, so a helper that takes it may be called with it held.

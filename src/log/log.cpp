@@ -15,7 +15,7 @@ void (*AddLogWindowLine)(const char* line) = nullptr;
 
 namespace {
 // Writers are serialised so that no line is lost from the file when two
-// threads log at once.
+// threads log at once, and none is written while the file moves aside.
 std::mutex& LogFileMutex() {
     static std::mutex mutex;
     return mutex;
@@ -28,8 +28,34 @@ void AppendLogFile(const char* line) {
     try {
         std::string data(line);
         data += "\r\n";
-        AppendToFile(LogFilePath, data.data(), data.size());
+        if (AppendToFile(LogFilePath, data.data(), data.size()) > LogFileLimit)
+            MoveFileOver(LogFilePath, (std::string(LogFilePath) + ".1").c_str());
     } catch (const std::bad_alloc&) {}
+}
+
+std::string ServerTextForLog(const char* text) {
+    std::size_t length = std::strlen(text);
+    while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n')) --length;
+    std::string shown;
+    for (std::size_t i = 0; i < length; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c == '\r' || c == '\n') {
+            if (c == '\r' && text[i + 1] == '\n') ++i;
+            shown += "\r\n    ";
+        } else if ((c < 32 && c != '\t') || c == 127) {
+            static const char Hex[] = "0123456789ABCDEF";
+            shown += {'\\', 'x', Hex[c >> 4], Hex[c & 15]};
+        } else {
+            shown += static_cast<char>(c);
+        }
+    }
+    return shown;
+}
+
+std::string ServerFirstLineForLog(const char* answer) {
+    std::string line(answer, std::strcspn(answer, "\r\n"));
+    if (line.size() > 120) line.resize(120);
+    return ServerTextForLog(line.c_str());
 }
 
 void WriteLog(int flags, const char* first, const char* second, const char* third, const char* fourth,

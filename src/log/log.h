@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <string>
 
 // The bits of a log call's flags.
 enum LogFlagBit : int {
@@ -26,6 +28,17 @@ enum LogFlags : int {
 constexpr std::size_t LogFilePathSize = 260;
 // Set once at start-up; empty means no line reaches a file.
 extern char LogFilePath[LogFilePathSize];
+// Once the log file passes this size it moves aside to its name with ".1"
+// (replacing the older one there), and the next line starts a new file.
+constexpr std::uint64_t LogFileLimit = 4u * 1024 * 1024;
+
+// A server's text as the log shows it: each line break (CR LF, CR or LF)
+// begins a continuation line indented by four blanks, any other control
+// character but the tab reads \xHH, and line breaks at the end are dropped:
+// no line of the log comes from a server.
+std::string ServerTextForLog(const char* text);
+// The first line of a server's answer, at most 120 characters, the same way.
+std::string ServerFirstLineForLog(const char* answer);
 
 void WriteLog(int flags, const char* first, const char* second = nullptr, const char* third = nullptr,
               const char* fourth = nullptr, const char* fifth = nullptr);

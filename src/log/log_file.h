@@ -2,6 +2,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
-// Appends bytes to the file at path, creating it when missing.
-void AppendToFile(const char* path, const char* data, std::size_t length);
+// Appends bytes to the file at path, creating it when missing. Gives the
+// file's size after the append; 0 when it could not be opened.
+std::uint64_t AppendToFile(const char* path, const char* data, std::size_t length);
+// Puts the file at from in the place of to, replacing what is there.
+bool MoveFileOver(const char* from, const char* to);

@@ -3,9 +3,13 @@
 
 #include "log/log_file.h"
 
-void AppendToFile(const char* path, const char* data, std::size_t length) {
+std::uint64_t AppendToFile(const char* path, const char* data, std::size_t length) {
     std::FILE* file = std::fopen(path, "ab");
-    if (!file) return;
+    if (!file) return 0;
     std::fwrite(data, 1, length, file);
+    const long size = std::ftell(file);  // appending ends at the end
     std::fclose(file);
+    return size > 0 ? static_cast<std::uint64_t>(size) : 0;
 }
+
+bool MoveFileOver(const char* from, const char* to) { return std::rename(from, to) == 0; }

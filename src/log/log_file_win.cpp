@@ -3,11 +3,16 @@
 
 #include "log/log_file.h"
 
-void AppendToFile(const char* path, const char* data, std::size_t length) {
+std::uint64_t AppendToFile(const char* path, const char* data, std::size_t length) {
     HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return;
+    if (file == INVALID_HANDLE_VALUE) return 0;
     SetFilePointer(file, 0, nullptr, FILE_END);
     DWORD written = 0;
     WriteFile(file, data, static_cast<DWORD>(length), &written, nullptr);
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file, &size)) size.QuadPart = 0;
     CloseHandle(file);
+    return static_cast<std::uint64_t>(size.QuadPart);
 }
+
+bool MoveFileOver(const char* from, const char* to) { return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0; }

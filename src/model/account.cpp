@@ -87,6 +87,17 @@ std::uint32_t AccountIdentity(AccountSet& set, int position) {
     return set.Ids[position];
 }
 
+int FindIdentity(const AccountSet& set, std::uint32_t id) {
+    int count = ValidAccountCount(set);
+    for (int i = 0; i < count; ++i)
+        if (id != 0 && set.Ids[i] == id) return i;
+    return -1;
+}
+
+void RenewAccountIdentities(AccountSet& set) {
+    for (std::uint32_t& id : set.Ids) id = NewIdentity();
+}
+
 bool SameServiceFields(const Account& a, const Account& b) {
     return a.Server == b.Server && SameField(a.HostName, b.HostName) && SameField(a.UserName, b.UserName) &&
            SameField(a.Password, b.Password) && a.Wildcards == b.Wildcards &&
@@ -100,17 +111,14 @@ void KeepAccountHistory(const Account& old, Account& form) {
 }
 
 bool ApplyRunResult(AccountSet& set, std::uint32_t id, const Account& before, const Account& after) {
-    int count = ValidAccountCount(set);
-    for (int i = 0; i < count; ++i) {
-        if (id == 0 || set.Ids[i] != id) continue;
-        Account& record = set.Accounts[i];
-        TakeChange(record.Update, before.Update, after.Update);
-        TakeChange(record.CurrentIP, before.CurrentIP, after.CurrentIP);
-        TakeChange(record.LastIP, before.LastIP, after.LastIP);
-        TakeChange(record.LastUpdate, before.LastUpdate, after.LastUpdate);
-        return true;
-    }
-    return false;
+    int position = FindIdentity(set, id);
+    if (position < 0) return false;
+    Account& record = set.Accounts[position];
+    TakeChange(record.Update, before.Update, after.Update);
+    TakeChange(record.CurrentIP, before.CurrentIP, after.CurrentIP);
+    TakeChange(record.LastIP, before.LastIP, after.LastIP);
+    TakeChange(record.LastUpdate, before.LastUpdate, after.LastUpdate);
+    return true;
 }
 void FullHostName(const Account& account, char* out, int size) {
     if (size <= 0) return;

@@ -55,6 +55,11 @@ int RemoveAccount(int position);
 
 // The identity of the record at a valid position, given on first use.
 std::uint32_t AccountIdentity(AccountSet& set, int position);
+// The position of the account with that identity, -1 when none has it.
+int FindIdentity(const AccountSet& set, std::uint32_t id);
+// Every record becomes a new account for results still under way (the
+// records were read from the store, whatever they held before).
+void RenewAccountIdentities(AccountSet& set);
 
 // True when the service would get the same request for both: server, host,
 // credentials and options (the address and the history aside).

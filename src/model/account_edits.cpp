@@ -5,13 +5,15 @@
 namespace {
 AccountSet workingCopy;
 bool open = false;
+void (*tellResultLanded)() = nullptr;
 }  // namespace
 
-void BeginAccountEdits() {
+void BeginAccountEdits(void (*resultLanded)()) {
     SharedDataGuard guard(SharedDataMutex());
     for (int i = 0; i < ValidAccountCount(AccountTable); ++i) AccountIdentity(AccountTable, i);
     workingCopy = AccountTable;
     open = true;
+    tellResultLanded = resultLanded;
 }
 
 AccountSet* AccountEdits() {
@@ -33,5 +35,5 @@ void DiscardAccountEdits() {
 void RecordRunResult(std::uint32_t id, const Account& before, const Account& after) {
     SharedDataGuard guard(SharedDataMutex());
     ApplyRunResult(AccountTable, id, before, after);
-    if (open) ApplyRunResult(workingCopy, id, before, after);
+    if (open && ApplyRunResult(workingCopy, id, before, after) && tellResultLanded) tellResultLanded();
 }

@@ -10,8 +10,11 @@
 
 #include "model/account.h"
 
-// Opens the working copy as a copy of the table. GUI thread.
-void BeginAccountEdits();
+// Opens the working copy as a copy of the table. GUI thread. While the copy
+// is open, resultLanded (when given) is told each time a run's result
+// reaches it: on the run's thread, with the lock held, so it may only post,
+// never send or wait (the Accounts dialog posts itself a message).
+void BeginAccountEdits(void (*resultLanded)() = nullptr);
 // The working copy while it is open, else null.
 AccountSet* AccountEdits();
 // The copy becomes the table and is closed; nothing when no copy is open.

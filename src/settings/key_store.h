@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 using KeyHandle = void*;
 
@@ -28,12 +29,24 @@ bool DeleteKeyTree(const char* path);
 // Groups the writes of one store: natively the file is written once, at the
 // end, and other threads wait meanwhile; nothing on Windows.
 void BeginKeyStoreBatch();
-void EndKeyStoreBatch();
+// False when the batch's changes did not reach the store (natively: the file
+// could not be committed, and *failure, when given, holds the line to log).
+bool EndKeyStoreBatch(std::string* failure = nullptr);
 struct KeyStoreBatch {
     KeyStoreBatch() { BeginKeyStoreBatch(); }
-    ~KeyStoreBatch() { EndKeyStoreBatch(); }
+    ~KeyStoreBatch() {
+        if (open_) EndKeyStoreBatch();
+    }
+    // Ends the batch before the end of its scope, answering as EndKeyStoreBatch.
+    bool End(std::string* failure) {
+        open_ = false;
+        return EndKeyStoreBatch(failure);
+    }
     KeyStoreBatch(const KeyStoreBatch&) = delete;
     KeyStoreBatch& operator=(const KeyStoreBatch&) = delete;
+
+private:
+    bool open_ = true;
 };
 
 // Natively: the file the store lives in (set before first use; tests point it

@@ -1,17 +1,20 @@
 // POSIX implementation of settings/key_store.h: one human-readable file per
 // user (its text form in key_store_text.h). Every change is one commit of the
 // whole file: a temporary file, synced, renamed over the old one.
+#include <signal.h>
+
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <map>
 #include <mutex>
-#include <sstream>
+#include <random>
 #include <string>
-#include <thread>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "common/text.h"
@@ -92,13 +95,64 @@ bool WriteAll(int fd, const std::string& data) {
     return true;
 }
 
-// A copy of the text the loader read, for the user to keep.
-void KeepCopy(const std::string& text, const std::string& to) {
-    int fd = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+// Temporary files beside the store are named "<file>.tmp-<pid>-<random>":
+// the pid tells a killed writer's leftovers from a live writer's file, the
+// random part keeps the name from being guessed beforehand.
+std::string TemporaryPrefix(const std::string& path) {
+    return std::filesystem::path(path).filename().string() + ".tmp-";
+}
+
+// A new file beside path that is ours alone: refused when anything, a planted
+// link included, already has its name; readable by its owner only (it holds
+// passwords). -1 with errno when none could be made.
+int CreateTemporary(const std::string& path, std::string& temporary) {
+    try {
+        std::random_device random;
+        for (int attempt = 0; attempt < 16; ++attempt) {
+            char suffix[17];
+            std::snprintf(suffix, sizeof suffix, "%08x%08x", random(), random());
+            temporary = path + ".tmp-" + std::to_string(getpid()) + "-" + suffix;
+            int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+            if (fd >= 0) {
+                ::fchmod(fd, 0600);  // whatever the umask left of it
+                return fd;
+            }
+            if (errno != EEXIST) return -1;
+        }
+    } catch (const std::exception&) {  // no source of random numbers
+        errno = EIO;
+    }
+    return -1;
+}
+
+// The temporary files of writers killed before their rename. Our own stores
+// run one at a time under the store's lock, so a file with our own pid is a
+// leftover too; a live writer's file stays.
+void RemoveStaleTemporaries(const std::string& path) {
+    const std::filesystem::path file(path);
+    const std::string prefix = TemporaryPrefix(path);
+    std::error_code error;
+    std::filesystem::directory_iterator entry(file.has_parent_path() ? file.parent_path() : ".", error), end;
+    for (; !error && entry != end; entry.increment(error)) {
+        const std::string name = entry->path().filename().string();
+        if (name.compare(0, prefix.size(), prefix) != 0) continue;
+        const long pid = std::strtol(name.c_str() + prefix.size(), nullptr, 10);
+        if (pid <= 0 || pid > INT_MAX) continue;
+        if (pid == getpid() || (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH))
+            ::unlink(entry->path().c_str());
+    }
+}
+
+// A copy of the text the loader read, for the user to keep. Made like the
+// store's own file and renamed into place: a link planted at its name is
+// replaced, never followed.
+void KeepCopy(const std::string& text, const std::string& path, const std::string& to) {
+    std::string temporary;
+    int fd = CreateTemporary(path, temporary);
     if (fd < 0) return;
     bool written = WriteAll(fd, text);
-    ::close(fd);
-    if (!written) std::remove(to.c_str());
+    written = ::close(fd) == 0 && written;
+    if (!written || std::rename(temporary.c_str(), to.c_str()) != 0) ::unlink(temporary.c_str());
 }
 
 // Loads the store. A damaged, foreign or empty file is set aside (kept beside
@@ -134,7 +188,7 @@ Store LoadFile() {
     }
     if (text != reportedText) {
         reportedText = text;
-        KeepCopy(text, kept);
+        KeepCopy(text, path, kept);
         std::string what = "had " + std::to_string(result.Skipped) + (result.Skipped == 1 ? " line" : " lines") +
                            " that cannot be read; they were skipped and a copy of the file was kept as";
         WriteLog(LogShownFailure, "The settings file", path.c_str(), what.c_str(), kept.c_str());
@@ -149,10 +203,11 @@ void SyncFolder(const std::string& folder) {
     ::close(fd);
 }
 
-// One commit: the whole store into a temporary file readable by its owner
-// only (it holds passwords), on the disk before the rename puts it in place,
-// and the rename on the disk before the call returns.
-bool SaveFile(const Store& store) {
+// One commit: the whole store into a temporary file of its own, on the disk
+// before the rename puts it in place, and the rename on the disk before the
+// call returns. False when the old file stays, with the log line that says
+// why in *failure (logged by the caller, once no lock is held).
+bool SaveFile(const Store& store, std::string* failure) {
     if (fileUnreadable) return true;  // kept as it is; nothing is saved over it
     std::string path = FilePath();
     std::filesystem::path parent = std::filesystem::path(path).parent_path();
@@ -161,15 +216,25 @@ bool SaveFile(const Store& store) {
         std::filesystem::create_directories(parent, error);
         std::filesystem::permissions(parent, std::filesystem::perms::owner_all, error);
     }
-    std::ostringstream name;
-    name << path << ".tmp-" << getpid() << "-" << std::this_thread::get_id();
-    std::string temporary = name.str();
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) return false;
-    bool written = WriteAll(fd, StoreText(store)) && ::fsync(fd) == 0;
-    written = ::close(fd) == 0 && written;
-    if (!written || !CommitKeyStoreFile(temporary.c_str(), path.c_str())) {
-        std::remove(temporary.c_str());
+    RemoveStaleTemporaries(path);
+    std::string temporary;
+    int fd = CreateTemporary(path, temporary);
+    bool written = fd >= 0 && WriteAll(fd, StoreText(store)) && ::fsync(fd) == 0;
+    int reason = errno;
+    if (fd >= 0 && ::close(fd) != 0 && written) {
+        written = false;
+        reason = errno;
+    }
+    if (written) {
+        errno = 0;
+        written = CommitKeyStoreFile(temporary.c_str(), path.c_str());
+        reason = errno;
+    }
+    if (!written) {
+        if (fd >= 0) ::unlink(temporary.c_str());
+        if (failure)
+            *failure = "The settings file " + path + " could not be saved (" + std::strerror(reason ? reason : EIO) +
+                       "); it keeps the settings stored before.";
         return false;
     }
     SyncFolder(parent.string());
@@ -184,7 +249,7 @@ Store& Load(Store& local) {
 }
 
 bool Save(const Store& store) {
-    if (!batchDepth) return SaveFile(store);
+    if (!batchDepth) return SaveFile(store, nullptr);
     batchChanged = true;  // store is the batch's own
     return true;
 }
@@ -292,8 +357,10 @@ void BeginKeyStoreBatch() {
     }
 }
 
-void EndKeyStoreBatch() {
-    if (--batchDepth == 0 && batchChanged) SaveFile(batched);
+bool EndKeyStoreBatch(std::string* failure) {
+    bool saved = true;
+    if (--batchDepth == 0 && batchChanged) saved = SaveFile(batched, failure);
     if (batchDepth == 0) batched.clear();
     StoreMutex().unlock();
+    return saved;
 }

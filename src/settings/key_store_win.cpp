@@ -46,4 +46,4 @@ bool DeleteValue(KeyHandle handle, const char* name) {
 bool DeleteKeyTree(const char* path) { return RegDeleteTreeA(HKEY_CURRENT_USER, path) == ERROR_SUCCESS; }
 
 void BeginKeyStoreBatch() {}
-void EndKeyStoreBatch() {}
+bool EndKeyStoreBatch(std::string*) { return true; }

@@ -137,7 +137,7 @@ void RegInfo::Store() const {
     Write(values);
 }
 
-int RegInfo::Retrieve() {
+int RegInfo::Retrieve(const std::function<void()>& placed) {
     // Read everything first, then place it under one hold of the lock, so a
     // record is never seen half retrieved.
     std::vector<std::pair<const RegEntry*, std::string>> read;
@@ -167,5 +167,6 @@ int RegInfo::Retrieve() {
             buffer[bytes.size()] = '\0';
         }
     }
+    if (placed) placed();
     return result;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -49,7 +50,9 @@ public:
     StoreSnapshot Snapshot() const;
     static void Write(const StoreSnapshot& values);
     // -1 a key failed, 1 a value fell back to its default, 0 all read.
-    int Retrieve();
+    // placed, when given, runs in the same hold of SharedDataMutex as the
+    // placing of the values, so nobody sees them without what it does.
+    int Retrieve(const std::function<void()>& placed = nullptr);
 
     std::size_t EntryCount() const { return entries_.size(); }
 

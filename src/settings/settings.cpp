@@ -90,11 +90,13 @@ void AddPreferenceDescriptors() {
 }
 // A damaged stored count never binds descriptors beyond the table and never
 // invents accounts: the accounts whose keys are there (from the first on,
-// without a gap) are kept. Reported once, not at every retrieval.
-void CheckAccountCount() {
+// without a gap) are kept. Deleted accounts leave their keys behind, so these
+// may include accounts the user deleted: true tells the caller to load them
+// disabled. Reported once, not at every retrieval.
+bool CheckAccountCount() {
     static bool reported = false;
     const std::int32_t stored = ReadShared(AccountTable.Count);
-    if (stored >= 0 && stored <= MaxAccounts) return;
+    if (stored >= 0 && stored <= MaxAccounts) return false;
     std::int32_t count = 0;
     while (count < MaxAccounts &&
            KeyExists(AccountRegInfo.KeyPath(AccountSubKey(count).c_str()).c_str()))
@@ -103,20 +105,27 @@ void CheckAccountCount() {
         SharedDataGuard guard(SharedDataMutex());
         AccountTable.Count = count;
     }
-    if (reported) return;
+    if (reported) return true;
     reported = true;
     WriteLog(LogShownFailure, "The stored account count", NumberToText(stored).c_str(), "is out of range; using",
-             NumberToText(count).c_str(), "accounts.");
+             NumberToText(count).c_str(), "accounts, all disabled until enabled again in Accounts.");
+    return true;
 }
 }  // namespace
 
 bool RetrieveSettings() {
     WriteLog(LogTrace, "Retrieving preference settings from the registry...");
     bool newSettings = PreferenceRegInfo.Retrieve() == 1;
-    CheckAccountCount();
+    const bool countDamaged = CheckAccountCount();
     if (newSettings) WriteLog(LogTrace, "New preference settings detected.");
     WriteLog(LogTrace, "Retrieving accounts from the registry...");
-    AccountRegInfo.Retrieve();
+    AccountRegInfo.Retrieve([countDamaged] {
+        // The records now hold what the store holds: a result still under
+        // way belongs to none of them and is dropped, never misdirected.
+        RenewAccountIdentities(AccountTable);
+        if (countDamaged)
+            for (int i = 0; i < ValidAccountCount(); ++i) AccountTable.Accounts[i].Update = 0;
+    });
     WriteLog(LogTrace, "Retrieved.");
     return newSettings;
 }
@@ -128,9 +137,11 @@ void StoreSettings() {
     // the file. Its lines are logged under the lock, so two stores' lines
     // never mix, except a failure line: it goes to the log window, which
     // waits for the GUI thread, which may be waiting for this store; it and
-    // "Stored." come once the lock is released.
+    // "Stored." come once the lock is released. A store whose commit failed
+    // logs why instead of "Stored.".
     AutoStartOutcome outcome;
-    bool failed;
+    bool failed, committed, autoStartFailed;
+    std::string commitFailure;
     {
         std::lock_guard<std::mutex> oneStoreAtATime(StoreMutex());
         KeyStoreBatch oneCommit;
@@ -147,15 +158,20 @@ void StoreSettings() {
         WriteLog(LogTrace, "Storing accounts to the registry...");
         RegInfo::Write(accounts);
         outcome = ApplyAutoStart(autoStart);
-        failed = outcome == AutoStartOutcome::NoPath || outcome == AutoStartOutcome::NoKey;
+        committed = oneCommit.End(&commitFailure);
+        autoStartFailed = outcome == AutoStartOutcome::NoPath || outcome == AutoStartOutcome::NoKey;
+        failed = autoStartFailed || !committed;
         if (!failed) {
             LogAutoStart(outcome);
             WriteLog(LogTrace, "Stored.");
         }
     }
     if (failed) {
-        LogAutoStart(outcome);
-        WriteLog(LogTrace, "Stored.");
+        if (autoStartFailed || committed) LogAutoStart(outcome);  // an entry never written is not reported
+        if (committed)
+            WriteLog(LogTrace, "Stored.");
+        else
+            WriteLog(LogShownFailure, commitFailure.c_str());
     }
 }
 

@@ -2,9 +2,11 @@
 
 #include "app/app_win.h"
 #include "common/text.h"
+#include "log/log.h"
 #include "model/preferences.h"
 #include "model/server_table.h"
 #include "res/resource.h"
+#include "ui/dialog_logic.h"
 #include "ui/dialogs.h"
 
 HWND AboutBox = nullptr;
@@ -52,6 +54,12 @@ void OpenHelp() {
     const PreferenceSet preferences = PreferenceSnapshot();
     char url[sizeof preferences.HelpURL];
     CopyField(url, preferences.HelpURL);
+    // The shell would run a program or open a file named here just as well.
+    if (!IsWebAddress(url)) {
+        WriteLog(LogShownFailure,
+                 "The help address (\"HelpURL\") is not an http:// or https:// address; it was not opened.");
+        return;
+    }
     Shell.OpenPage(url);
 }
 

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <set>
 #include <string>
 
 #include "app/app_win.h"
@@ -17,6 +18,49 @@ HWND AccountsDialog = nullptr;
 
 namespace {
 const char* const Caption = "Vastrel Accounts";
+// The dialog's own message: a run's result reached the working copy.
+constexpr UINT RunResultMessage = WM_APP + 2;
+
+// The form knows which record it shows and which of its fields the user
+// changed since it was filled. Apply takes the others from that record as it
+// is then, so that a result a run brought meanwhile (a refused account
+// disabled) is not undone by a form that still shows the old value.
+std::uint32_t formAccount = 0;  // identity in the working copy; 0: a blank form
+std::set<int> touched;          // control ids
+
+bool ChangesField(int id, int code) {
+    switch (id) {
+    case IDC_ACCOUNT_UPDATE:
+    case IDC_ACCOUNT_WILDCARDS:
+    case IDC_ACCOUNT_BACKUPMX:
+        return code == BN_CLICKED;
+    case IDC_ACCOUNT_SERVER:
+        return code == CBN_SELCHANGE;
+    case IDC_ACCOUNT_HOST:
+    case IDC_ACCOUNT_USER:
+    case IDC_ACCOUNT_PASSWORD:
+    case IDC_ACCOUNT_MX:
+        return code == EN_CHANGE;
+    default:
+        return false;
+    }
+}
+
+void TakeUntouchedFields(const Account& record, Account& form) {
+    auto untouched = [](int id) { return touched.count(id) == 0; };
+    if (untouched(IDC_ACCOUNT_UPDATE)) form.Update = record.Update;
+    if (untouched(IDC_ACCOUNT_SERVER)) form.Server = record.Server;
+    if (untouched(IDC_ACCOUNT_HOST)) CopyField(form.HostName, record.HostName);
+    if (untouched(IDC_ACCOUNT_USER)) CopyField(form.UserName, record.UserName);
+    if (untouched(IDC_ACCOUNT_PASSWORD)) CopyField(form.Password, record.Password);
+    if (untouched(IDC_ACCOUNT_WILDCARDS)) form.Wildcards = record.Wildcards;
+    if (untouched(IDC_ACCOUNT_MX)) CopyField(form.MailExtender, record.MailExtender);
+    if (untouched(IDC_ACCOUNT_BACKUPMX)) form.BackupMX = record.BackupMX;
+}
+
+// Told on a run's thread, with the shared lock held and the copy open (so
+// the dialog exists): only posts.
+void PostRunResult() { PostMessageA(AccountsDialog, RunResultMessage, 0, 0); }
 
 void FillServerCombo(HWND dialog) {
     SendDlgItemMessageA(dialog, IDC_ACCOUNT_SERVER, CB_RESETCONTENT, 0, 0);
@@ -59,7 +103,8 @@ void UpdateAccountButtons(HWND dialog) {
     EnableWindow(GetDlgItem(dialog, IDC_ACCOUNT_DELETE), selected);
 }
 
-void LoadAccountFields(const Account& record, HWND dialog) {
+// Fills the form from the record with that identity (0 for the blank form).
+void LoadAccountFields(const Account& record, std::uint32_t identity, HWND dialog) {
     Account a = record;
     TerminateAccountTexts(a);
     Check(dialog, IDC_ACCOUNT_UPDATE, a.Update);
@@ -71,9 +116,12 @@ void LoadAccountFields(const Account& record, HWND dialog) {
     SetField(dialog, IDC_ACCOUNT_MX, a.MailExtender, sizeof a.MailExtender - 1);
     Check(dialog, IDC_ACCOUNT_BACKUPMX, a.BackupMX);
     UpdateAccountButtons(dialog);
+    formAccount = identity;
+    touched.clear();  // setting the fields above notified as if typed
 }
 
-void RefreshAccountList(HWND dialog) {
+// One row per account of the working copy, in table order.
+void FillAccountList(HWND dialog) {
     SendDlgItemMessageA(dialog, IDC_ACCOUNT_LIST, LB_RESETCONTENT, 0, 0);
     AccountSet table{};
     int count = 0;
@@ -89,12 +137,26 @@ void RefreshAccountList(HWND dialog) {
         AccountRowText(table.Accounts[i], row, sizeof row);
         SendDlgItemMessageA(dialog, IDC_ACCOUNT_LIST, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(row));
     }
+}
+
+void RefreshAccountList(HWND dialog) {
+    FillAccountList(dialog);
     Account blank{};
     blank.Server = -1;
-    LoadAccountFields(blank, dialog);
+    LoadAccountFields(blank, 0, dialog);
     Check(dialog, IDC_ACCOUNT_UPDATE, 1);
     EnableWindow(GetDlgItem(dialog, IDC_ACCOUNT_APPLY), FALSE);
     EnableWindow(GetDlgItem(dialog, IDC_ACCOUNT_DELETE), FALSE);
+}
+
+// A run's result reached the working copy: the rows show it (an account the
+// service refused now reads " (disabled)"); the selection and the form stay.
+void ShowRunResults(HWND dialog) {
+    const LRESULT selected = SendDlgItemMessageA(dialog, IDC_ACCOUNT_LIST, LB_GETCURSEL, 0, 0);
+    const LRESULT top = SendDlgItemMessageA(dialog, IDC_ACCOUNT_LIST, LB_GETTOPINDEX, 0, 0);
+    FillAccountList(dialog);
+    SendDlgItemMessageA(dialog, IDC_ACCOUNT_LIST, LB_SETCURSEL, selected, 0);
+    SendDlgItemMessageA(dialog, IDC_ACCOUNT_LIST, LB_SETTOPINDEX, top, 0);
 }
 
 void Apply(HWND dialog) {
@@ -116,6 +178,8 @@ void Apply(HWND dialog) {
         SharedDataGuard guard(SharedDataMutex());
         AccountSet* edits = AccountEdits();
         if (!edits) return;
+        const int shown = FindIdentity(*edits, formAccount);
+        if (shown >= 0) TakeUntouchedFields(edits->Accounts[shown], form);
         int position = -1;
         if (FindAccount(*edits, form, &position) && position >= 0) {
             // Unchanged for the service, the account keeps its history and an
@@ -148,16 +212,19 @@ void SelectionChanged(HWND dialog) {
     const int position = static_cast<int>(SendDlgItemMessageA(dialog, IDC_ACCOUNT_LIST, LB_GETCURSEL, 0, 0));
     if (position < 0) return;
     Account record;
+    std::uint32_t identity;
     {
         SharedDataGuard guard(SharedDataMutex());
         AccountSet* edits = AccountEdits();
         if (!edits || position >= ValidAccountCount(*edits)) return;
         record = edits->Accounts[position];
+        identity = AccountIdentity(*edits, position);
     }
-    LoadAccountFields(record, dialog);
+    LoadAccountFields(record, identity, dialog);
 }
 
 void Command(HWND dialog, int id, int code) {
+    if (ChangesField(id, code)) touched.insert(id);
     switch (id) {
     case IDOK:
         CommitAccountEdits();
@@ -201,13 +268,16 @@ INT_PTR CALLBACK AccountsDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
     switch (message) {
     case WM_INITDIALOG:
         AccountsDialog = dialog;
-        BeginAccountEdits();
+        BeginAccountEdits(PostRunResult);
         FillServerCombo(dialog);
         RefreshAccountList(dialog);
         SetForegroundWindow(dialog);
         return TRUE;
     case WM_COMMAND:
         Command(dialog, LOWORD(wParam), HIWORD(wParam));
+        return TRUE;
+    case RunResultMessage:
+        ShowRunResults(dialog);
         return TRUE;
     case WM_DESTROY:
         // Closed without "OK" (at shutdown, say): its edits are not kept.

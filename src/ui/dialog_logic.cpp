@@ -16,6 +16,7 @@ const IntervalRow IntervalTable[IntervalCount + 1] = {
 const char* const ConnectionLabels[ConnectionCount] = {"Modem", "LAN"};
 
 int IntervalRowFor(std::int32_t sleepTime) {
+    if (sleepTime < 0) return 0;  // the timer runs such a value every minute
     const std::uint32_t wanted = static_cast<std::uint32_t>(sleepTime);
     int chosen = 0;
     for (int row = 0; IntervalTable[row].Label; ++row)
@@ -55,4 +56,26 @@ NumberField ReadNumberField(const char* text, std::uint32_t maximum, std::uint32
     if (tooLarge) return NumberField::TooLarge;
     *value = static_cast<std::uint32_t>(number);
     return NumberField::Ok;
+}
+
+namespace {
+bool StartsWithNoCase(const char* text, const char* prefix) {
+    for (; *prefix; ++text, ++prefix) {
+        char c = *text;
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+        if (c != *prefix) return false;
+    }
+    return true;
+}
+}  // namespace
+
+bool IsWebAddress(const char* text) {
+    if (text == nullptr) return false;
+    std::size_t scheme = StartsWithNoCase(text, "http://") ? 7 : StartsWithNoCase(text, "https://") ? 8 : 0;
+    if (scheme == 0 || text[scheme] == '\0' || text[scheme] == '/') return false;
+    for (const char* c = text; *c; ++c) {
+        const unsigned char b = static_cast<unsigned char>(*c);
+        if (b <= ' ' || b == '"' || b == 0x7F) return false;
+    }
+    return true;
 }

@@ -16,8 +16,8 @@ constexpr int IntervalCount = 18;
 // The intervals offered for "SleepTime", ascending, closed by an empty row.
 extern const IntervalRow IntervalTable[IntervalCount + 1];
 
-// The last row whose interval does not exceed sleepTime (compared unsigned);
-// row 0 when sleepTime is below the first row.
+// The last row whose interval does not exceed sleepTime; row 0 when
+// sleepTime is below the first row or negative (the timer's one-minute floor).
 int IntervalRowFor(std::int32_t sleepTime);
 // The interval of a row; false when the row is not one of the table's.
 bool IntervalOfRow(int row, std::int32_t* milliseconds);
@@ -39,3 +39,8 @@ enum class NumberField { Ok, NotANumber, TooLarge };
 // Reads an unsigned decimal field; an empty or all-blank field is 0. Digits
 // only, at most maximum. *value is left alone unless the result is Ok.
 NumberField ReadNumberField(const char* text, std::uint32_t maximum, std::uint32_t* value);
+
+// An address "Help..." may hand to the browser: http:// or https:// (in any
+// case) and a host, without a blank, quote or control character that could
+// end the address early on the browser's command line.
+bool IsWebAddress(const char* text);

@@ -6,6 +6,8 @@
 #include <windows.h>
 
 extern HWND LogWindow;
+// The list keeps the newest lines only; the log file has them all.
+constexpr LRESULT LogWindowLines = 5000;
 // Creates the window (hidden) when it does not exist, and shows it when asked.
 void ShowLogWindow(bool show);
 INT_PTR CALLBACK LogWindowProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

@@ -15,11 +15,15 @@ void EnsureHidden() {
 }
 
 void AddLine(const char* line) {
-    HWND window = LogWindow;
-    if (!window) return;
-    // A worker waits here until the GUI thread has added the line.
-    LRESULT index = SendDlgItemMessageA(window, IDC_LOG_LIST, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line));
-    if (index >= 0) SendDlgItemMessageA(window, IDC_LOG_LIST, LB_SETTOPINDEX, static_cast<WPARAM>(index), 0);
+    // Added, trimmed and scrolled in one call on the GUI thread, so that the
+    // lines of two threads never trim each other's. A worker waits here.
+    RunOnGuiThread([line] {
+        HWND list = LogWindow ? GetDlgItem(LogWindow, IDC_LOG_LIST) : nullptr;
+        if (!list || SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line)) < 0) return;
+        LRESULT count = SendMessageA(list, LB_GETCOUNT, 0, 0);
+        for (; count > LogWindowLines; --count) SendMessageA(list, LB_DELETESTRING, 0, 0);
+        SendMessageA(list, LB_SETTOPINDEX, static_cast<WPARAM>(count - 1), 0);
+    });
 }
 }  // namespace
 

@@ -1,5 +1,8 @@
 #include "update/connection.h"
 
+#include <algorithm>
+#include <cctype>
+#include <chrono>
 #include <cstring>
 
 #include "common/text.h"
@@ -15,6 +18,63 @@ constexpr std::uint32_t NoAddress = 0xFFFFFFFFu;
 // Whether this thread's OpenConnection started the socket layer: a cleanup
 // without a start would end another thread's use of it.
 thread_local bool SocketsStarted = false;
+
+// Where an exchange connects: the proxy when it is on, else the server.
+struct Target {
+    char Name[81];
+    std::uint16_t Port;        // the one connected to
+    std::uint16_t ServerPort;  // the server's, also named in a tunnel
+    bool Secure, ThroughProxy;
+};
+
+Target TargetOf(const PreferenceSet& p, const char* host) {
+    Target target{};
+    target.Secure = p.UseHTTPS != 0;
+    target.ThroughProxy = p.UseProxy != 0;
+    target.ServerPort = target.Secure ? SecurePort(p.PortNumber) : static_cast<std::uint16_t>(p.PortNumber & 0xFFFF);
+    if (target.ThroughProxy) {
+        CopyField(target.Name, p.ProxyServer);
+        target.Port = static_cast<std::uint16_t>(p.ProxyPort & 0xFFFF);
+    } else {
+        CopyText(target.Name, host);
+        target.Port = target.ServerPort;
+    }
+    return target;
+}
+
+std::string KeyOf(const Target& target) { return std::string(target.Name) + ":" + std::to_string(target.Port); }
+
+// After a failed step, once its line is logged: a wait that ran out keeps
+// the target out of the rest of the run.
+void NoteTimeOut(const Target& target, TimedOutHosts* timedOut) {
+    if (timedOut && LastWaitTimedOut()) timedOut->push_back(KeyOf(target));
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+bool StartsNoCase(const char* text, const char* prefix) {
+    for (; *prefix; ++text, ++prefix)
+        if (std::tolower(static_cast<unsigned char>(*text)) != std::tolower(static_cast<unsigned char>(*prefix)))
+            return false;
+    return true;
+}
+
+// The length of a whole answer: its header block and the body its
+// Content-Length names; -1 while the block is incomplete or names none.
+long AnswerLength(const char* text) {
+    const char* end = std::strstr(text, "\r\n\r\n");
+    if (!end) return -1;
+    for (const char* line = std::strstr(text, "\r\n"); line && line < end; line = std::strstr(line + 2, "\r\n")) {
+        const char* value = line + 2;
+        if (!StartsNoCase(value, "Content-Length:")) continue;
+        for (value += 15; *value == ' ' || *value == '\t';) ++value;
+        if (!IsDigit(*value)) return -1;
+        long length = 0;
+        while (IsDigit(*value) && length < 100000000) length = length * 10 + (*value++ - '0');
+        return (end - text) + 4 + length;
+    }
+    return -1;
+}
 }  // namespace
 
 void LogSocketFailure(int flags, const char* message) {
@@ -57,40 +117,37 @@ SocketHandle OpenConnection() {
     return socket;
 }
 
-int SendRequest(SocketHandle socket, const char* host, const char* request) {
+int SendRequest(SocketHandle socket, const char* host, const char* request, const PreferenceSet& preferences,
+                TimedOutHosts* timedOut) {
     WriteLog(LogTrace, "Trying to connect...");
-    char name[81];
-    std::int32_t port, serverPort;
-    bool secure, throughProxy;
-    {
-        SharedDataGuard guard(SharedDataMutex());
-        secure = Preferences.UseHTTPS != 0;
-        throughProxy = Preferences.UseProxy != 0;
-        serverPort = secure ? SecurePort(Preferences.PortNumber) : Preferences.PortNumber;
-        if (throughProxy) {
-            CopyField(name, Preferences.ProxyServer);
-            port = Preferences.ProxyPort;
-        } else {
-            CopyText(name, host);
-            port = serverPort;
-        }
+    const Target target = TargetOf(preferences, host);
+    if (timedOut && std::find(timedOut->begin(), timedOut->end(), KeyOf(target)) != timedOut->end()) {
+        WriteLog(LogTrace, KeyOf(target).c_str(), "timed out earlier in this run and is not contacted again.");
+        SetTimedOutError();
+        LogSocketFailure(LogFailure, "Request failed, could not connect! (winsock error:");
+        return 0;
     }
-    std::uint32_t address = ResolveHost(name);
+    std::uint32_t address = ResolveHost(target.Name);
     if (address == 0 || address == NoAddress) {
         WriteLog(LogFailure, "Request failed, invalid server address!");
         return 0;
     }
     WriteLog(LogTrace, "Remote host address OK. Connecting...");
-    if (ConnectSocket(socket, address, static_cast<std::uint16_t>(port & 0xFFFF), NetworkTimeoutMs) != 0) {
+    if (ConnectSocket(socket, address, target.Port, NetworkTimeoutMs) != 0) {
         LogSocketFailure(LogFailure, "Request failed, could not connect! (winsock error:");
+        NoteTimeOut(target, timedOut);
         return 0;
     }
-    if (secure && !OpenSecureChannel(socket, host, throughProxy, static_cast<std::uint16_t>(serverPort))) return 0;
+    if (target.Secure && !OpenSecureChannel(socket, host, target.ThroughProxy, target.ServerPort)) {
+        NoteTimeOut(target, timedOut);
+        return 0;
+    }
     WriteLog(LogIndented, "Connected. Sending update request...");
     WriteLog(LogTrace, "Request sent to server:", request);
     // The whole request goes out: a socket may take it in several parts.
     if (!SendAll(socket, request, std::strlen(request))) {
         LogSocketFailure(LogFailure, "Request failed, could not send! (winsock error:");
+        NoteTimeOut(target, timedOut);
         return 0;
     }
     WriteLog(LogIndented, "Sent. Waiting for response...");
@@ -108,16 +165,52 @@ void CloseConnection(SocketHandle socket) {
     WriteLog(LogTrace, "WinSock cleaned up.");
 }
 
-int ReceiveReply(SocketHandle socket, char* buffer, int length) { return ReceiveOnce(socket, buffer, length); }
+int ReceiveReply(SocketHandle socket, char* buffer, int length) {
+    return ReceiveOnce(socket, buffer, length, NetworkTimeoutMs);
+}
 
-void ExchangeOnce(const char* host, char* transfer, std::size_t size,
-                  const std::function<bool(char* request, std::size_t size)>& build,
-                  const std::function<void(int received)>& take) {
+int ReceiveWholeAnswer(SocketHandle socket, char* buffer, int limit) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(NetworkTimeoutMs);
+    int got = 0;
+    for (;;) {
+        buffer[got] = '\0';
+        const long length = AnswerLength(buffer);
+        if (length > limit) return -2;
+        if (length >= 0 && got >= length) {
+            buffer[length] = '\0';
+            return static_cast<int>(length);
+        }
+        if (got == limit) return -2;
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        int received =
+            ReceiveOnce(socket, buffer + got, limit - got, left.count() > 0 ? static_cast<int>(left.count()) : 0);
+        if (received < 0) return -1;
+        // The close ends an answer that names no length, and cuts short one that does.
+        if (received == 0) return got == 0 ? 0 : length < 0 && std::strstr(buffer, "\r\n\r\n") ? got : -2;
+        got += received;
+    }
+}
+
+int AnswerStatus(const char* answer) {
+    const char* s = answer;
+    if (std::strncmp(s, "HTTP/1.", 7) != 0 || !IsDigit(s[7]) || s[8] != ' ') return 0;
+    s += 9;
+    if (!IsDigit(s[0]) || !IsDigit(s[1]) || !IsDigit(s[2]) || (s[3] != '\0' && !std::strchr(" \r\n", s[3]))) return 0;
+    return (s[0] - '0') * 100 + (s[1] - '0') * 10 + (s[2] - '0');
+}
+
+void ExchangeOnce(const char* host, char* transfer, std::size_t size, const RequestBuilder& build,
+                  const std::function<void(int received)>& take, TimedOutHosts* timedOut, ReplyReading reading) {
+    // A change to the preferences meanwhile (an OK in Properties) waits for the next exchange.
+    const PreferenceSet preferences = PreferenceSnapshot();
     SocketHandle socket = OpenConnection();
-    if (build(transfer, size) && SendRequest(socket, host, transfer)) {
-        int received = ReceiveReply(socket, transfer, ReplyLimit);
+    if (build(transfer, size, preferences) && SendRequest(socket, host, transfer, preferences, timedOut)) {
+        int received = reading == ReplyReading::WholeAnswer
+                           ? ReceiveWholeAnswer(socket, transfer, static_cast<int>(size - 1))
+                           : ReceiveReply(socket, transfer, ReplyLimit);
         if (received > 0) transfer[received] = '\0';
         take(received);
+        if (received == -1) NoteTimeOut(TargetOf(preferences, host), timedOut);
     }
     CloseConnection(socket);
 }

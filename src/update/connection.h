@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
+#include "model/preferences.h"
 #include "update/sockets.h"
 
 // Time limit of each connect, send and receive wait, in milliseconds.
@@ -21,11 +23,19 @@ std::string NumberToText(std::int32_t value);
 // Address of a host name or dotted address (network order); 0 when unusable.
 std::uint32_t ResolveHost(const char* name);
 
+// The servers and proxies ("name:port") that let a wait run out during one
+// update run. The run contacts them no more: a host that accepts and then
+// stalls costs a run one time limit, not one for every step of every account.
+using TimedOutHosts = std::vector<std::string>;
+
 SocketHandle OpenConnection();
 // Connects (to the proxy when it is on, else to host) and sends the whole
 // request; with "UseHTTPS" on, through a TLS channel with host (and a tunnel
-// through the proxy). 1 when sent, 0 on any failure.
-int SendRequest(SocketHandle socket, const char* host, const char* request);
+// through the proxy). The preferences are the exchange's snapshot. A target
+// in timedOut is not contacted and fails as a connect that timed out; one
+// whose wait runs out is added. 1 when sent, 0 on any failure.
+int SendRequest(SocketHandle socket, const char* host, const char* request,
+                const PreferenceSet& preferences = PreferenceSnapshot(), TimedOutHosts* timedOut = nullptr);
 void CloseConnection(SocketHandle socket);
 
 // One receive of at most length bytes within the time limit, decrypted on a
@@ -33,16 +43,36 @@ void CloseConnection(SocketHandle socket);
 // (LastSocketError tells which).
 int ReceiveReply(SocketHandle socket, char* buffer, int length);
 
+// An HTTP answer read whole within one time limit: up to the end its
+// Content-Length names, else up to the server's close, at most limit bytes
+// (buffer holds one more). Its length (> 0, the text terminated after it), 0
+// when the server closed without a byte, -1 when a receive failed
+// (LastSocketError tells which), -2 when it ended short or does not fit.
+int ReceiveWholeAnswer(SocketHandle socket, char* buffer, int limit);
+
+// The status of an HTTP answer ("HTTP/1.x NNN ..."); 0 when its text does
+// not begin with a status line.
+int AnswerStatus(const char* answer);
+
 // Every reply is read with one receive of at most this many bytes.
 constexpr int ReplyLimit = 1024;
 
-// One exchange as every request of the program makes it: open the
-// connection, let build write the request into transfer (false: send
-// nothing), send it to host, receive once at most ReplyLimit bytes into
-// transfer and hand the result to take before the connection is closed.
-// take gets the bytes received (> 0, the text terminated after them), 0 when
-// the server closed without a byte, or -1 when the receive failed. transfer
+// Writes an exchange's request into request (size bytes), from the
+// exchange's preferences; false: send nothing.
+using RequestBuilder = std::function<bool(char* request, std::size_t size, const PreferenceSet& preferences)>;
+
+// How an exchange reads its reply: one receive of at most ReplyLimit bytes,
+// or the whole answer (ReceiveWholeAnswer) in the whole transfer buffer.
+enum class ReplyReading { OneReceive, WholeAnswer };
+
+// One exchange as every request of the program makes it, on one snapshot of
+// the preferences taken at its start: open the connection, let build write
+// the request into transfer, send it to host, read the reply into transfer
+// and hand the result to take before the connection is closed. take gets the
+// bytes received (> 0, the text terminated after them), 0 when the server
+// closed without a byte, or the reading's failure (-1 the receive failed).
+// timedOut, when given, is the run's record of hosts that timed out. transfer
 // holds at least ReplyLimit + 1 bytes.
-void ExchangeOnce(const char* host, char* transfer, std::size_t size,
-                  const std::function<bool(char* request, std::size_t size)>& build,
-                  const std::function<void(int received)>& take);
+void ExchangeOnce(const char* host, char* transfer, std::size_t size, const RequestBuilder& build,
+                  const std::function<void(int received)>& take, TimedOutHosts* timedOut = nullptr,
+                  ReplyReading reading = ReplyReading::OneReceive);

@@ -59,31 +59,47 @@ bool FirstDottedIn(const char* text, std::uint32_t* address) {
     return false;
 }
 
+// Room for a whole check-IP answer; a longer one is refused, not cut.
+constexpr int CheckIpAnswerLimit = 4096;
+
 // Asks the check-IP service once. Gives the accepted address, or 0 with the
 // reason in why.
 std::uint32_t AskPublicAddress(char* why, std::size_t whySize) {
     WriteLog(LogTrace, "Asking", CheckIpHost, "for the public address...");
-    char transfer[TransferBufferSize];
-    bool answered = false;
+    char transfer[CheckIpAnswerLimit + 1];
+    const char* failure = "the check-IP service did not answer";
     ExchangeOnce(
         CheckIpHost, transfer, sizeof transfer,
-        [](char* request, std::size_t size) { return BuildCheckIpRequest(request, size)[0] != '\0'; },
+        [](char* request, std::size_t size, const PreferenceSet& preferences) {
+            return BuildCheckIpRequest(request, size, preferences)[0] != '\0';
+        },
         [&](int received) {
             if (received > 0) {
-                WriteLog(LogTrace, "Received from the check-IP service:", transfer);
-                answered = true;
+                WriteLog(LogTrace, "Received from the check-IP service:", ServerTextForLog(transfer).c_str());
+                failure = nullptr;
+            } else if (received == -2) {
+                WriteLog(LogFailure, "Check-IP request failed, the answer is cut short or too long!");
+                failure = "the check-IP answer is cut short or too long";
             } else if (received < 0) {
                 WriteLog(LogFailure, "Check-IP request failed, could not receive! (winsock error:",
                          NumberToText(LastSocketError()).c_str(), ")");
             } else {
                 WriteLog(LogFailure, "Check-IP request failed, the service closed the connection without an answer!");
             }
-        });
-    if (!answered) {
-        CopyText(why, whySize, "the check-IP service did not answer");
+        },
+        nullptr, ReplyReading::WholeAnswer);
+    if (failure) {
+        CopyText(why, whySize, failure);
         return 0;
     }
 
+    // A captive portal's redirect or an error page is no answer, whatever it names.
+    if (AnswerStatus(transfer) / 100 != 2) {
+        const std::string status = ServerFirstLineForLog(transfer);
+        WriteLog(LogFailure, ("The check-IP service answered " + status + " instead of an address!").c_str());
+        CopyText(why, whySize, ("the check-IP service answered " + status).c_str());
+        return 0;
+    }
     std::uint32_t address;
     if (!FindAnsweredAddress(transfer, &address)) {
         WriteLog(LogFailure, "The check-IP answer holds no valid IP address!");
@@ -101,13 +117,28 @@ std::uint32_t AskPublicAddress(char* why, std::size_t whySize) {
     WriteLog(LogDetail, "Public address found on the web:", dotted);
     return address;
 }
+
+// Ranges where no host of the Internet is reached, with the verdict logged.
+struct ReservedRange {
+    std::uint32_t First;  // host order
+    int PrefixBits;
+    const char* Verdict;
+};
+const ReservedRange ReservedRanges[] = {
+    {0x00000000u, 8, "is no host's address and will be ignored"},
+    {0xF0000000u, 4, "is no host's address and will be ignored"},
+    {0xE0000000u, 4, "is a multicast address and will be ignored"},
+    {0xA9FE0000u, 16, "is a link-local address and will be ignored"},
+    {0x64400000u, 10, "is behind a carrier's NAT and will be ignored"},
+};
 }  // namespace
 
-bool FindAnsweredAddress(const char* reply, std::uint32_t* address) {
-    if (const char* marker = std::strstr(reply, AddressMarker))
+bool FindAnsweredAddress(const char* answer, std::uint32_t* address) {
+    const char* body = std::strstr(answer, "\r\n\r\n");
+    if (AnswerStatus(answer) / 100 != 2 || !body) return false;
+    body += 4;
+    if (const char* marker = std::strstr(body, AddressMarker))
         return FirstDottedIn(marker + sizeof AddressMarker - 1, address);
-    const char* body = std::strstr(reply, "\r\n\r\n");
-    body = body ? body + 4 : reply;
     const char* end = body + std::strlen(body);
     while (body != end && IsBlank(*body)) ++body;
     while (end != body && IsBlank(end[-1])) --end;
@@ -115,24 +146,26 @@ bool FindAnsweredAddress(const char* reply, std::uint32_t* address) {
 }
 
 bool IsAcceptablePublicAddress(std::uint32_t address) {
-    if (address == 0 || address == 0xFFFFFFFFu) {
+    unsigned char b[4];
+    std::memcpy(b, &address, 4);
+    const std::uint32_t value = static_cast<std::uint32_t>(b[0]) << 24 | b[1] << 16 | b[2] << 8 | b[3];
+    for (const ReservedRange& range : ReservedRanges) {
+        if ((value ^ range.First) >> (32 - range.PrefixBits) != 0) continue;
         char dotted[16];
         FormatAddress(address, dotted);
-        WriteLog(LogTrace, "IP number", dotted, "is no host's address and will be ignored");
+        WriteLog(LogTrace, "IP number", dotted, range.Verdict);
         return false;
     }
-    unsigned char first;
-    std::memcpy(&first, &address, 1);
-    InterfaceEntry entry{first == 127 ? InterfaceLoopback : 0u, address};
+    InterfaceEntry entry{b[0] == 127 ? InterfaceLoopback : 0u, address};
     return IsAcceptableAddress(entry);
 }
 
-char* BuildCheckIpRequest(char* out, std::size_t outSize) {
-    const PreferenceSet p = PreferenceSnapshot();
+char* BuildCheckIpRequest(char* out, std::size_t outSize, const PreferenceSet& preferences) {
     std::string server;
-    if (p.UseProxy && !p.UseHTTPS) server = std::string("http://") + CheckIpHost;  // a tunnel takes the direct form
-    std::string request = "GET " + server + "/ HTTP/1.1\r\nHost: " + CheckIpHost +
-                          "\r\nCache-Control: no-cache\r\nUser-Agent: Vastrel/" VASTREL_VERSION_TEXT "\r\n\r\n";
+    if (ProxyForm(preferences)) server = std::string("http://") + CheckIpHost;
+    std::string request =
+        "GET " + server + "/ HTTP/1.1\r\nHost: " + CheckIpHost +
+        "\r\nCache-Control: no-cache\r\nConnection: close\r\nUser-Agent: Vastrel/" VASTREL_VERSION_TEXT "\r\n\r\n";
     if (!CopyText(out, outSize, request.c_str()) && outSize) out[0] = '\0';
     return out;
 }

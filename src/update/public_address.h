@@ -7,20 +7,25 @@
 #include <cstddef>
 #include <cstdint>
 
-// The address in a check-IP answer (status line, headers and body as one
-// receive got them): the first dotted IPv4 address after "Current IP
+#include "model/preferences.h"
+
+// The address in a whole check-IP answer: only a 2xx answer names one, and
+// only in its body: the first dotted IPv4 address after "Current IP
 // Address:", or else a body that is one bare address. False when there is
 // none; the text is never trusted to be well formed.
-bool FindAnsweredAddress(const char* reply, std::uint32_t* address);
+bool FindAnsweredAddress(const char* answer, std::uint32_t* address);
 
 // Judges an address named on the web as an interface address is judged
 // (127.x.x.x counts as loopback, having no flag to say so), and refuses the
-// unspecified and the broadcast address too. Logs its verdict.
+// ranges where no host of the Internet is reached too: 0/8, 100.64/10 (a
+// carrier's NAT), 169.254/16 (link-local), 224/4 (multicast) and 240/4
+// (reserved, the broadcast address with them). Logs its verdict.
 bool IsAcceptablePublicAddress(std::uint32_t address);
 
 // Fills out (outSize bytes) with the check-IP request: GET "/" on the
-// check-IP host, in the proxy form while "UseProxy" is on.
-char* BuildCheckIpRequest(char* out, std::size_t outSize);
+// check-IP host, in the proxy form when the exchange's preferences ask for
+// it, asking the service to close after its answer.
+char* BuildCheckIpRequest(char* out, std::size_t outSize, const PreferenceSet& preferences = PreferenceSnapshot());
 
 // One run's source of the current address. With "UsePublicAddress" on (as
 // it stands at the run's first question) the check-IP service is asked

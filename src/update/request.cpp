@@ -67,7 +67,9 @@ const char* EncodeBase64(const char* text) {
 
 const char* OnOffText(std::int32_t flag) { return flag ? "ON" : "OFF"; }
 
-char* BuildUpdateRequest(const Account& account, char* out, std::size_t outSize) {
+bool ProxyForm(const PreferenceSet& preferences) { return preferences.UseProxy != 0 && preferences.UseHTTPS == 0; }
+
+char* BuildUpdateRequest(const Account& account, char* out, std::size_t outSize, const PreferenceSet& preferences) {
     if (outSize == 0) return out;
     out[0] = '\0';
     const ServerEntry* row = ServerRow(account.Server);
@@ -90,12 +92,7 @@ char* BuildUpdateRequest(const Account& account, char* out, std::size_t outSize)
     AppendText(credentials, password);
 
     char serverPrefix[88] = "";
-    bool useProxy;
-    {
-        SharedDataGuard guard(SharedDataMutex());
-        useProxy = Preferences.UseProxy != 0 && Preferences.UseHTTPS == 0;  // a tunnel takes the direct form
-    }
-    if (useProxy) {
+    if (ProxyForm(preferences)) {
         CopyText(serverPrefix, "http://");
         AppendText(serverPrefix, row->UpdateHost);
     }

@@ -6,16 +6,23 @@
 #include <string>
 
 #include "model/account.h"
+#include "model/preferences.h"
 
 // Size of the transaction's transfer buffer that holds request, then reply.
 constexpr std::size_t TransferBufferSize = 1028;
 // Room of the scratch area a replacement works in, terminator included.
 constexpr std::size_t ReplaceScratchSize = 1024;
 
+// Whether a request line takes the absolute form a proxy needs: through the
+// proxy, but not inside a tunnel, which takes the direct form.
+bool ProxyForm(const PreferenceSet& preferences);
+
 // Fills out (outSize bytes, normally TransferBufferSize) with the complete
 // request and gives out. An account without a valid server row, or a request
-// that would not fit, leaves out empty.
-char* BuildUpdateRequest(const Account& account, char* out, std::size_t outSize);
+// that would not fit, leaves out empty. The preferences are those of the
+// exchange that sends it.
+char* BuildUpdateRequest(const Account& account, char* out, std::size_t outSize,
+                         const PreferenceSet& preferences = PreferenceSnapshot());
 
 // Replaces every occurrence of placeholder in text (a buffer of textSize bytes)
 // by value, left to right, never searching a written value again. Gives false,

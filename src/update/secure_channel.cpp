@@ -50,15 +50,6 @@ std::string Hex(unsigned long code) {
     return text;
 }
 
-// The first line of a peer's answer, short and printable, for a log line.
-std::string FirstLine(const std::string& answer) {
-    std::string line = answer.substr(0, answer.find_first_of("\r\n"));
-    if (line.size() > 120) line.resize(120);
-    for (char& c : line)
-        if (static_cast<unsigned char>(c) < 32 || c == 127) c = '?';
-    return line;
-}
-
 void LogTlsFailure(const TlsError& error, const char* host) {
     switch (error.Fault) {
     case TlsFault::UnknownAuthority:
@@ -109,7 +100,7 @@ bool OpenTunnel(SocketHandle socket, const char* host, std::uint16_t port, std::
         }
         answer.append(chunk, static_cast<std::size_t>(received));
     }
-    const std::string status = FirstLine(answer);
+    const std::string status = ServerFirstLineForLog(answer.c_str());
     if (end == std::string::npos || !TunnelAccepted(status.c_str())) {
         WriteLog(LogFailure, "Request failed, the proxy refused the tunnel:", status.c_str());
         return false;
@@ -175,14 +166,7 @@ std::uint16_t SecurePort(std::int32_t portNumber) {
     return port == 80 ? 443 : port;
 }
 
-bool TunnelAccepted(const char* statusLine) {
-    const char* s = statusLine;
-    if (std::strncmp(s, "HTTP/1.", 7) != 0 || s[7] < '0' || s[7] > '9' || s[8] != ' ') return false;
-    s += 9;
-    for (int i = 0; i < 3; ++i)
-        if (s[i] < '0' || s[i] > '9') return false;
-    return s[0] == '2' && (s[3] == '\0' || s[3] == ' ');
-}
+bool TunnelAccepted(const char* statusLine) { return AnswerStatus(statusLine) / 100 == 2; }
 
 bool OpenSecureChannel(SocketHandle socket, const char* host, bool throughProxy, std::uint16_t port) {
     if (Secure.Channel) {  // never carry a channel over from an earlier connection
@@ -207,33 +191,34 @@ bool SendAll(SocketHandle socket, const char* data, std::size_t length) {
     return SendPlain(socket, records.data(), records.size(), NetworkTimeoutMs);
 }
 
-int ReceiveOnce(SocketHandle socket, char* buffer, int length) {
-    if (!SecureSocket(socket)) return ReceiveSome(socket, buffer, length, NetworkTimeoutMs);
-    const Clock::time_point deadline = Deadline();
+int ReceiveOnce(SocketHandle socket, char* buffer, int length, int timeoutMs) {
+    if (!SecureSocket(socket)) return ReceiveSome(socket, buffer, length, timeoutMs);
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    const std::size_t limit = static_cast<std::size_t>(length);
     std::string plain, output;
     for (;;) {
         TlsError error;
-        TlsStatus status =
-            TlsDecrypt(Secure.Channel, Secure.Input, static_cast<std::size_t>(length), plain, output, &error);
+        TlsStatus status = TlsDecrypt(Secure.Channel, Secure.Input, limit - plain.size(), plain, output, &error);
         if (!output.empty())
             SendPlain(socket, output.data(), output.size(), 0, &deadline);  // answers to the peer's messages
         output.clear();
-        if (status == TlsStatus::Done) {
-            std::size_t taken = plain.size() < static_cast<std::size_t>(length) ? plain.size() : length;
-            std::memcpy(buffer, plain.data(), taken);
-            return static_cast<int>(taken);
-        }
+        if (status == TlsStatus::Done && plain.size() < limit) continue;
+        if (status == TlsStatus::Done || (!plain.empty() && status != TlsStatus::NeedInput)) break;
         if (status == TlsStatus::Closed) return 0;
         if (status == TlsStatus::Failed) {
             WriteLog(LogFailure, "Secure connection failed while receiving! (tls error:", Hex(error.Code).c_str(), ")");
             SetAbortedError();
             return -1;
         }
+        // Once a record gave data, only what has already arrived is taken.
         char chunk[4096];
-        int received = ReceiveSome(socket, chunk, sizeof chunk, MillisecondsLeft(deadline));
+        int received = ReceiveSome(socket, chunk, sizeof chunk, plain.empty() ? MillisecondsLeft(deadline) : 0);
+        if (received <= 0 && !plain.empty()) break;
         if (received <= 0) return received;
         Secure.Input.append(chunk, static_cast<std::size_t>(received));
     }
+    std::memcpy(buffer, plain.data(), plain.size());
+    return static_cast<int>(plain.size());
 }
 
 void EndSecureChannel(SocketHandle socket) {

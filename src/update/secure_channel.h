@@ -24,9 +24,11 @@ bool OpenSecureChannel(SocketHandle socket, const char* host, bool throughProxy,
 // has the time limit. False on failure (LastSocketError tells which).
 bool SendAll(SocketHandle socket, const char* data, std::size_t length);
 
-// One receive of at most length bytes within the time limit, decrypted when
-// the socket has a channel: > 0 bytes, 0 when the peer closed, -1 on error.
-int ReceiveOnce(SocketHandle socket, char* buffer, int length);
+// One receive of at most length bytes within timeoutMs: > 0 bytes, 0 when
+// the peer closed, -1 on error. Decrypted when the socket has a channel; the
+// first record with data is waited for, and the records after it that have
+// already arrived are taken too (a server may send headers and body apart).
+int ReceiveOnce(SocketHandle socket, char* buffer, int length, int timeoutMs);
 
 // Ends the socket's channel, if it has one; its close notification goes out
 // only if the socket takes it at once.

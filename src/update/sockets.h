@@ -22,6 +22,11 @@ void CloseSocket(SocketHandle socket);
 int LastSocketError();
 // Sets that number to "connection aborted": the layer above broke the connection.
 void SetAbortedError();
+// Sets it to the platform's time-out error.
+void SetTimedOutError();
+// Whether the last wait of this thread ran out of time (every connect, send
+// and receive waits, and tells).
+bool LastWaitTimedOut();
 // inet_addr: the address of a dotted text, all ones when it is none.
 std::uint32_t TextToAddress(const char* text);
 // First IPv4 address of a host name; 0 on success, else the error number.

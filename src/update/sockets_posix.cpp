@@ -12,14 +12,18 @@
 #include "update/sockets.h"
 
 namespace {
+thread_local bool waitTimedOut = false;
+
 // Waits until the socket is ready for events; false (errno set) on time-out or error.
 bool WaitFor(SocketHandle socket, short events, int timeoutMs) {
     pollfd entry{static_cast<int>(socket), events, 0};
+    waitTimedOut = false;
     for (;;) {
         int ready = poll(&entry, 1, timeoutMs);
         if (ready > 0) return true;
         if (ready == 0) {
             errno = ETIMEDOUT;
+            waitTimedOut = true;
             return false;
         }
         if (errno != EINTR) return false;
@@ -36,6 +40,7 @@ SocketHandle CreateStreamSocket() {
 }
 
 int ConnectSocket(SocketHandle socket, std::uint32_t address, std::uint16_t port, int timeoutMs) {
+    waitTimedOut = false;  // a refusal may come without a wait
     if (socket == InvalidSocket) {
         errno = EBADF;
         return -1;
@@ -83,6 +88,8 @@ void CloseSocket(SocketHandle socket) {
 
 int LastSocketError() { return errno; }
 void SetAbortedError() { errno = ECONNABORTED; }
+void SetTimedOutError() { errno = ETIMEDOUT; }
+bool LastWaitTimedOut() { return waitTimedOut; }
 
 std::uint32_t TextToAddress(const char* text) { return inet_addr(text); }
 

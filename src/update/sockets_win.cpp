@@ -9,6 +9,8 @@
 namespace {
 SOCKET Native(SocketHandle socket) { return socket == InvalidSocket ? INVALID_SOCKET : static_cast<SOCKET>(socket); }
 
+thread_local bool waitTimedOut = false;
+
 // Waits until the socket is readable or writable; false (error set) on time-out or error.
 bool WaitFor(SocketHandle socket, bool forWriting, int timeoutMs) {
     fd_set set, failed;
@@ -18,6 +20,7 @@ bool WaitFor(SocketHandle socket, bool forWriting, int timeoutMs) {
     FD_SET(Native(socket), &failed);
     timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
     int ready = select(0, forWriting ? nullptr : &set, forWriting ? &set : nullptr, &failed, &limit);
+    waitTimedOut = ready == 0;
     if (ready == 0) {
         WSASetLastError(WSAETIMEDOUT);
         return false;
@@ -39,6 +42,7 @@ SocketHandle CreateStreamSocket() {
 }
 
 int ConnectSocket(SocketHandle socket, std::uint32_t address, std::uint16_t port, int timeoutMs) {
+    waitTimedOut = false;  // a refusal may come without a wait
     if (socket == InvalidSocket) {
         WSASetLastError(WSAENOTSOCK);
         return -1;
@@ -59,6 +63,7 @@ int ConnectSocket(SocketHandle socket, std::uint32_t address, std::uint16_t port
         FD_SET(s, &failed);
         timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
         int ready = select(0, nullptr, &writable, &failed, &limit);
+        waitTimedOut = ready == 0;
         if (ready == 0) {
             WSASetLastError(WSAETIMEDOUT);
             return -1;
@@ -98,6 +103,8 @@ void CloseSocket(SocketHandle socket) {
 
 int LastSocketError() { return WSAGetLastError(); }
 void SetAbortedError() { WSASetLastError(WSAECONNABORTED); }
+void SetTimedOutError() { WSASetLastError(WSAETIMEDOUT); }
+bool LastWaitTimedOut() { return waitTimedOut; }
 
 std::uint32_t TextToAddress(const char* text) { return inet_addr(text); }
 

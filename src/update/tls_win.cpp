@@ -16,6 +16,7 @@ struct TlsChannel {
     bool HaveCredentials = false;
     bool HaveContext = false;
     bool Established = false;
+    bool WithoutCertificate = false;  // the server asked for a client certificate; it gets none
     std::string Host;
     SecPkgContext_StreamSizes Sizes{};
 };
@@ -166,17 +167,23 @@ TlsStatus TlsHandshake(TlsChannel* channel, std::string& input, std::string& out
         SecBuffer out[1] = {Buffer(SECBUFFER_TOKEN)};
         SecBufferDesc outDesc{SECBUFFER_VERSION, 1, out};
         unsigned long attributes = 0;
+        const ULONG flags = RequestFlags | (channel->WithoutCertificate ? ISC_REQ_USE_SUPPLIED_CREDS : 0);
         SECURITY_STATUS status = InitializeSecurityContextA(
-            &channel->Credentials, first ? nullptr : &channel->Context, &channel->Host[0], RequestFlags, 0, 0,
+            &channel->Credentials, first ? nullptr : &channel->Context, &channel->Host[0], flags, 0, 0,
             first ? nullptr : &inDesc, 0, first ? &channel->Context : nullptr, &outDesc, &attributes, nullptr);
         if (first && status >= 0) channel->HaveContext = true;
         TakeToken(out[0], output);  // a token to send, or the alert of a failure
         if (status == SEC_E_INCOMPLETE_MESSAGE) return TlsStatus::NeedInput;
-        if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED && status != SEC_I_INCOMPLETE_CREDENTIALS)
+        if (status == SEC_I_INCOMPLETE_CREDENTIALS && !channel->WithoutCertificate) {
+            // The server asks for a client certificate and there is none. Its
+            // messages are still unread: the same input again goes on without one.
+            channel->WithoutCertificate = true;
+            continue;
+        }
+        if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED)
             return Fail(error, TlsFault::Protocol, static_cast<unsigned long>(status));
         if (!first) KeepExtra(in[1], input);
         if (status == SEC_E_OK) return Established(channel, error);
-        // Continue needed (or a client certificate asked for: there is none).
     }
 }
 

@@ -50,11 +50,11 @@ int ClassifyReply(Account& account, const char* reply) {
 std::int64_t DaysSince(std::int32_t storedTime) { return (CurrentTime() - storedTime) / 86400; }
 
 int UpdateAccount(Account& account, UpdateMode mode) {
-    RunAddress runAddress;
-    return UpdateAccount(account, mode, runAddress);
+    RunContext run;
+    return UpdateAccount(account, mode, run);
 }
 
-int UpdateAccount(Account& account, UpdateMode mode, RunAddress& runAddress) {
+int UpdateAccount(Account& account, UpdateMode mode, RunContext& run) {
     if (account.Update == 0) return 0;
     TerminateAccountTexts(account);
     // Damaged stored data is reported even without details: the user must see why.
@@ -81,10 +81,10 @@ int UpdateAccount(Account& account, UpdateMode mode, RunAddress& runAddress) {
         interfaceIndex = Preferences.Interface;
         daysToForcedUpdate = Preferences.DaysToForcedUpdate;
     }
-    std::uint32_t address = runAddress.Current(interfaceIndex);
+    std::uint32_t address = run.Address.Current(interfaceIndex);
     if (address == 0) {
         WriteLog(LogFailure, "No interface available to retrieve the current IP");
-        runAddress.ExplainMissing();
+        run.Address.ExplainMissing();
         return -1;
     }
     account.CurrentIP = address;
@@ -102,20 +102,21 @@ int UpdateAccount(Account& account, UpdateMode mode, RunAddress& runAddress) {
     int result = -1;
     ExchangeOnce(
         row->UpdateHost, transfer, sizeof transfer,
-        [&](char* request, std::size_t size) {
-            if (BuildUpdateRequest(account, request, size)[0]) return true;
+        [&](char* request, std::size_t size, const PreferenceSet& preferences) {
+            if (BuildUpdateRequest(account, request, size, preferences)[0]) return true;
             WriteLog(LogShownFailure, "Account", shown, "gives an update request that is too long!");
             return false;
         },
         [&](int received) {
             if (received > 0) {
-                WriteLog(LogTrace, "Received from server:", transfer);
+                WriteLog(LogTrace, "Received from server:", ServerTextForLog(transfer).c_str());
                 result = ClassifyReply(account, transfer);
             } else if (received < 0) {
                 WriteLog(LogFailure,
                          "Update failed, could not receive! (winsock error:", NumberToText(LastSocketError()).c_str(),
                          ")");
             }
-        });
+        },
+        &run.TimedOut);
     return result;
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "model/account.h"
+#include "update/connection.h"
 #include "update/public_address.h"
 
 enum UpdateMode : int { Timer = 0, Manual = 1, Forced = 2 };
@@ -15,8 +16,14 @@ std::int64_t DaysSince(std::int32_t storedTime);
 // the outcome in the account (and the log): 0 accepted, -1 anything else.
 int ClassifyReply(Account& account, const char* reply);
 
+// What one update run carries from account to account.
+struct RunContext {
+    RunAddress Address;      // the current address, asked on the web once per run at most
+    TimedOutHosts TimedOut;  // hosts that timed out, not contacted again in the run
+};
+
 // Updates the account when it needs it and records the outcome in the given
 // record: 0 nothing wrong (disabled, up to date, accepted), -1 failed.
 int UpdateAccount(Account& account, UpdateMode mode);
-// The same, with the current address from the run's own source.
-int UpdateAccount(Account& account, UpdateMode mode, RunAddress& runAddress);
+// The same, as one account of a run.
+int UpdateAccount(Account& account, UpdateMode mode, RunContext& run);

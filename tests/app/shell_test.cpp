@@ -472,14 +472,18 @@ TEST_F(ShellTest, VersionChecksTakeTheNamedMutexOneAtATime) {
 }
 
 // The help page and the download page reach the shell the same way; no
-// browser starts here.
-TEST_F(ShellTest, HelpOpensTheHelpAddressWithTheShell) {
+// browser starts here. Anything but a web address is refused.
+TEST_F(ShellTest, HelpOpensOnlyAWebHelpAddressWithTheShell) {
     struct Case {
         const char* stored;
-        std::string opened;
+        std::string opened;  // "" when refused
     } cases[] = {
         {nullptr, std::string("http://") + MakerHost + "/Products/Vastrel/help.html"},  // the default
         {"http://help.example/vastrel?page=1", "http://help.example/vastrel?page=1"},
+        {"HTTPS://help.example/", "HTTPS://help.example/"},
+        {"C:\\Windows\\System32\\calc.exe", ""},
+        {"file:///C:/Windows/win.ini", ""},
+        {"http://help.example/\" --argument", ""},
     };
     const auto saved = OpenWithShell;
     OpenWithShell = RecordShellCall;
@@ -489,9 +493,11 @@ TEST_F(ShellTest, HelpOpensTheHelpAddressWithTheShell) {
             CopyText(Preferences.HelpURL, c.stored);
         }
         shellCalls.clear();
+        const std::size_t size = ListCount();
         Command(IDM_HELP);
-        EXPECT_EQ(shellCalls,
-                  std::vector<std::string>{"open " + c.opened + " | no parameters | no folder | shown normal"});
+        const std::string call = "open " + c.opened + " | no parameters | no folder | shown normal";
+        EXPECT_EQ(shellCalls, c.opened.empty() ? std::vector<std::string>{} : std::vector<std::string>{call});
+        EXPECT_EQ(ListFrom(size).find("is not an http:// or https:// address") != std::string::npos, c.opened.empty());
     }
     OpenWithShell = saved;
 }

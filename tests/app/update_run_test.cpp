@@ -12,6 +12,7 @@
 
 #include "app/shell.h"
 #include "app/update_run.h"
+#include "model/account_edits.h"
 #include "model/preferences.h"
 #include "model/server_table.h"
 #include "settings/key_store.h"
@@ -90,6 +91,13 @@ protected:
 using Calls = std::vector<std::string>;
 }  // namespace
 
+TEST(UpdateTimerPeriod, NeverBelowOneMinuteNorNegative) {
+    for (const std::int32_t sleepTime : {59999, 0, -1, INT32_MIN}) {
+        Preferences.SleepTime = sleepTime;
+        EXPECT_EQ(UpdateTimerPeriod(), 60000u) << sleepTime;
+    }
+}
+
 TEST_F(UpdateRunTest, ZeroAccountsSucceedAndQuitUnderAutoExit) {
     AutoExit = 1;
     LogCapture log(true);
@@ -159,17 +167,33 @@ TEST_F(UpdateRunTest, OneFailingAccountFailsTheRunButAllAreTried) {
               static_cast<std::int32_t>(Address("192.0.2.44")));
 }
 
+TEST_F(UpdateRunTest, AServerThatTimedOutIsNotContactedAgainInTheRun) {
+    AddAccounts({{"silent", "secret"}, {"home", "secret"}, {"office", "secret"}});
+    NetworkTimeoutMs = 300;
+    const int home = ServerRequestCount(Full("home")), office = ServerRequestCount(Full("office"));
+    LogCapture log(true);
+    UpdateRun(Forced);
+    EXPECT_EQ(ServerRequestCount(Full("home")), home);
+    EXPECT_EQ(ServerRequestCount(Full("office")), office);
+    int failed = 0;
+    for (const std::string& line : log.Lines())
+        failed += line.rfind("*** Request failed, could not connect! (winsock error: ", 0) == 0;
+    EXPECT_EQ(failed, 2);
+}
+
 TEST_F(UpdateRunTest, OverlappingRunsWaitAndEditsLoseNoResult) {
     AddAccounts({{"home", "secret"}, {"office", "secret"}, {"proxy", "secret"}});
     std::vector<std::thread> runs;
     for (int i = 0; i < 3; ++i) runs.emplace_back([] { UpdateRun(Forced); });
-    // The GUI side edits meanwhile: a new account at the end, options changed in place.
+    // The user meanwhile presses "OK" in Accounts again and again, once after adding an account.
     for (int round = 0; round < 50; ++round) {
-        SharedDataGuard guard(SharedDataMutex());
-        AccountTable.Accounts[round % 3].Wildcards = round & 1;
-        if (round == 10) AppendAccount(MakeAccount("both", 0, "alice", "secret"));
+        BeginAccountEdits();
+        {
+            SharedDataGuard guard(SharedDataMutex());
+            if (round == 10) AppendAccount(*AccountEdits(), MakeAccount("both", 0, "alice", "secret"));
+        }
+        CommitAccountEdits();
     }
-    CreateAccountRegInfo();
     for (auto& r : runs) r.join();
     EXPECT_EQ(maxInRun.load(), 1) << "runs overlapped";
     for (int i = 0; i < 3; ++i) {

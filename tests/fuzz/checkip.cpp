@@ -1,4 +1,4 @@
-// The check-IP answer, over whatever one receive may hand it.
+// The check-IP answer, over whatever the whole read may hand it.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -8,8 +8,8 @@
 #include "update/request.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    char reply[1025];  // one receive: at most 1024 bytes, terminated after them
-    if (size > 1024) size = 1024;
+    char reply[4097];  // a whole answer: at most 4096 bytes, terminated after them
+    if (size > 4096) size = 4096;
     std::memcpy(reply, data, size);
     reply[size] = '\0';
     std::uint32_t address;

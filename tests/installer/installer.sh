@@ -88,6 +88,7 @@ check "the upgrade replaced the program" cmp -s "$install_dir/vastrel.exe" "$shi
 check "the upgraded program runs again" wait_for 20 running
 
 # 6. A silent uninstall ends the program and removes all but the settings.
+: >"$install_dir/vastrel.log.1"  # an older log moved aside goes too
 wine "$install_dir/uninstall.exe" /S >/dev/null 2>&1
 check "the program folder and its log are removed" wait_for 30 absent "$install_dir"
 check "the program was ended" stopped

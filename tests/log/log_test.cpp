@@ -4,14 +4,18 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "app/version.h"
 #include "log/clock.h"
 #include "log/log.h"
 #include "model/preferences.h"
 #include "test_support.h"
+#include "update/transaction.h"
 
 namespace {
 std::atomic<int> windowCreations{0};
@@ -118,6 +122,16 @@ TEST_F(LogTest, DeletedFileIsCreatedAgainAndEmptyPathWritesNothing) {
     EXPECT_EQ(log.Lines(), (std::vector<std::string>{"two", WindowOnly("one"), WindowOnly("nowhere")}));
 }
 
+TEST_F(LogTest, TheFileMovesAsideOncePastItsLimitKeepingOneOlder) {
+    LogCapture log(false);
+    const std::string third(LogFileLimit / 3, 'x');  // three such lines pass the limit, two do not
+    for (const char* round : {"first", "first", "first", "second", "second", "second", "new"})
+        WriteLog(1, round, third.c_str());
+    EXPECT_EQ(log.Text().substr(17, 7), ": new x");
+    std::ifstream older(log.Path() + ".1", std::ios::binary | std::ios::ate);
+    EXPECT_EQ(static_cast<std::size_t>(older.tellg()), 3 * (17 + 9 + third.size() + 2));  // the second three alone
+}
+
 TEST_F(LogTest, ConcurrentWritersLoseNoLine) {
     LogCapture log(true);
     constexpr int Threads = 4, Each = 150;
@@ -134,5 +148,32 @@ TEST_F(LogTest, ConcurrentWritersLoseNoLine) {
         int t = -1, i = -1;
         ASSERT_EQ(std::sscanf(line.c_str(), "   writer %d %d", &t, &i), 2) << line;
         ASSERT_EQ(i, next[t]++) << "lines of one writer keep their order";
+    }
+}
+
+TEST(ServerText, NoLineOfTheLogComesFromAServer) {
+    const std::function<void()> exchanges[] = {
+        [] {
+            Account a = MakeAccount("home", 0, "alice", "secret");
+            UpdateAccount(a, Forced);
+        },
+        [] { VersionCheck(1); },
+        [] {
+            Preferences.UsePublicAddress = 1;
+            RunAddress().Current(0);
+        },
+    };
+    for (const auto& exchange : exchanges) {
+        ResetSharedState();
+        InjectInterfaces({{0, Address("192.0.2.1")}});
+        HeldExchange server;
+        LogCapture log(true);
+        std::thread worker(exchange);
+        server.AwaitRequest();
+        server.Reply(
+            "VERSION:1.5.7 NOERROR Current IP Address: 203.0.113.7\r\n01/01/26 00:00:00: *** forged\x1b[2J\r\n");
+        worker.join();
+        // The server's line stands indented, its escape sequence shown.
+        EXPECT_NE(log.Text().find("\r\n    01/01/26 00:00:00: *** forged\\x1B[2J"), std::string::npos);
     }
 }

@@ -139,6 +139,20 @@ TEST_F(AccountOwnershipTest, NeitherOkNorCancelRollsBackARun) {
     }
 }
 
+TEST_F(AccountOwnershipTest, ARetrieveDuringTheExchangeDropsTheResultItWouldMisdirect) {
+    HeldExchange server;  // first, so that the store keeps its port
+    Commit({MakeAccount("home", 0, "alice", "secret")});
+    WriteStoredText(Account0, "HostName", "garden");  // the store holds another account there
+    std::thread run([] { UpdateRun(Forced); });
+    ASSERT_NE(server.AwaitRequest().find("host_id=home."), std::string::npos);
+    RetrieveSettings();
+    server.Reply("401 Authorization Required");                                   // home's refusal finds no record
+    EXPECT_NE(server.AwaitRequest().find("host_id=garden."), std::string::npos);  // new to the run
+    server.Reply("NOERROR");
+    run.join();
+    EXPECT_EQ(Table(0).Update, 1);
+}
+
 TEST_F(AccountOwnershipTest, NoCopyEverSeesAHalfRetrievedRecord) {
     // Every field of the record carries the same mark; a retrieval brings
     // back the stored mark over the other one, field by field.

@@ -12,6 +12,7 @@
 #include "app/shell.h"
 #include "common/program_path.h"
 #include "common/text.h"
+#include "model/account_edits.h"
 #include "model/preferences.h"
 #include "model/server_table.h"
 #include "settings/key_store.h"
@@ -313,6 +314,7 @@ TEST_F(SettingsTest, DamagedStoredCountKeepsTheAccountsWhoseKeysExistAndNothingE
         EXPECT_EQ(AccountRegInfo.EntryCount(), static_cast<std::size_t>(c.keys) * 10);
         for (int i = 0; i < c.keys; ++i)
             EXPECT_EQ(std::string(AccountTable.Accounts[i].HostName), "host" + std::to_string(i));
+        for (int i = 0; i < c.keys; ++i) EXPECT_EQ(AccountTable.Accounts[i].Update, 0) << i;  // perhaps deleted
         if (c.keys > 4) {
             EXPECT_EQ(AccountTable.Accounts[3].Server, 12);  // kept as stored; the update refuses it
             EXPECT_EQ(AccountTable.Accounts[4].Server, -1);
@@ -344,16 +346,15 @@ TEST_F(SettingsTest, StoresOnAWorkerWhileTheGuiRebuildsAndEdits) {
         while (!done) StoreSettings();
     });
     for (int round = 0; round < 40; ++round) {
+        BeginAccountEdits();  // the Accounts dialog: edits in its copy, then "OK"
         {
             SharedDataGuard guard(SharedDataMutex());
-            // Each record always holds one consistent set of fields.
-            int n = round % 8;
-            Account a = Sample(100 + round);
-            AccountTable.Accounts[n] = a;
-            if (round % 5 == 0) AppendAccount(Sample(200 + round));
-            if (round % 5 == 2) RemoveAccount(0);
+            AccountSet& edits = *AccountEdits();
+            ReplaceAccount(edits, round % 8, Sample(100 + round));
+            if (round % 5 == 0) AppendAccount(edits, Sample(200 + round));
+            if (round % 5 == 2) RemoveAccount(edits, 0);
         }
-        CreateAccountRegInfo();
+        CommitAccountEdits();
     }
     done = true;
     worker.join();
@@ -370,14 +371,17 @@ TEST_F(SettingsTest, StoresOnAWorkerWhileTheGuiRebuildsAndEdits) {
 }
 
 #ifndef _WIN32
-TEST_F(SettingsTest, InterruptedStoreLeavesTheOldFile) {
+TEST_F(SettingsTest, InterruptedStoreLeavesTheOldFileAndSaysSo) {
     Start();
     WriteStoredNumber(ProductKey, "SleepTime", 123000);
     std::ifstream before(KeyStoreFile);
     std::string old((std::istreambuf_iterator<char>(before)), std::istreambuf_iterator<char>());
     CommitKeyStoreFile = [](const char*, const char*) { return false; };  // stopped before the rename
     Preferences.SleepTime = 999;
+    LogCapture log(true);
     StoreSettings();
+    EXPECT_EQ(log.Lines().back(), "*** The settings file " + std::string(KeyStoreFile) +
+                                      " could not be saved (Input/output error); it keeps the settings stored before.");
     CommitKeyStoreFile = [](const char* t, const char* p) { return std::rename(t, p) == 0; };
     std::ifstream after(KeyStoreFile);
     std::string now((std::istreambuf_iterator<char>(after)), std::istreambuf_iterator<char>());
@@ -577,5 +581,30 @@ TEST_F(SettingsTest, AStoreKilledAnywhereLeavesTheWholeOldOrTheWholeNewFile) {
     std::cout << "[ figures  ] " << kills << " writers killed, " << midWrite << " of them mid-write; " << whole
               << " times the file was whole\n";
     EXPECT_EQ(whole, kills);
+}
+
+static std::vector<std::string> committed;
+
+// Others may write to the folder: nothing planted there is written through,
+// no name is known before it is made, and a killed writer's leftovers go.
+TEST_F(SettingsTest, TheStoresFilesAreItsOwnAndAKilledWritersLeftoversGo) {
+    Start();
+    const std::string path = KeyStoreFile, dead = path + ".tmp-999999999-1", live = path + ".tmp-1-1";  // init's
+    std::ofstream(dead) << "half";
+    std::ofstream(live) << "half";
+    CommitKeyStoreFile = [](const char* t, const char* p) { return committed.push_back(t), std::rename(t, p) == 0; };
+    StoreSettings();
+    StoreSettings();
+    CommitKeyStoreFile = [](const char* t, const char* p) { return std::rename(t, p) == 0; };
+    EXPECT_TRUE(committed.size() == 2 && committed[0] != committed[1]);
+    EXPECT_TRUE(access(dead.c_str(), F_OK) != 0 && access(live.c_str(), F_OK) == 0);
+
+    std::ofstream(path + ".mine") << "mine";
+    ASSERT_EQ(symlink((path + ".mine").c_str(), (path + ".damaged").c_str()), 0);
+    std::ofstream(path, std::ios::app) << "garbage line\n";
+    Start();
+    struct stat info {};
+    EXPECT_TRUE(lstat((path + ".damaged").c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+                FileBytes(path + ".mine") == "mine");
 }
 #endif

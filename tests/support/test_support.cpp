@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <sstream>
@@ -73,8 +74,20 @@ struct SocketsStarted {
 void EnsureSockets() { static SocketsStarted started; }
 }  // namespace
 
+const std::string& TestFolder() {
+    // Forked children end with _exit and leave it to their parent.
+    static const struct Folder {
+        std::string path =
+            (std::filesystem::temp_directory_path() / "vastrel-tests-").string() + std::to_string(getpid());
+        Folder() { std::filesystem::create_directories(path, error); }
+        ~Folder() { std::filesystem::remove_all(path, error); }
+        std::error_code error;
+    } folder;
+    return folder.path;
+}
+
 LogCapture::LogCapture(bool detailed) : savedWindowLine_(AddLogWindowLine) {
-    path_ = "capture-" + std::to_string(getpid()) + "-" + std::to_string(++captureNumber) + ".log";
+    path_ = TestFolder() + "/capture-" + std::to_string(++captureNumber) + ".log";
     std::remove(path_.c_str());
     CopyText(LogFilePath, path_.c_str());
     {
@@ -90,6 +103,7 @@ LogCapture::~LogCapture() {
     AddLogWindowLine = savedWindowLine_;
     LogFilePath[0] = '\0';
     std::remove(path_.c_str());
+    std::remove((path_ + ".1").c_str());
 }
 
 std::string FileOnly(const std::string& text) { return "(file only) " + text; }
@@ -361,7 +375,7 @@ void UseFreshSettingsStore() {
         CloseKey(run);
     }
 #else
-    std::string path = "settings-" + std::to_string(getpid()) + "-" + std::to_string(++number) + ".txt";
+    std::string path = TestFolder() + "/settings-" + std::to_string(++number) + ".txt";
     std::remove(path.c_str());
     std::remove((path + ".damaged").c_str());
     CopyText(KeyStoreFile, path.c_str());

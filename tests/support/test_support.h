@@ -13,6 +13,10 @@
 constexpr const char* ProductKey = "Software\\Brannock\\Vastrel";
 constexpr const char* AccountsKey = "Software\\Brannock\\Vastrel\\Accounts";
 
+// The test process's own folder below the temporary folder, where every file
+// a test writes goes; removed with all it holds when the process ends.
+const std::string& TestFolder();
+
 // Points the log at a fresh file of its own for the test's lifetime, records
 // what reaches the log window, and turns detailed logging on or off.
 class LogCapture {

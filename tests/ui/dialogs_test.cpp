@@ -15,6 +15,7 @@
 #include "app/app_win.h"
 #include "app/update_run.h"
 #include "common/text.h"
+#include "log/log.h"
 #include "message_box.h"
 #include "model/account_edits.h"
 #include "model/preferences.h"
@@ -25,6 +26,7 @@
 #include "settings/settings.h"
 #include "test_support.h"
 #include "ui/dialogs.h"
+#include "ui/log_window.h"
 
 namespace {
 
@@ -190,6 +192,17 @@ TEST_F(DialogsTest, AboutBoxIsOneWindowShowingTheVersion) {
     SendMessageA(AboutBox, WM_SYSCOMMAND, SC_CLOSE, 0);
     Pump(20);
     EXPECT_EQ(AboutBox, nullptr);
+}
+
+TEST_F(DialogsTest, LogWindowKeepsItsNewestLines) {
+    HWND list = GetDlgItem(LogWindow, IDC_LOG_LIST);
+    for (LRESULT i = 0; i <= LogWindowLines + 10; ++i) AddLogWindowLine(std::to_string(i).c_str());
+    char first[4096] = "", last[4096] = "";  // longer than any log line
+    SendMessageA(list, LB_GETTEXT, 0, reinterpret_cast<LPARAM>(first));
+    SendMessageA(list, LB_GETTEXT, LogWindowLines - 1, reinterpret_cast<LPARAM>(last));
+    EXPECT_EQ(SendMessageA(list, LB_GETCOUNT, 0, 0), LogWindowLines);
+    EXPECT_EQ(std::string(first) + " " + last, "11 " + std::to_string(LogWindowLines + 10));
+    SendMessageA(list, LB_RESETCONTENT, 0, 0);
 }
 
 TEST_F(DialogsTest, PropertiesShowsAndStoresTheIntervalByTheLowerRow) {
@@ -550,6 +563,45 @@ TEST_F(DialogsTest, CancelNeverRollsBackARun) {
         EXPECT_EQ(StoredNumber(AccountKey(0).c_str(), "Update"), 0);
         EXPECT_EQ(StoredNumber(AccountKey(1).c_str(), "LastIP"), static_cast<std::int32_t>(Address("192.0.2.77")));
     }
+}
+
+TEST_F(DialogsTest, AccountsDuringARunNeitherSkipAnAccountNorUndoARefusal) {
+    SetAccounts({MakeAccount("office", 0, "u", "p"), MakeAccount("a", 0, "u", "p"), MakeAccount("b", 0, "u", "p")});
+    HWND dialog = OpenAccounts();
+    ChooseRow(dialog, 0);  // office's form, "Update" checked
+    HeldExchange server;
+    BackgroundRun run(Forced);
+    ASSERT_NE(server.AwaitRequest(PumpBriefly).find("host_id=office."), std::string::npos);
+    server.Reply("401 Authorization Required");
+    ASSERT_NE(server.AwaitRequest(PumpBriefly).find("host_id=a."), std::string::npos);
+    PumpBriefly();
+    EXPECT_EQ(ListRows(dialog)[0], "office." + Domain(0) + " (disabled)");
+    Click(dialog, IDC_ACCOUNT_APPLY);  // the form's old "Update", never touched
+    ChooseRow(dialog, 1);
+    Click(dialog, IDC_ACCOUNT_DELETE);  // a, the account in flight
+    Click(dialog, IDOK);
+    SendMessageA(MainWindow, WM_COMMAND, IDM_SNOOZE, 0);
+    server.Reply("NOERROR");
+    EXPECT_NE(server.AwaitRequest(PumpBriefly).find("host_id=b."), std::string::npos);  // now where a was
+    server.Reply("NOERROR");
+    run.Finish();
+    EXPECT_EQ(StoredNumber(AccountKey(0).c_str(), "Update"), 0);
+    EXPECT_EQ(ReadShared(RunFailed), 1);  // office failed: the blinking icon offers "Snooze"
+    EXPECT_TRUE(TimerIsArmed(BlinkTimer));
+}
+
+TEST_F(DialogsTest, AccountsFoundPastADamagedCountAreListedDisabled) {
+    DeleteKeyTree(AccountsKey);
+    SetAccounts({MakeAccount("home", 0, "u", "p"), MakeAccount("old", 0, "u", "p")});
+    SetAccounts({MakeAccount("home", 0, "u", "p")});  // old deleted; its key stays
+    WriteStoredNumber(AccountsKey, "Count", 40);
+    RetrieveSettings();  // as start-up reads them
+    CreateAccountRegInfo();
+    RetrieveSettings();
+    HWND dialog = OpenAccounts();
+    EXPECT_EQ(ListRows(dialog),
+              (std::vector<std::string>{"home." + Domain(0) + " (disabled)", "old." + Domain(0) + " (disabled)"}));
+    Click(dialog, IDCANCEL);
 }
 
 TEST_F(DialogsTest, AccountsUpdateSendsAChangedAccountAgain) {

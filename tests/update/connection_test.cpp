@@ -10,6 +10,7 @@
 #include "model/preferences.h"
 #include "test_support.h"
 #include "update/connection.h"
+#include "update/public_address.h"
 #include "update/request.h"
 #include "update/sockets.h"
 
@@ -104,6 +105,23 @@ TEST_F(ConnectionTest, RefusedConnectionLogsTheErrorNumber) {
     EXPECT_EQ(lines[5], FileOnly("Remote host address OK. Connecting..."));
     EXPECT_EQ(lines[6].rfind("*** Request failed, could not connect! (winsock error: ", 0), 0u) << lines[6];
     EXPECT_NE(lines[6], "*** Request failed, could not connect! (winsock error: 0 )");
+}
+
+TEST_F(ConnectionTest, AnExchangeKeepsThePreferencesItBeganWith) {
+    if (!ServerPort()) GTEST_SKIP() << "needs the reference server (VASTREL_TEST_PORT)";
+    // An OK in Properties that lands between building the request and connecting.
+    for (std::int32_t PreferenceSet::*changed : {&PreferenceSet::UseProxy, &PreferenceSet::UseHTTPS}) {
+        ResetSharedState();
+        char transfer[TransferBufferSize];
+        auto build = [&](char* request, std::size_t size, const PreferenceSet& preferences) {
+            BuildCheckIpRequest(request, size, preferences);
+            SharedDataGuard guard(SharedDataMutex());
+            Preferences.*changed = 1;
+            return true;
+        };
+        ExchangeOnce("localhost", transfer, sizeof transfer, build, [](int) {});
+        EXPECT_NE(std::string(transfer).find("Current IP Address: 203.0.113.7"), std::string::npos);
+    }
 }
 
 TEST_F(ConnectionTest, InvalidSocketStillCleansUp) {

@@ -45,7 +45,10 @@ TEST(PublicAddress, AnswersGiveTheFirstAddressAfterTheTextOrABareBody) {
         {head + "Current IP Address: 1.2 or 198.51.100.8", "198.51.100.8"},
         {head + "Current IP Address: 10.0.0.1 203.0.113.7", "10.0.0.1"},  // the first counts, judged later
         {head + "  198.51.100.4\r\n", "198.51.100.4"},
-        {"198.51.100.4", "198.51.100.4"},
+        {"198.51.100.4", ""},                                                // no status line
+        {"HTTP/1.1 302 Found\r\n\r\nCurrent IP Address: 198.51.100.4", ""},  // a captive portal
+        {"HTTP/1.1 503 Service Unavailable\r\n\r\n198.51.100.4", ""},
+        {"HTTP/1.1 200 OK\r\nX-Note: Current IP Address: 198.51.100.4\r\n\r\n<p>hello</p>", ""},  // a header
         {head + "Current IP Address: 256.0.113.7", ""},
         {head + "Current IP Address: 203.0.113", ""},
         {head + "Current IP Address: 203.0.113.7.5", ""},
@@ -73,7 +76,13 @@ TEST(PublicAddress, JudgedLikeAnInterfaceAddressAndNeverUnspecifiedOrBroadcast) 
         const char* verdict;
     } cases[] = {
         {"203.0.113.7", true, "is OK"},
-        {"169.254.3.4", true, "is OK"},
+        {"100.63.255.255", true, "is OK"},
+        {"100.128.0.1", true, "is OK"},
+        {"169.254.3.4", false, "is a link-local address and will be ignored"},
+        {"100.64.0.1", false, "is behind a carrier's NAT and will be ignored"},
+        {"224.0.0.1", false, "is a multicast address and will be ignored"},
+        {"240.1.2.3", false, "is no host's address and will be ignored"},
+        {"0.1.2.3", false, "is no host's address and will be ignored"},
         {"127.0.0.1", false, "is the local loopback and will be ignored"},
         {"127.8.9.1", false, "is the local loopback and will be ignored"},
         {"10.1.2.3", false, "is in a private range and will be ignored"},
@@ -85,9 +94,7 @@ TEST(PublicAddress, JudgedLikeAnInterfaceAddressAndNeverUnspecifiedOrBroadcast) 
     ResetSharedState();
     for (const Case& c : cases) {
         LogCapture log(true);
-        std::uint32_t address = 0;
-        ASSERT_TRUE(FindAnsweredAddress(c.address, &address));
-        EXPECT_EQ(IsAcceptablePublicAddress(address), c.accepted) << c.address;
+        EXPECT_EQ(IsAcceptablePublicAddress(Address(c.address)), c.accepted) << c.address;
         EXPECT_EQ(log.Lines(),
                   std::vector<std::string>{FileOnly(std::string("IP number ") + c.address + " " + c.verdict)});
     }
@@ -138,6 +145,7 @@ TEST_F(PublicAddressRunTest, TheWebNamesTheAddressOfEveryAccountAskedOncePerRun)
         {"option on", 1, 0, 1, "reset=1", 1, "203.0.113.7"},
         {"option on, through the proxy", 1, 1, 1, "address=198.51.100.23", 1, "198.51.100.23"},
         {"a slow answer within the time limit", 1, 0, 1, "mode=slow", 1, "203.0.113.7"},
+        {"an answer in two parts, read whole", 1, 0, 1, "mode=split&address=203.0.113.123", 1, "203.0.113.123"},
         {"no enabled account: nothing asked", 1, 0, 0, "reset=1", 0, ""},
     };
     for (const Case& c : cases) {
@@ -188,8 +196,10 @@ TEST_F(PublicAddressRunTest, ARefusedOrMissingAnswerFailsTheRunsAccountsButDisab
         const char* refusal;  // the line said once, at the question (a prefix)
         const char* why;      // said after each account's "No interface" line
     } cases[] = {
-        {"mode=garbage", "*** The check-IP answer holds no valid IP address!",
-         "*** Public address unknown: the check-IP answer holds no valid IP address"},
+        {"mode=garbage", "*** The check-IP service answered HTTP/1.1 500 Internal Server Error instead of an address!",
+         "*** Public address unknown: the check-IP service answered HTTP/1.1 500 Internal Server Error"},
+        {"mode=portal", "*** The check-IP service answered HTTP/1.1 302 Found instead of an address!",
+         "*** Public address unknown: the check-IP service answered HTTP/1.1 302 Found"},
         {"mode=private", "*** The check-IP service named 192.168.1.20, which is not a public address!",
          "*** Public address unknown: 192.168.1.20 is not a public address"},
         {"address=127.0.0.1", "*** The check-IP service named 127.0.0.1, which is not a public address!",

@@ -130,6 +130,7 @@ Section "Uninstall"
   Call un.EndRunningVastrel
   Delete "$INSTDIR\vastrel.exe"
   Delete "$INSTDIR\vastrel.log"
+  Delete "$INSTDIR\vastrel.log.1"
   Delete "$INSTDIR\README.txt"
   Delete "$INSTDIR\LICENSE.txt"
   Delete "$INSTDIR\uninstall.exe"

@@ -12,13 +12,15 @@
 namespace refserver {
 
 const std::pair<const char*, Mode> kModes[] = {
-    {"normal", Mode::Normal}, {"silent", Mode::Silent}, {"close", Mode::Close},     {"slow", Mode::Slow},
-    {"late", Mode::Late},     {"huge", Mode::Huge},     {"garbage", Mode::Garbage}, {"both", Mode::Both},
+    {"normal", Mode::Normal},   {"silent", Mode::Silent}, {"close", Mode::Close},
+    {"slow", Mode::Slow},       {"late", Mode::Late},     {"huge", Mode::Huge},
+    {"garbage", Mode::Garbage}, {"both", Mode::Both},     {"split", Mode::Split},
 };
 
 const std::pair<const char*, CheckIpMode> kCheckIpModes[] = {
     {"normal", CheckIpMode::Normal}, {"garbage", CheckIpMode::Garbage}, {"private", CheckIpMode::Private},
-    {"silent", CheckIpMode::Silent}, {"slow", CheckIpMode::Slow},
+    {"silent", CheckIpMode::Silent}, {"slow", CheckIpMode::Slow},       {"split", CheckIpMode::Split},
+    {"portal", CheckIpMode::Portal},
 };
 
 namespace {
@@ -125,7 +127,7 @@ const char* const kUsage =
     "  --port-file PATH    write the chosen port to PATH once listening\n"
     "  --accounts FILE     account/mode/version directives, one per line\n"
     "  --account U:P:HOSTS[:BLOCKED]   add an account (repeatable)\n"
-    "  --mode MODE         default mode: normal silent close slow late huge garbage both\n"
+    "  --mode MODE         default mode: normal silent close slow late huge garbage both split\n"
     "  --version TEXT      version served in the version file (default 1.5.7)\n"
     "  --slow-ms N         total delay of the slow mode (default 2000)\n"
     "  --lifetime SECONDS  exit after this long (default 900)\n"

@@ -136,11 +136,12 @@ int main(int argc, char** argv) {
         }
     }
 
+    // Said before the port file is written: whoever sees the file finds the line too.
+    log_line("listening on 127.0.0.1:" + std::to_string(port));
     if (!cfg.port_file.empty() && !write_file_atomically(cfg.port_file, std::to_string(port) + "\n", err)) {
         std::fprintf(stderr, "vastrel-update-server: %s\n", err.c_str());
         return 1;
     }
-    log_line("listening on 127.0.0.1:" + std::to_string(port));
 
     const auto deadline = Clock::now() + std::chrono::seconds(cfg.lifetime_s);
     const char* why = "stopped";

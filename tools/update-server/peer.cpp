@@ -1,6 +1,8 @@
 // One connection's socket I/O, plain or TLS: sending, reading a request,
 // waiting for the peer.
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -78,6 +80,15 @@ bool send_all(Peer& peer, const char* p, size_t len) {
 }
 
 bool send_all(Peer& peer, const std::string& s) { return send_all(peer, s.data(), s.size()); }
+
+bool send_in_two(Peer& peer, const std::string& data, size_t cut) {
+    int cork = 1;
+    ::setsockopt(peer.fd, IPPROTO_TCP, TCP_CORK, &cork, sizeof cork);
+    bool sent = send_all(peer, data.data(), cut) && send_all(peer, data.data() + cut, data.size() - cut);
+    cork = 0;
+    ::setsockopt(peer.fd, IPPROTO_TCP, TCP_CORK, &cork, sizeof cork);
+    return sent;
+}
 
 // Sleeps in small slices so a stop request is noticed quickly.
 bool nap(long ms) {

@@ -82,6 +82,11 @@ void deliver(Peer& peer, const Answer& a, Mode mode) {
     case Mode::Huge:
         deliver_huge(peer, a);
         break;
+    case Mode::Split: {
+        const std::string whole = render(a);
+        send_in_two(peer, whole, whole.find("\r\n\r\n") + 4);
+        break;
+    }
     case Mode::Normal:
     case Mode::Garbage:
     case Mode::Both:
@@ -156,6 +161,22 @@ void handle_checkip(Peer& peer, const std::string& raw) {
         // The whole answer at once, late: a client waits for it within its limit.
         if (nap(static_cast<long>(g_state.cfg().slow_ms))) send_all(peer, render(checkip_found(service.second)));
         break;
+    case CheckIpMode::Split: {
+        // Cut two characters before the address ends; the rest comes later.
+        const std::string whole = render(checkip_found(service.second));
+        const size_t cut = whole.rfind("</body>") - 2;
+        if (send_all(peer, whole.substr(0, cut)) && nap(static_cast<long>(g_state.cfg().slow_ms / 2)))
+            send_all(peer, whole.substr(cut));
+        break;
+    }
+    case CheckIpMode::Portal: {
+        Answer a = checkip_found(service.second);
+        a.code = 302;
+        a.reason = "Found";
+        a.extra_headers = "Location: http://portal.example/login\r\n";
+        send_all(peer, render(a));
+        break;
+    }
     }
     finish(peer);
 }

@@ -64,13 +64,13 @@ void log_line(const std::string& msg);
 
 // ---------------------------------------------------------------- config (config.cpp)
 
-enum class Mode { Normal, Silent, Close, Slow, Late, Huge, Garbage, Both };
+enum class Mode { Normal, Silent, Close, Slow, Late, Huge, Garbage, Both, Split };
 // Indexed by Mode.
 extern const std::pair<const char*, Mode> kModes[];
 bool parse_mode(const std::string& s, Mode& m);
 
 // The check-IP service's own modes, set apart from the update modes.
-enum class CheckIpMode { Normal, Garbage, Private, Silent, Slow };
+enum class CheckIpMode { Normal, Garbage, Private, Silent, Slow, Split, Portal };
 // Indexed by CheckIpMode.
 extern const std::pair<const char*, CheckIpMode> kCheckIpModes[];
 bool parse_checkip_mode(const std::string& s, CheckIpMode& m);
@@ -242,6 +242,9 @@ void peer_abort(Peer& peer);
 void peer_shutdown_write(Peer& peer);
 bool send_all(Peer& peer, const char* p, size_t len);
 bool send_all(Peer& peer, const std::string& s);
+// data in two sends (over TLS two records) split at cut, held back until
+// both are written so that they leave together.
+bool send_in_two(Peer& peer, const std::string& data, size_t cut);
 bool nap(long ms);
 void finish(Peer& peer);
 void hold_open(Peer& peer);
