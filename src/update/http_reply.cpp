@@ -2,8 +2,6 @@
 
 #include <cstring>
 
-#include "update/connection.h"
-
 namespace {
 
 bool StartsWithNoCase(const char* text, std::size_t size, const char* prefix) {
@@ -126,26 +124,4 @@ HttpReplyState ParseHttpReply(const char* data, std::size_t size, bool closed, H
     if (!closed) return HttpReplyState::Incomplete;
     reply.Body.assign(body, bodySize);
     return HttpReplyState::Complete;
-}
-
-bool ReceiveHttpReply(SocketHandle socket, HttpReply& reply, const char*& why) {
-    std::string received;
-    char chunk[ReplyLimit];
-    for (;;) {
-        int got = ReceiveReply(socket, chunk, sizeof chunk);
-        if (got < 0) {
-            why = "could not receive the whole reply";
-            return false;
-        }
-        received.append(chunk, static_cast<std::size_t>(got));
-        switch (ParseHttpReply(received.data(), received.size(), got == 0, reply)) {
-        case HttpReplyState::Complete:
-            return true;
-        case HttpReplyState::Malformed:
-            why = received.size() > HttpReplyLimit ? "the reply is too long" : "the reply is no whole HTTP response";
-            return false;
-        case HttpReplyState::Incomplete:
-            break;
-        }
-    }
 }

@@ -1,14 +1,13 @@
 // A service's reply read as HTTP: the whole response (status line, headers,
 // a Content-Length, chunked or until-close body), bounded, however the bytes
 // arrive. The maker's rows keep their one receive; the catalogue's services
-// and their waits need the status and the headers.
+// and their waits need the status and the headers. ReceiveWholeAnswer
+// (update/connection.h) gathers the bytes.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
-
-#include "update/sockets.h"
 
 // The most a whole reply may take; a longer one is refused, not cut.
 constexpr std::size_t HttpReplyLimit = 16384;
@@ -26,8 +25,3 @@ enum class HttpReplyState { Complete, Incomplete, Malformed };
 // closed the connection after them. Incomplete: more bytes may complete it.
 // Malformed: no HTTP response, a body cut short, or past HttpReplyLimit.
 HttpReplyState ParseHttpReply(const char* data, std::size_t size, bool closed, HttpReply& reply);
-
-// Receives until the response is whole, the server closes, a receive fails
-// or times out, or HttpReplyLimit is passed. True with a whole response; on
-// false, why names the failure for the log.
-bool ReceiveHttpReply(SocketHandle socket, HttpReply& reply, const char*& why);

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "build_version.h"
+#include "log/log.h"
 #include "model/server_table.h"
 #include "update/request.h"
 
@@ -88,12 +89,7 @@ ReplyJudgement Temporary(std::string reason, std::int32_t wait) {
 }
 
 // The code as a log line names it, with whatever the service said after it.
-std::string Quoted(const std::string& text) {
-    std::string shown = text.substr(0, 80);
-    for (char& c : shown)
-        if (static_cast<unsigned char>(c) < 32 || c == 127) c = '?';
-    return "\"" + shown + "\"";
-}
+std::string Quoted(const std::string& text) { return "\"" + ServerFirstLineForLog(text.c_str()) + "\""; }
 
 struct CodeMeaning {
     const char* Code;
