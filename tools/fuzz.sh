@@ -9,7 +9,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath "$1")
 seconds=$2
-targets=(fuzz_reply fuzz_request fuzz_settings_text fuzz_retrieve fuzz_version fuzz_dialog_text fuzz_checkip fuzz_server_request)
+targets=(fuzz_reply fuzz_request fuzz_settings_text fuzz_retrieve fuzz_version fuzz_dialog_text fuzz_checkip fuzz_service_reply fuzz_server_request)
 mkdir -p "$build/findings"
 printf '%-20s %12s %8s %8s %9s\n' target runs cov ft findings
 found=0

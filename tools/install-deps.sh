@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(
   cmake make g++ python3
-  googletest
+  googletest nlohmann-json3-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
   wine wine64 xvfb xauth x11-utils imagemagick
   iproute2

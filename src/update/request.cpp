@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "build_version.h"
 #include "common/text.h"
@@ -39,23 +40,28 @@ bool ReplacePlaceholder(char* text, std::size_t textSize, const char* placeholde
     return true;
 }
 
-const char* EncodeBase64(const char* text) {
+std::string Base64Text(const std::string& data) {
     static const char Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    thread_local char encoded[(MaxCredentialsInput + 2) / 3 * 4 + 1];
-    std::size_t length = BoundedLength(text, MaxCredentialsInput);
-    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text);
-    char* out = encoded;
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(data.data());
+    std::size_t length = data.size();
+    std::string out;
+    out.reserve((length + 2) / 3 * 4);
     for (std::size_t i = 0; i < length; i += 3) {
         std::size_t left = length - i;
         std::uint32_t group = static_cast<std::uint32_t>(bytes[i]) << 16;
         if (left > 1) group |= static_cast<std::uint32_t>(bytes[i + 1]) << 8;
         if (left > 2) group |= bytes[i + 2];
-        *out++ = Alphabet[(group >> 18) & 63];
-        *out++ = Alphabet[(group >> 12) & 63];
-        *out++ = left > 1 ? Alphabet[(group >> 6) & 63] : '=';
-        *out++ = left > 2 ? Alphabet[group & 63] : '=';
+        out += Alphabet[(group >> 18) & 63];
+        out += Alphabet[(group >> 12) & 63];
+        out += left > 1 ? Alphabet[(group >> 6) & 63] : '=';
+        out += left > 2 ? Alphabet[group & 63] : '=';
     }
-    *out = '\0';
+    return out;
+}
+
+const char* EncodeBase64(const char* text) {
+    thread_local char encoded[(MaxCredentialsInput + 2) / 3 * 4 + 1];
+    CopyText(encoded, Base64Text(std::string(text, BoundedLength(text, MaxCredentialsInput))).c_str());
     return encoded;
 }
 

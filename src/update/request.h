@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "model/account.h"
 #include "model/preferences.h"
@@ -32,5 +33,7 @@ bool ReplacePlaceholder(char* text, std::size_t textSize, const char* placeholde
 // Standard base64 of a text of at most 65 bytes (longer input is cut there).
 // The result lives in per-thread storage that the next call overwrites.
 const char* EncodeBase64(const char* text);
+// Standard base64 of any bytes.
+std::string Base64Text(const std::string& data);
 
 const char* OnOffText(std::int32_t flag);

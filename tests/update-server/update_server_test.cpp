@@ -373,7 +373,7 @@ TEST_F(UpdateServer, NonProtocolRequestsGet400WithoutKeyPhrases) {
     } cases[] = {
         {"POST", "POST /nic/dyndns?" + Query("home.example.com") + " HTTP/1.1\r\n" + Auth("alice", "secret") + "\r\n"},
         {"HEAD", "HEAD /Products/Vastrel/Version.html HTTP/1.1\r\n\r\n"},
-        {"unknown path", Get("/nic/update?" + Query("home.example.com"))},
+        {"unknown path", Get("/nic/updater?" + Query("home.example.com"))},
         {"path with suffix", Get("/nic/dyndns/x?" + Query("home.example.com"))},
         {"key phrase in the path", Get("/NOERROR/Invalid%20Hostname?NOERROR")},
         {"key phrase in a POST", "POST /NOERROR HTTP/1.1\r\nX-Note: Bad Client Input\r\n\r\n"},

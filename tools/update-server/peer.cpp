@@ -133,7 +133,7 @@ void finish(Peer& peer) {
     peer_abort(peer);
 }
 
-ReadResult read_request(Peer& peer, std::string& out) {
+ReadResult read_request(Peer& peer, std::string& out, std::string* rest) {
     auto deadline = Clock::now() + milliseconds(kReadLimitMs);
     std::string buf;
     char chunk[4096];
@@ -143,6 +143,7 @@ ReadResult read_request(Peer& peer, std::string& out) {
         if (end != std::string::npos) {
             if (end + 4 > kMaxRequest) return ReadResult::Oversized;
             out = buf.substr(0, end + 4);
+            if (rest) *rest = buf.substr(end + 4);
             return ReadResult::Complete;
         }
         if (buf.size() >= kMaxRequest) return ReadResult::Oversized;
@@ -162,6 +163,26 @@ ReadResult read_request(Peer& peer, std::string& out) {
         if (n <= 0) return ReadResult::Closed;
         buf.append(chunk, static_cast<size_t>(n));
     }
+}
+
+bool read_body(Peer& peer, size_t length, std::string& rest) {
+    if (length > kMaxRequest) return false;
+    auto deadline = Clock::now() + milliseconds(kReadLimitMs);
+    char chunk[4096];
+    while (rest.size() < length) {
+        auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0 || stopping()) return false;
+        int r = peer_poll(peer, static_cast<int>(std::min<long>(left, 100)));
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) return false;
+        if (r == 0) continue;
+        ssize_t n = peer_recv(peer, chunk, sizeof chunk);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        if (n <= 0) return false;
+        rest.append(chunk, static_cast<size_t>(n));
+    }
+    rest.resize(length);
+    return true;
 }
 
 void hold_open(Peer& peer) { drain(peer, -1); }

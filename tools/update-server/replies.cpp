@@ -231,6 +231,13 @@ Answer control_answer(const Request& r) {
         g_state.set_checkip(m, address ? *address : kDefaultCheckIpAddress);
         return plain(200, "OK", "ok");
     }
+    if (r.path == "/__control/service") {
+        const std::string* value = q.get("mode");
+        ServiceMode m;
+        if (!host || !value || !parse_service_mode(*value, m)) return plain(400, "Bad Request", "expected host=H&mode=M");
+        g_state.set_service_mode(host_lc, m);
+        return plain(200, "OK", "ok");
+    }
     if (r.path == "/__control/clear") {
         g_state.clear();
         return plain(200, "OK", "ok");
@@ -241,8 +248,8 @@ Answer control_answer(const Request& r) {
 }  // namespace
 
 void serve(Peer& peer) {
-    std::string raw;
-    ReadResult rr = read_request(peer, raw);
+    std::string raw, body;
+    ReadResult rr = read_request(peer, raw, &body);
     if (rr == ReadResult::Oversized || rr == ReadResult::NotHttp) {
         send_all(peer, render(bad_request(rr == ReadResult::NotHttp ? "not an HTTP request" : "request too large")));
         finish(peer);
@@ -265,8 +272,25 @@ void serve(Peer& peer) {
         handle_connect(peer, r, raw);
         return;
     }
+    if (r.method == "PATCH" && r.path.rfind("/client/v4/", 0) != 0) {
+        send_all(peer, render(bad_request("only GET is served here")));
+        finish(peer);
+        return;
+    }
     if (r.path == kUpdatePath) {
         handle_update(peer, r, raw);
+        return;
+    }
+    if (is_service_request(r)) {
+        const std::string* length = r.header("Content-Length");
+        unsigned long size = 0;
+        if (length && !parse_uint(trim(*length), kMaxRequest, size)) size = kMaxRequest + 1;
+        if (!read_body(peer, size, body)) {
+            send_all(peer, render(bad_request("request body cut short or too large")));
+            finish(peer);
+            return;
+        }
+        handle_service(peer, r, raw, body);
         return;
     }
     if (r.path == kVersionPath) {

@@ -58,7 +58,8 @@ bool parse_request(const std::string& raw, Request& r, std::string& why) {
         return false;
     }
     if (r.method == "CONNECT") return parse_headers(lines, r, why);  // target is host:port
-    if (r.method != "GET") {
+    // PATCH: Cloudflare's record update; serve() takes it on that API alone.
+    if (r.method != "GET" && r.method != "PATCH") {
         why = "only GET is served here";
         return false;
     }

@@ -75,6 +75,11 @@ enum class CheckIpMode { Normal, Garbage, Private, Silent, Slow, Split, Portal }
 extern const std::pair<const char*, CheckIpMode> kCheckIpModes[];
 bool parse_checkip_mode(const std::string& s, CheckIpMode& m);
 
+// How a catalogue service's host answers (services.cpp).
+enum class ServiceMode { Normal, Trouble, Interval, DnsErr, Throttle, Unavailable, StatusOnly, Chunked, Long };
+extern const std::pair<const char*, ServiceMode> kServiceModes[];
+bool parse_service_mode(const std::string& s, ServiceMode& m);
+
 struct Account {
     std::string password;
     std::set<std::string> hosts;    // lower case
@@ -125,6 +130,9 @@ public:
     std::string version_body();
     void set_version_body(std::string b);
 
+    ServiceMode service_mode(const std::string& host_lc);
+    void set_service_mode(const std::string& host_lc, ServiceMode m);
+
     void set_last_ip(const std::string& host_lc, const std::string& ip);
     std::string last_ip(const std::string& host_lc);
 
@@ -150,6 +158,7 @@ private:
     Mode global_mode_ = Mode::Normal;
     std::map<std::string, Mode> host_modes_;
     std::string version_body_;
+    std::map<std::string, ServiceMode> service_modes_;
     std::map<std::string, std::string> last_ip_;
     std::vector<Record> records_;
     std::map<std::string, size_t> update_count_;
@@ -213,6 +222,8 @@ Answer garbage_answer();
 
 // ---------------------------------------------------------------- update service (update.cpp)
 
+// The user and password of a Basic Authorization header.
+bool basic_credentials(const Request& r, std::string& user, std::string& pass);
 // The answer to an update request when its mode leaves the checks to run.
 Answer update_answer(const Request& r, const Query& q);
 
@@ -239,12 +250,22 @@ void finish(Peer& peer);
 void hold_open(Peer& peer);
 
 enum class ReadResult { Complete, Oversized, NotHttp, Timeout, Closed, Stopped };
-ReadResult read_request(Peer& peer, std::string& out);
+// out: the head, through its empty line; rest, when given: what came after it.
+ReadResult read_request(Peer& peer, std::string& out, std::string* rest = nullptr);
+// Completes a body of length bytes of which rest already came; false when cut short.
+bool read_body(Peer& peer, size_t length, std::string& rest);
 
 // ---------------------------------------------------------------- replies (replies.cpp)
 
 // Reads one request and answers it; takes ownership of the peer.
 void serve(Peer& peer);
+
+// ---------------------------------------------------------------- services (services.cpp)
+
+// A request on one of the catalogue services' paths.
+bool is_service_request(const Request& r);
+// Answers it (body: the request's body, for Cloudflare's PATCH); takes ownership of the peer.
+void handle_service(Peer& peer, const Request& r, const std::string& raw, const std::string& body);
 
 // ---------------------------------------------------------------- TLS and tunnels (tls.cpp)
 

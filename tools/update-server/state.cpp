@@ -66,6 +66,17 @@ void State::set_version_body(std::string b) {
     version_body_ = std::move(b);
 }
 
+ServiceMode State::service_mode(const std::string& host_lc) {
+    std::lock_guard<std::mutex> g(m_);
+    auto it = service_modes_.find(host_lc);
+    return it == service_modes_.end() ? ServiceMode::Normal : it->second;
+}
+
+void State::set_service_mode(const std::string& host_lc, ServiceMode m) {
+    std::lock_guard<std::mutex> g(m_);
+    service_modes_[host_lc] = m;
+}
+
 void State::set_last_ip(const std::string& host_lc, const std::string& ip) {
     std::lock_guard<std::mutex> l(m_);
     last_ip_[host_lc] = ip;

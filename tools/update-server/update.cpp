@@ -9,21 +9,6 @@ namespace refserver {
 
 namespace {
 
-bool basic_credentials(const Request& r, std::string& user, std::string& pass) {
-    const std::string* h = r.header("Authorization");
-    if (!h) return false;
-    std::string v = *h;
-    if (!istarts_with(v, "Basic ") && !istarts_with(v, "Basic\t")) return false;
-    std::string token = trim(v.substr(6), " \t");
-    std::string decoded;
-    if (!base64_decode(token, decoded)) return false;
-    size_t c = decoded.find(':');
-    if (c == std::string::npos) return false;
-    user = decoded.substr(0, c);
-    pass = decoded.substr(c + 1);
-    return true;
-}
-
 const char* query_problem(const Query& q) {
     const std::string* action = q.get("action");
     if (!action || *action != "edit") return "action must be edit";
@@ -43,6 +28,21 @@ const char* query_problem(const Query& q) {
 }
 
 }  // namespace
+
+bool basic_credentials(const Request& r, std::string& user, std::string& pass) {
+    const std::string* h = r.header("Authorization");
+    if (!h) return false;
+    std::string v = *h;
+    if (!istarts_with(v, "Basic ") && !istarts_with(v, "Basic\t")) return false;
+    std::string token = trim(v.substr(6), " \t");
+    std::string decoded;
+    if (!base64_decode(token, decoded)) return false;
+    size_t c = decoded.find(':');
+    if (c == std::string::npos) return false;
+    user = decoded.substr(0, c);
+    pass = decoded.substr(c + 1);
+    return true;
+}
 
 Answer update_answer(const Request& r, const Query& q) {
     std::string user, pass;

@@ -1,0 +1,27 @@
+// A service's reply read as HTTP: the whole response (status line, headers,
+// a Content-Length, chunked or until-close body), bounded, however the bytes
+// arrive. The maker's rows keep their one receive; the catalogue's services
+// and their waits need the status and the headers. ReceiveWholeAnswer
+// (update/connection.h) gathers the bytes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// The most a whole reply may take; a longer one is refused, not cut.
+constexpr std::size_t HttpReplyLimit = 16384;
+
+struct HttpReply {
+    int Status = 0;
+    // Seconds from a "Retry-After" header; -1 when absent or a date.
+    std::int32_t RetryAfter = -1;
+    std::string Body;
+};
+
+enum class HttpReplyState { Complete, Incomplete, Malformed };
+
+// Reads the response from the bytes received so far; closed says the server
+// closed the connection after them. Incomplete: more bytes may complete it.
+// Malformed: no HTTP response, a body cut short, or past HttpReplyLimit.
+HttpReplyState ParseHttpReply(const char* data, std::size_t size, bool closed, HttpReply& reply);

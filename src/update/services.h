@@ -1,0 +1,100 @@
+// The catalogue of dynamic DNS services besides the maker's rows: one row per
+// service, and one small piece of code per request shape. A service that
+// speaks dyndns2 is one more row.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "update/http_reply.h"
+
+enum class ServiceShape {
+    Dyndns2,     // GET /nic/update?hostname=&myip= with Basic authentication
+    DuckDns,     // GET /update?domains=&token=&ip=
+    FreeDns,     // GET /dynamic/update.php?<record token>&address=
+    Namecheap,   // GET /update?host=&domain=&password=&ip=, XML reply
+    Cloudflare,  // API v4 with a bearer token: zone, record, PATCH
+};
+
+// Which fields of the Accounts form a service takes besides host and password.
+enum ServiceField : unsigned {
+    TakesUserName = 1,
+    TakesWildcards = 2,
+    TakesMailExtender = 4,
+    TakesBackupMX = 8,
+    TakesUpdateServer = 16,
+};
+
+struct ServiceEntry {
+    const char* Name;  // as the Server drop-down lists it
+    ServiceShape Shape;
+    const char* UpdateHost;  // null: the account's own "Update server"
+    const char* Path;
+    unsigned Fields;
+    const char* UserLabel;
+    const char* PasswordLabel;
+    std::int32_t TroubleWait;  // seconds before a retry after the service's own trouble code
+};
+
+constexpr int ServiceCount = 9;
+extern const ServiceEntry Services[ServiceCount];
+
+// The row of an account's stored "Service" value: 1 to ServiceCount; 0 (or
+// anything else) is no catalogue service, so the maker's rows apply.
+const ServiceEntry* ServiceRow(std::int32_t service);
+
+// Where a request goes: host, port and path, and whether over TLS.
+struct ServiceTarget {
+    std::string Host;
+    int Port = 443;
+    std::string Path;
+    bool Secure = true;
+};
+// The service's own host, or for "Other dyndns2 server" the one the user
+// gave ("http://" in front for plain HTTP, an optional ":port" and path).
+// False, with why set, when the text names no usable host.
+bool FindServiceTarget(const ServiceEntry& service, const char* updateServer, ServiceTarget& target, const char*& why);
+
+// What one update request carries.
+struct ServiceRequestInput {
+    const char* HostName;  // the full host name as the service knows it
+    const char* UserName;
+    const char* Password;  // password, key or token
+    const char* Address;   // dotted IPv4 address
+    bool Wildcards;
+    const char* MailExtender;
+    bool BackupMX;
+};
+
+// The update request of a service whose shape needs one request (every shape
+// but Cloudflare's). absoluteForm: sent to a plain HTTP proxy.
+std::string BuildServiceRequest(const ServiceEntry& service, const ServiceTarget& target,
+                                const ServiceRequestInput& input, bool absoluteForm);
+
+// One request of Cloudflare's API: method and path below /client/v4, the
+// bearer token, and a JSON body or none.
+std::string BuildCloudflareRequest(const char* method, const std::string& path, const char* token,
+                                   const std::string& body);
+// The "id" of the first entry of a list answer's "result"; false when the
+// list is empty or the answer is no such list.
+bool FirstCloudflareResultId(const std::string& body, std::string& id);
+
+enum class ReplyVerdict { Accepted, Refused, Temporary };
+
+struct ReplyJudgement {
+    ReplyVerdict Verdict = ReplyVerdict::Temporary;
+    bool NoChange = false;         // accepted, but services block hosts that repeat it
+    std::string Reason;            // the log line
+    std::int32_t WaitSeconds = 0;  // Temporary: not sent again before this has passed
+};
+
+// Judges a whole reply: by the HTTP status first, then by the service's own
+// codes, the first word of each line (never a phrase anywhere in the text).
+ReplyJudgement JudgeServiceReply(const ServiceEntry& service, const HttpReply& reply);
+
+// The request as the detailed log shows it: the Authorization value and the
+// tokens and passwords in the URL become "********".
+std::string MaskSecrets(const std::string& request);
+
+// "Brannock Vastrel/Windows-<version> <contact>", the form services ask of clients.
+const char* ServiceUserAgent();

@@ -1,0 +1,260 @@
+// The catalogue's services as they answer: dyndns2 (No-IP, Dynu, deSEC,
+// Hurricane Electric and any other), DuckDNS, FreeDNS, Namecheap and
+// Cloudflare's API. Their accounts are the server's own: an account's user
+// name and password, or its password alone as a token. A host's service mode
+// (/__control/service?host=H&mode=M) makes it answer as a service in trouble;
+// the delivery modes (slow, huge, silent...) apply as for the maker's path.
+
+#include <cstdio>
+#include <string>
+
+#include "server.h"
+
+namespace refserver {
+
+const std::pair<const char*, ServiceMode> kServiceModes[] = {
+    {"normal", ServiceMode::Normal},
+    {"911", ServiceMode::Trouble},
+    {"interval", ServiceMode::Interval},
+    {"dnserr", ServiceMode::DnsErr},
+    {"throttle", ServiceMode::Throttle},
+    {"unavailable", ServiceMode::Unavailable},
+    {"status-only", ServiceMode::StatusOnly},
+    {"chunked", ServiceMode::Chunked},
+    {"long", ServiceMode::Long},
+};
+
+bool parse_service_mode(const std::string& s, ServiceMode& m) {
+    for (const auto& entry : kServiceModes)
+        if (s == entry.first) return (m = entry.second), true;
+    return false;
+}
+
+namespace {
+
+// The account whose password is secret and which holds the host; host empty: any.
+const Account* account_by_secret(const std::string& secret, const std::string& host_lc, std::string* first_host) {
+    for (const auto& entry : g_state.cfg().accounts) {
+        const Account& a = entry.second;
+        if (a.password != secret || secret.empty()) continue;
+        if (!host_lc.empty() && !a.hosts.count(host_lc)) continue;
+        if (first_host && !a.hosts.empty()) *first_host = *a.hosts.begin();
+        return &a;
+    }
+    return nullptr;
+}
+
+std::string bearer(const Request& r) {
+    const std::string* h = r.header("Authorization");
+    return h && istarts_with(*h, "Bearer ") ? trim(h->substr(7)) : "";
+}
+
+// A stable id for a name, as Cloudflare's 32 hex digits.
+std::string hex_id(const std::string& name) {
+    unsigned long long a = 1469598103934665603ull, b = 1099511628211ull;
+    for (unsigned char c : name) a = (a ^ c) * 1099511628211ull, b = (b ^ c) * 14695981039346656037ull;
+    char out[33];
+    std::snprintf(out, sizeof out, "%016llx%016llx", a, b);
+    return out;
+}
+
+// The address an update names, and "good"/"nochg" as the last one compares.
+bool changed(const std::string& host_lc, const std::string& ip) {
+    bool same = g_state.last_ip(host_lc) == ip;
+    g_state.set_last_ip(host_lc, ip);
+    return !same;
+}
+
+Answer dyndns2(const Request& r, const Query& q, const std::string& host_lc, ServiceMode mode) {
+    std::string user, pass;
+    const Account* acct = nullptr;
+    if (basic_credentials(r, user, pass)) acct = g_state.account(user);
+    bool status_only = mode == ServiceMode::StatusOnly;  // deSEC answers with the status alone
+    if (!acct || acct->password != pass)
+        return status_only ? plain(401, "Unauthorized", "") : plain(200, "OK", "badauth");
+    if (host_lc.empty() || host_lc.find('.') == std::string::npos) return plain(200, "OK", "notfqdn");
+    if (acct->blocked.count(host_lc)) return plain(200, "OK", "abuse");
+    if (!acct->hosts.count(host_lc)) return status_only ? plain(404, "Not Found", "") : plain(200, "OK", "nohost");
+    const std::string* ip = q.get("myip");
+    if (!ip || !is_dotted_quad(*ip)) return plain(200, "OK", "dnserr");
+    return plain(200, "OK", (changed(host_lc, *ip) ? "good " : "nochg ") + *ip);
+}
+
+Answer duckdns(const Query& q, const std::string& host_lc) {
+    const std::string* token = q.get("token");
+    const std::string* ip = q.get("ip");
+    if (!token || !ip || !account_by_secret(*token, host_lc, nullptr)) return plain(200, "OK", "KO");
+    changed(host_lc, *ip);
+    return plain(200, "OK", "OK");
+}
+
+Answer freedns(const Request& r, const std::string& host_lc) {
+    const std::string* ip = Query(r.query).get("address");
+    if (host_lc.empty() || !ip) return plain(200, "OK", "ERROR: Invalid update URL (2)");
+    if (!changed(host_lc, *ip)) return plain(200, "OK", "ERROR: Address " + *ip + " has not changed.");
+    return plain(200, "OK", "Updated 1 host(s) " + host_lc + " to " + *ip + " in 0.123 seconds");
+}
+
+Answer namecheap(const Query& q, const std::string& host_lc) {
+    const std::string* password = q.get("password");
+    const std::string* ip = q.get("ip");
+    std::string error;
+    if (!password || !account_by_secret(*password, host_lc, nullptr))
+        error = "Passwords do not match";
+    else if (!ip || !is_dotted_quad(*ip))
+        error = "Invalid IP";
+    Answer a = plain(200, "OK", "");
+    a.content_type = "text/html";  // as the service labels its XML
+    a.body = "<?xml version=\"1.0\"?><interface-response><Command>SETDNSHOST</Command><Language>eng</Language>";
+    if (error.empty()) {
+        changed(host_lc, *ip);
+        a.body += "<IP>" + *ip + "</IP><ErrCount>0</ErrCount><errors />";
+    } else {
+        a.body += "<ErrCount>1</ErrCount><errors><Err1>" + error + "</Err1></errors>";
+    }
+    a.body += "<Done>true</Done></interface-response>";
+    return a;
+}
+
+Answer cloudflare_json(int code, const char* reason, const std::string& body) {
+    Answer a = plain(code, reason, body);
+    a.content_type = "application/json";
+    return a;
+}
+
+// Zones are the parent domains of the token's hosts; records are its hosts.
+Answer cloudflare(const Request& r, const Query& q, const std::string& body, const std::string& host_lc) {
+    std::string first;
+    const Account* acct = account_by_secret(bearer(r), "", &first);
+    if (!acct)
+        return cloudflare_json(403, "Forbidden",
+                               "{\"success\":false,\"errors\":[{\"code\":10000,\"message\":\"Authentication error\"}],"
+                               "\"messages\":[],\"result\":null}");
+    const std::string ok = "{\"success\":true,\"errors\":[],\"messages\":[],\"result\":";
+    std::vector<std::string> parts = split(r.path.substr(std::string("/client/v4/").size()), '/');
+    if (parts.size() == 1 && parts[0] == "zones") {
+        const std::string* name = q.get("name");
+        std::string zone = name ? lower(*name) : "";
+        for (const std::string& h : acct->hosts)
+            if (h.size() > zone.size() && h.compare(h.size() - zone.size() - 1, std::string::npos, "." + zone) == 0)
+                return cloudflare_json(200, "OK",
+                                       ok + "[{\"id\":\"" + hex_id(zone) + "\",\"name\":\"" + zone + "\"}]}");
+        return cloudflare_json(200, "OK", ok + "[]}");
+    }
+    if (parts.size() == 3 && parts[0] == "zones" && parts[2] == "dns_records") {
+        if (!acct->hosts.count(host_lc)) return cloudflare_json(200, "OK", ok + "[]}");
+        return cloudflare_json(200, "OK",
+                               ok + "[{\"id\":\"" + hex_id(host_lc) + "\",\"type\":\"A\",\"name\":\"" + host_lc +
+                                   "\",\"content\":\"" + g_state.last_ip(host_lc) + "\"}]}");
+    }
+    if (parts.size() == 4 && parts[0] == "zones" && parts[2] == "dns_records" && r.method == "PATCH") {
+        size_t at = body.find("\"content\":\"");
+        std::string ip = at == std::string::npos ? "" : body.substr(at + 11, body.find('"', at + 11) - at - 11);
+        if (!acct->hosts.count(host_lc) || !is_dotted_quad(ip))
+            return cloudflare_json(400, "Bad Request",
+                                   "{\"success\":false,\"errors\":[{\"code\":1004,\"message\":\"DNS Validation "
+                                   "Error\"}],\"messages\":[],\"result\":null}");
+        changed(host_lc, ip);
+        return cloudflare_json(200, "OK", ok + "{\"id\":\"" + parts[3] + "\",\"content\":\"" + ip + "\"}}");
+    }
+    return cloudflare_json(404, "Not Found",
+                           "{\"success\":false,\"errors\":[{\"code\":7003,\"message\":\"No route\"}]}");
+}
+
+// The answer of a service in trouble, in the service's own words where it has them.
+bool trouble_answer(ServiceMode mode, bool cloudflare, Answer& a) {
+    switch (mode) {
+    case ServiceMode::Trouble:
+        a = plain(200, "OK", "911");
+        return !cloudflare;
+    case ServiceMode::Interval:
+        a = plain(200, "OK", "interval");
+        return !cloudflare;
+    case ServiceMode::DnsErr:
+        a = plain(200, "OK", "dnserr");
+        return !cloudflare;
+    case ServiceMode::Throttle:
+        a = plain(429, "Too Many Requests", "");
+        a.extra_headers = "Retry-After: 120\r\n";
+        return true;
+    case ServiceMode::Unavailable:
+        a = plain(503, "Service Unavailable", "");
+        return true;
+    default:
+        return false;
+    }
+}
+
+// A body that comes in chunks, or one padded past the client's one-receive limit.
+std::string shape(const Answer& a, ServiceMode mode) {
+    if (mode == ServiceMode::Long) {
+        Answer longer = a;
+        longer.extra_headers += "X-Padding: " + std::string(1200, 'x') + "\r\n";
+        return render(longer);
+    }
+    if (mode != ServiceMode::Chunked) return render(a);
+    std::string head = render_head(a, 0);
+    head.replace(head.find("Content-Length: 0\r\n"), 19, "Transfer-Encoding: chunked\r\n");
+    std::string body;
+    for (size_t at = 0; at < a.body.size(); at += 3) {
+        std::string piece = a.body.substr(at, 3);
+        char size[16];
+        std::snprintf(size, sizeof size, "%zx\r\n", piece.size());
+        body += size + piece + "\r\n";
+    }
+    return head + body + "0\r\n\r\n";
+}
+
+}  // namespace
+
+bool is_service_request(const Request& r) {
+    Query q(r.query);
+    return r.path == "/nic/update" || (r.path == "/update" && (q.get("domains") || q.get("domain"))) ||
+           r.path == "/dynamic/update.php" || r.path.rfind("/client/v4/", 0) == 0;
+}
+
+// The host a service request is about, for its mode and the record.
+static std::string service_host(const Request& r, const Query& q) {
+    const std::string* value = nullptr;
+    if (r.path == "/nic/update" && (value = q.get("hostname"))) return lower(*value);
+    if (r.path == "/update" && (value = q.get("domains"))) return lower(*value) + ".duckdns.org";
+    if (r.path == "/update" && (value = q.get("domain"))) {
+        const std::string* sub = q.get("host");
+        return (sub && *sub != "@" ? lower(*sub) + "." : "") + lower(*value);
+    }
+    std::string first;
+    if (r.path == "/dynamic/update.php" && account_by_secret(r.query.substr(0, r.query.find('&')), "", &first))
+        return first;
+    if (r.path.rfind("/client/v4/zones/", 0) == 0 && (value = q.get("name"))) return lower(*value);
+    if (r.path.rfind("/client/v4/zones/", 0) == 0)
+        for (const auto& entry : g_state.cfg().accounts)
+            for (const std::string& h : entry.second.hosts)
+                if (r.path.size() > 32 && r.path.compare(r.path.size() - 32, 32, hex_id(h)) == 0) return h;
+    return "";
+}
+
+void handle_service(Peer& peer, const Request& r, const std::string& raw, const std::string& body) {
+    Query q(r.query);
+    std::string host_lc = service_host(r, q);
+    bool is_cloudflare = r.path.rfind("/client/v4/", 0) == 0;
+    ServiceMode mode = g_state.service_mode(host_lc);
+    Answer a;
+    if (!trouble_answer(mode, is_cloudflare, a)) {
+        if (r.path == "/nic/update")
+            a = dyndns2(r, q, host_lc, mode);
+        else if (r.path == "/update" && q.get("domains"))
+            a = duckdns(q, host_lc);
+        else if (r.path == "/update")
+            a = namecheap(q, host_lc);
+        else if (r.path == "/dynamic/update.php")
+            a = freedns(r, host_lc);
+        else
+            a = cloudflare(r, q, body, host_lc);
+    }
+    g_state.record(true, host_lc, raw + body);
+    if (g_verbose) log_line("service " + r.path + " host=" + host_lc + " -> " + std::to_string(a.code));
+    send_all(peer, shape(a, mode));
+    finish(peer);
+}
+
+}  // namespace refserver
