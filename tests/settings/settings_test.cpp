@@ -341,11 +341,17 @@ TEST_F(SettingsTest, StoresOnAWorkerWhileTheGuiRebuildsAndEdits) {
     Start();
     for (int i = 0; i < 8; ++i) AppendAccount(Sample(i));
     CreateAccountRegInfo();
-    std::atomic<bool> done{false};
+    // One store on the worker a round, under way while the round's edits and OK run; it then waits for
+    // the next round, so the OK's own store is never starved of the store lock.
+    constexpr int Rounds = 40;
+    std::atomic<int> finished{0};
     std::thread worker([&] {
-        while (!done) StoreSettings();
+        for (int seen = 0; seen < Rounds; seen = finished) {
+            StoreSettings();
+            while (finished == seen) std::this_thread::yield();
+        }
     });
-    for (int round = 0; round < 40; ++round) {
+    for (int round = 0; round < Rounds; ++round) {
         BeginAccountEdits();  // the Accounts dialog: edits in its copy, then "OK"
         {
             SharedDataGuard guard(SharedDataMutex());
@@ -355,8 +361,8 @@ TEST_F(SettingsTest, StoresOnAWorkerWhileTheGuiRebuildsAndEdits) {
             if (round % 5 == 2) RemoveAccount(edits, 0);
         }
         CommitAccountEdits();
+        finished = round + 1;
     }
-    done = true;
     worker.join();
     StoreSettings();
     AccountSet written = AccountTable;
