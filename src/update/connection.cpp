@@ -9,6 +9,7 @@
 #include "log/log.h"
 #include "model/preferences.h"
 #include "update/secure_channel.h"
+#include "update/services.h"
 
 int NetworkTimeoutMs = 30000;
 
@@ -143,7 +144,8 @@ int SendRequest(SocketHandle socket, const char* host, const char* request, cons
         return 0;
     }
     WriteLog(LogIndented, "Connected. Sending update request...");
-    WriteLog(LogTrace, "Request sent to server:", request);
+    // Shown with its credentials masked: users paste their logs into forums.
+    WriteLog(LogTrace, "Request sent to server:", MaskSecrets(request).c_str());
     // The whole request goes out: a socket may take it in several parts.
     if (!SendAll(socket, request, std::strlen(request))) {
         LogSocketFailure(LogFailure, "Request failed, could not send! (winsock error:");

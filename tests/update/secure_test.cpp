@@ -15,6 +15,7 @@
 #include "update/connection.h"
 #include "update/request.h"
 #include "update/secure_channel.h"
+#include "update/services.h"
 #include "update/transaction.h"
 
 TEST(SecureChannel, PortAndTunnelAnswerRules) {
@@ -84,7 +85,7 @@ TEST_F(SecureUpdateTest, UpdateGoesThroughTheCheckedChannelDirectAndThroughThePr
         expected.push_back(FileOnly("Securing the connection with " + host));
         expected.push_back("");  // the protocol differs between the platforms
         expected.push_back("   Connected. Sending update request...");
-        expected.push_back(FileOnly(std::string("Request sent to server: ") + request));
+        expected.push_back(FileOnly("Request sent to server: " + MaskSecrets(request)));
         expected.push_back("   Sent. Waiting for response...");
         std::vector<std::string> lines = log.Lines();
         std::size_t at = 0;

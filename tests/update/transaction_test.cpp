@@ -12,6 +12,7 @@
 #include "test_support.h"
 #include "update/connection.h"
 #include "update/request.h"
+#include "update/services.h"
 #include "update/transaction.h"
 
 namespace {
@@ -94,11 +95,12 @@ TEST_F(TransactionTest, SuccessLogsEveryStepInOrder) {
         FileOnly("Hostname " + host + " resolved successfully"),
         FileOnly("Remote host address OK. Connecting..."),
         "   Connected. Sending update request...",
-        FileOnly(std::string("Request sent to server: ") + BuildUpdateRequest(a, request, sizeof request)),
+        FileOnly("Request sent to server: " + MaskSecrets(BuildUpdateRequest(a, request, sizeof request))),
         "   Sent. Waiting for response...",
     };
     ASSERT_EQ(lines.size(), expected.size() + 4);
     for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(lines[i], expected[i]);
+    EXPECT_NE(lines[10].find("\r\nAuthorization: Basic ********\r\n"), std::string::npos);
     EXPECT_EQ(lines[12].rfind(FileOnly("Received from server: HTTP/1.1 200"), 0), 0u);
     EXPECT_EQ(lines[13], "DNS update successful!");
     EXPECT_EQ(lines[14], FileOnly("Socket closed."));
