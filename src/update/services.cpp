@@ -231,6 +231,12 @@ bool FindServiceTarget(const ServiceEntry& service, const char* updateServer, Se
         return true;
     }
     std::string text = updateServer ? updateServer : "";
+    // Sent in the request line and the Host header: no blank or control character anywhere.
+    for (unsigned char c : text)
+        if (c <= ' ' || c == 127) {
+            why = "has an update server with a blank or control character";
+            return false;
+        }
     if (text.compare(0, 7, "http://") == 0) {
         target.Secure = false;
         target.Port = 80;
@@ -312,6 +318,8 @@ std::string BuildServiceRequest(const ServiceEntry& service, const ServiceTarget
     if (target.Port != (target.Secure ? 443 : 80)) hostHeader += ":" + std::to_string(target.Port);
     std::string request = "GET ";
     if (absoluteForm) request += std::string(target.Secure ? "https://" : "http://") + hostHeader;
+    // A path that brings a query of its own gets the update's parameters after it.
+    if (target.Path.find('?') != std::string::npos && !query.empty()) query[0] = '&';
     request += target.Path + query + " HTTP/1.1\r\nHost: " + hostHeader + "\r\n";
     if (basic) {
         std::string credentials = std::string(in.UserName) + ":" + in.Password;

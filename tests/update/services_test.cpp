@@ -137,8 +137,8 @@ TEST(ServicesTest, BuildsEachShapesRequestAndTheLogShowsNoSecret) {
         {"Namecheap", "", "example.net", false,
          "GET /update?host=%40&domain=example.net&password=s3cret%2Bkey&ip=192.0.2.10 HTTP/1.1\r\n"
          "Host: dynamicdns.park-your-domain.com\r\n"},
-        {"Other dyndns2 server", "http://dyn.example.com:8245/update", "home.example.net", true,
-         "GET http://dyn.example.com:8245/update?hostname=home.example.net&myip=192.0.2.10&wildcard=ON"
+        {"Other dyndns2 server", "http://dyn.example.com:8245/update?system=dyndns", "home.example.net", true,
+         "GET http://dyn.example.com:8245/update?system=dyndns&hostname=home.example.net&myip=192.0.2.10&wildcard=ON"
          "&mx=mx.example.net&backmx=YES HTTP/1.1\r\nHost: dyn.example.com:8245\r\n"},
     };
     for (const Case& c : cases) {
@@ -180,6 +180,7 @@ TEST(ServicesTest, OtherServerTextsAndCloudflareIds) {
         {"dyn.example.com:99999", false, "", 0, "", false},
         {"user@dyn.example.com", false, "", 0, "", false},
         {"dyn example.com", false, "", 0, "", false},
+        {"dyn.example.com/u\r\nX-Evil: 1", false, "", 0, "", false},
     };
     for (const Case& c : cases) {
         ServiceTarget target;
