@@ -123,12 +123,13 @@ int RunAccounts(UpdateMode mode) {
         std::uint32_t id = 0;
         {
             SharedDataGuard guard(SharedDataMutex());
+            const int count = ValidAccountCount();
             int i = 0;
-            for (int count = ValidAccountCount(); i < count; ++i) {
+            for (; i < count; ++i) {
                 id = AccountIdentity(AccountTable, i);
                 if (std::find(visited.begin(), visited.end(), id) == visited.end()) break;
             }
-            if (i >= ValidAccountCount()) break;
+            if (i == count) break;
             before = AccountTable.Accounts[i];
         }
         visited.push_back(id);
@@ -145,13 +146,11 @@ int RunAccounts(UpdateMode mode) {
     // A Snooze during the run silenced only the failures shown so far: the
     // run's outcome sets the flag, and the tray follows the flag as set in
     // that one hold, so the icon never blinks while "Snooze" is grayed.
-    bool failed;
     {
         SharedDataGuard guard(SharedDataMutex());
         RunFailed = anyFailed ? 1 : 0;
-        failed = RunFailed != 0;
     }
-    if (failed) {
+    if (anyFailed) {
         Shell.SetTrayState(Failed, "Update failed");
         WriteLog(LogStep, "Some or all accounts failed to update!");
         StoreSettings();

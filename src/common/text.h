@@ -60,6 +60,19 @@ inline bool EqualNoCase(const char* a, const char* b) {
     }
 }
 
+// Whether text, read within size bytes (or up to its terminator), begins
+// with prefix, without regard to ASCII case.
+inline bool StartsWithNoCase(const char* text, const char* prefix, std::size_t size = static_cast<std::size_t>(-1)) {
+    for (std::size_t i = 0; prefix[i]; ++i) {
+        if (i >= size) return false;
+        unsigned char x = static_cast<unsigned char>(text[i]), y = static_cast<unsigned char>(prefix[i]);
+        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
+        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
+        if (x != y) return false;
+    }
+    return true;
+}
+
 // Copies a fixed text field into another, reading the source only within its
 // own size (it need not be terminated) and cutting to fit the destination.
 template <std::size_t N, std::size_t M>

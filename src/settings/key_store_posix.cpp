@@ -98,8 +98,9 @@ bool WriteAll(int fd, const std::string& data) {
 // Temporary files beside the store are named "<file>.tmp-<pid>-<random>":
 // the pid tells a killed writer's leftovers from a live writer's file, the
 // random part keeps the name from being guessed beforehand.
+constexpr char TemporaryMark[] = ".tmp-";
 std::string TemporaryPrefix(const std::string& path) {
-    return std::filesystem::path(path).filename().string() + ".tmp-";
+    return std::filesystem::path(path).filename().string() + TemporaryMark;
 }
 
 // A new file beside path that is ours alone: refused when anything, a planted
@@ -111,7 +112,7 @@ int CreateTemporary(const std::string& path, std::string& temporary) {
         for (int attempt = 0; attempt < 16; ++attempt) {
             char suffix[17];
             std::snprintf(suffix, sizeof suffix, "%08x%08x", random(), random());
-            temporary = path + ".tmp-" + std::to_string(getpid()) + "-" + suffix;
+            temporary = path + TemporaryMark + std::to_string(getpid()) + "-" + suffix;
             int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
             if (fd >= 0) {
                 ::fchmod(fd, 0600);  // whatever the umask left of it

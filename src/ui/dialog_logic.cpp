@@ -58,17 +58,6 @@ NumberField ReadNumberField(const char* text, std::uint32_t maximum, std::uint32
     return NumberField::Ok;
 }
 
-namespace {
-bool StartsWithNoCase(const char* text, const char* prefix) {
-    for (; *prefix; ++text, ++prefix) {
-        char c = *text;
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-        if (c != *prefix) return false;
-    }
-    return true;
-}
-}  // namespace
-
 bool IsWebAddress(const char* text) {
     if (text == nullptr) return false;
     std::size_t scheme = StartsWithNoCase(text, "http://") ? 7 : StartsWithNoCase(text, "https://") ? 8 : 0;

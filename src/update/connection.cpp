@@ -1,7 +1,6 @@
 #include "update/connection.h"
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <cstring>
 
@@ -53,13 +52,6 @@ void NoteTimeOut(const Target& target, TimedOutHosts* timedOut) {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-bool StartsNoCase(const char* text, const char* prefix) {
-    for (; *prefix; ++text, ++prefix)
-        if (std::tolower(static_cast<unsigned char>(*text)) != std::tolower(static_cast<unsigned char>(*prefix)))
-            return false;
-    return true;
-}
-
 // The length of a whole answer: its header block and the body its
 // Content-Length names; -1 while the block is incomplete or names none.
 long AnswerLength(const char* text) {
@@ -67,7 +59,7 @@ long AnswerLength(const char* text) {
     if (!end) return -1;
     for (const char* line = std::strstr(text, "\r\n"); line && line < end; line = std::strstr(line + 2, "\r\n")) {
         const char* value = line + 2;
-        if (!StartsNoCase(value, "Content-Length:")) continue;
+        if (!StartsWithNoCase(value, "Content-Length:")) continue;
         for (value += 15; *value == ' ' || *value == '\t';) ++value;
         if (!IsDigit(*value)) return -1;
         long length = 0;

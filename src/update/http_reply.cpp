@@ -2,18 +2,9 @@
 
 #include <cstring>
 
-namespace {
+#include "common/text.h"
 
-bool StartsWithNoCase(const char* text, std::size_t size, const char* prefix) {
-    std::size_t length = std::strlen(prefix);
-    if (size < length) return false;
-    for (std::size_t i = 0; i < length; ++i) {
-        char c = text[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-        if (c != prefix[i]) return false;
-    }
-    return true;
-}
+namespace {
 
 // Decimal digits alone, at most nine of them: anything else is no number.
 bool ReadDecimal(const char* text, std::size_t size, std::int32_t& value) {
@@ -74,7 +65,7 @@ HttpReplyState ParseHttpReply(const char* data, std::size_t size, bool closed, H
     }
     if (!bodyStart) return closed ? HttpReplyState::Malformed : HttpReplyState::Incomplete;
 
-    if (!StartsWithNoCase(data, headEnd, "http/1.") || headEnd < 12 || data[8] != ' ') return HttpReplyState::Malformed;
+    if (!StartsWithNoCase(data, "http/1.", headEnd) || headEnd < 12 || data[8] != ' ') return HttpReplyState::Malformed;
     std::int32_t status = 0;
     if (!ReadDecimal(data + 9, 3, status) || status < 100) return HttpReplyState::Malformed;
     reply.Status = status;
@@ -93,13 +84,13 @@ HttpReplyState ParseHttpReply(const char* data, std::size_t size, bool closed, H
             const char* value = colon + 1;
             std::size_t valueSize = lineSize - static_cast<std::size_t>(value - line);
             std::size_t nameSize = static_cast<std::size_t>(colon - line);
-            if (nameSize == 14 && StartsWithNoCase(line, nameSize, "content-length")) {
+            if (nameSize == 14 && StartsWithNoCase(line, "content-length", nameSize)) {
                 if (!ReadDecimal(value, valueSize, length)) return HttpReplyState::Malformed;
                 haveLength = true;
-            } else if (nameSize == 17 && StartsWithNoCase(line, nameSize, "transfer-encoding")) {
+            } else if (nameSize == 17 && StartsWithNoCase(line, "transfer-encoding", nameSize)) {
                 while (valueSize && *value == ' ') ++value, --valueSize;
-                chunked = StartsWithNoCase(value, valueSize, "chunked");
-            } else if (nameSize == 11 && StartsWithNoCase(line, nameSize, "retry-after")) {
+                chunked = StartsWithNoCase(value, "chunked", valueSize);
+            } else if (nameSize == 11 && StartsWithNoCase(line, "retry-after", nameSize)) {
                 std::int32_t seconds;
                 if (ReadDecimal(value, valueSize, seconds)) reply.RetryAfter = seconds;
             }

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "build_version.h"
+#include "common/text.h"
 #include "log/log.h"
 #include "model/server_table.h"
 #include "update/request.h"
@@ -37,16 +38,9 @@ std::string UrlEncode(const char* text) {
     return out;
 }
 
+// The whole word, without regard to ASCII case; a NUL inside it never matches.
 bool EqualsNoCase(const std::string& word, const char* code) {
-    if (word.size() != std::strlen(code)) return false;
-    for (std::size_t i = 0; i < word.size(); ++i) {
-        char c = word[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-        char d = code[i];
-        if (d >= 'A' && d <= 'Z') d = static_cast<char>(d + 32);
-        if (c != d) return false;
-    }
-    return true;
+    return word.size() == std::strlen(code) && EqualNoCase(word.c_str(), code);
 }
 
 // The body's lines, each cut at its end (CR LF or LF), blanks at the ends dropped.
@@ -91,6 +85,11 @@ ReplyJudgement Temporary(std::string reason, std::int32_t wait) {
 // The code as a log line names it, with whatever the service said after it.
 std::string Quoted(const std::string& text) { return "\"" + ServerFirstLineForLog(text.c_str()) + "\""; }
 
+// A reply in none of the service's forms: it may be a page in its way, so it is asked again later.
+ReplyJudgement UnknownReply(const std::string& body) {
+    return Temporary("Unknown reply from the service: " + Quoted(body), DefaultWait);
+}
+
 struct CodeMeaning {
     const char* Code;
     ReplyVerdict Verdict;
@@ -133,7 +132,7 @@ ReplyJudgement JudgeDyndns2(const ServiceEntry& service, const std::string& body
             return Temporary("The service asks to retry later: " + Quoted(line), wait);
         }
     }
-    return Temporary("Unknown reply from the service: " + Quoted(body), DefaultWait);
+    return UnknownReply(body);
 }
 
 ReplyJudgement JudgeDuckDns(const std::string& body) {
@@ -141,7 +140,7 @@ ReplyJudgement JudgeDuckDns(const std::string& body) {
     std::string word = lines.empty() ? "" : FirstWord(lines[0]);
     if (EqualsNoCase(word, "OK")) return Accepted();
     if (EqualsNoCase(word, "KO")) return Refused("DuckDNS refused the token or the domain (\"KO\")");
-    return Temporary("Unknown reply from the service: " + Quoted(body), DefaultWait);
+    return UnknownReply(body);
 }
 
 ReplyJudgement JudgeFreeDns(const std::string& body) {
@@ -151,7 +150,7 @@ ReplyJudgement JudgeFreeDns(const std::string& body) {
         if (FirstWord(line) == "Updated") return Accepted();
         if (FirstWord(line) == "ERROR:") return Refused("FreeDNS refused the update: " + Quoted(line));
     }
-    return Temporary("Unknown reply from the service: " + Quoted(body), DefaultWait);
+    return UnknownReply(body);
 }
 
 // The text of an XML element that stands in the body, or false.
@@ -170,7 +169,7 @@ ReplyJudgement JudgeNamecheap(const std::string& body) {
     std::string count, error;
     if (!ElementText(body, "ErrCount", count) || count.empty() ||
         count.find_first_not_of("0123456789") != std::string::npos)
-        return Temporary("Unknown reply from the service: " + Quoted(body), DefaultWait);
+        return UnknownReply(body);
     if (count == "0") return Accepted();
     if (!ElementText(body, "Err1", error)) error = count + " errors";
     return Refused("Namecheap refused the update: " + Quoted(error));
@@ -178,8 +177,7 @@ ReplyJudgement JudgeNamecheap(const std::string& body) {
 
 ReplyJudgement JudgeCloudflare(int status, const std::string& body) {
     nlohmann::json answer = nlohmann::json::parse(body, nullptr, false);
-    if (answer.is_discarded() || !answer.is_object())
-        return Temporary("Unknown reply from the service: " + Quoted(body), DefaultWait);
+    if (answer.is_discarded() || !answer.is_object()) return UnknownReply(body);
     auto success = answer.find("success");
     if (status / 100 == 2 && success != answer.end() && success->is_boolean() && success->get<bool>())
         return Accepted();
@@ -372,7 +370,7 @@ ReplyJudgement JudgeServiceReply(const ServiceEntry& service, const HttpReply& r
     case ServiceShape::Namecheap:
         return JudgeNamecheap(reply.Body);
     case ServiceShape::Cloudflare:
-        break;
+        break;  // judged above
     }
     return JudgeCloudflare(status, reply.Body);
 }
