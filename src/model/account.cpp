@@ -34,7 +34,7 @@ int FindAccount(const AccountSet& set, const Account& candidate, int* position) 
     int count = ValidAccountCount(set);
     for (int i = 0; i < count; ++i) {
         const Account& account = set.Accounts[i];
-        if (account.Server != candidate.Server) continue;
+        if (account.Server != candidate.Server || account.Service != candidate.Service) continue;
         char stored[sizeof account.HostName];
         CopyField(stored, account.HostName);
         if (EqualNoCase(stored, wanted)) {
@@ -101,13 +101,17 @@ void RenewAccountIdentities(AccountSet& set) {
 bool SameServiceFields(const Account& a, const Account& b) {
     return a.Server == b.Server && SameField(a.HostName, b.HostName) && SameField(a.UserName, b.UserName) &&
            SameField(a.Password, b.Password) && a.Wildcards == b.Wildcards &&
-           SameField(a.MailExtender, b.MailExtender) && a.BackupMX == b.BackupMX;
+           SameField(a.MailExtender, b.MailExtender) && a.BackupMX == b.BackupMX && a.Service == b.Service &&
+           SameField(a.ServiceUserName, b.ServiceUserName) && SameField(a.ServicePassword, b.ServicePassword) &&
+           SameField(a.UpdateServer, b.UpdateServer);
 }
 
 void KeepAccountHistory(const Account& old, Account& form) {
     form.CurrentIP = old.CurrentIP;
     form.LastIP = SameServiceFields(old, form) ? old.LastIP : 0;
     form.LastUpdate = old.LastUpdate;
+    // A service's wait holds for the same request; a changed one may be sent now.
+    form.RetryAt = SameServiceFields(old, form) ? old.RetryAt : 0;
 }
 
 bool ApplyRunResult(AccountSet& set, std::uint32_t id, const Account& before, const Account& after) {
@@ -118,6 +122,7 @@ bool ApplyRunResult(AccountSet& set, std::uint32_t id, const Account& before, co
     TakeChange(record.CurrentIP, before.CurrentIP, after.CurrentIP);
     TakeChange(record.LastIP, before.LastIP, after.LastIP);
     TakeChange(record.LastUpdate, before.LastUpdate, after.LastUpdate);
+    TakeChange(record.RetryAt, before.RetryAt, after.RetryAt);
     return true;
 }
 void FullHostName(const Account& account, char* out, int size) {
@@ -126,6 +131,7 @@ void FullHostName(const Account& account, char* out, int size) {
     char host[sizeof account.HostName];
     CopyField(host, account.HostName);
     CopyText(out, static_cast<std::size_t>(size), host);
+    if (account.Service != 0) return;
     AppendText(out, static_cast<std::size_t>(size), ".");
     if (row) AppendText(out, static_cast<std::size_t>(size), row->Domain);
 }
@@ -139,12 +145,15 @@ bool HasUnsafeByte(const char* text, bool blankToo) {
 }  // namespace
 
 const AccountTextField* UnsafeAccountField(const Account& account) {
-    static const AccountTextField fields[] = {
-        {"host name", true}, {"user name", false}, {"password", false}, {"mail extender", true}};
+    static const AccountTextField fields[] = {{"host name", true},     {"user name", false},
+                                              {"password", false},     {"mail extender", true},
+                                              {"user name", false},    {"password", false},
+                                              {"update server", true}};
     Account a = account;
     TerminateAccountTexts(a);
-    const char* texts[] = {a.HostName, a.UserName, a.Password, a.MailExtender};
-    for (int i = 0; i < 4; ++i)
+    const char* texts[] = {a.HostName,        a.UserName,        a.Password,    a.MailExtender,
+                           a.ServiceUserName, a.ServicePassword, a.UpdateServer};
+    for (int i = 0; i < 7; ++i)
         if (HasUnsafeByte(texts[i], fields[i].NoBlanks)) return &fields[i];
     return nullptr;
 }
@@ -160,4 +169,14 @@ void TerminateAccountTexts(Account& account) {
     TerminateText(account.UserName);
     TerminateText(account.Password);
     TerminateText(account.MailExtender);
+    TerminateText(account.ServiceUserName);
+    TerminateText(account.ServicePassword);
+    TerminateText(account.UpdateServer);
+}
+
+const char* AccountUserName(const Account& account) {
+    return account.Service != 0 ? account.ServiceUserName : account.UserName;
+}
+const char* AccountPassword(const Account& account) {
+    return account.Service != 0 ? account.ServicePassword : account.Password;
 }

@@ -16,6 +16,13 @@ struct Account {
     std::uint32_t CurrentIP;  // network byte order
     std::uint32_t LastIP;     // network byte order
     std::int32_t LastUpdate;  // seconds since 1970-01-01 UTC
+    // A service of the catalogue (update/services.h) instead of the maker's
+    // rows; stored only for such an account, whose Server is -1.
+    std::int32_t Service;        // 1 to ServiceCount; 0: the maker's rows
+    char ServiceUserName[65];    // user name, or Cloudflare's zone
+    char ServicePassword[129];   // password, update key or token
+    char UpdateServer[161];      // "Other dyndns2 server": [http://]host[:port][/path]
+    std::int32_t RetryAt;        // after the service's trouble: not sent before (seconds since 1970)
 };
 
 constexpr int MaxAccounts = 32;
@@ -38,7 +45,7 @@ extern AccountSet AccountTable;
 int ValidAccountCount(const AccountSet& set);
 int ValidAccountCount();
 
-// Same account: same Server row and HostName equal without regard to ASCII case.
+// Same account: same Server row (and catalogue service) and HostName equal without regard to ASCII case.
 // Stores the position (or -1) through position when given.
 int FindAccount(const AccountSet& set, const Account& candidate, int* position);
 int FindAccount(const Account& candidate, int* position);
@@ -75,7 +82,8 @@ void KeepAccountHistory(const Account& old, Account& form);
 bool ApplyRunResult(AccountSet& set, std::uint32_t id, const Account& before, const Account& after);
 
 // HostName, ".", the row's domain, into a buffer of at least 164 bytes.
-// An account with no valid row gets HostName and "." alone.
+// An account with no valid row gets HostName and "." alone; a catalogue
+// account, whose host name is already whole, HostName alone.
 void FullHostName(const Account& account, char* out, int size);
 
 // A text field of the record as the user knows it ("host name", ...), and
@@ -89,6 +97,11 @@ struct AccountTextField {
 const AccountTextField* UnsafeAccountField(const Account& account);
 // The text with every control character shown as "?", for a log line.
 void ShowableText(const char* text, char* out, std::size_t size);
+
+// The user name and password the account's service takes: the catalogue's
+// longer fields for a catalogue account, else the maker's.
+const char* AccountUserName(const Account& account);
+const char* AccountPassword(const Account& account);
 
 // Makes every text of the record a terminated text within its field.
 void TerminateAccountTexts(Account& account);

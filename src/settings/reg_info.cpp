@@ -24,6 +24,9 @@ bool ParseNumber(const char* text, std::int32_t* value) {
 // default and set *fellBack.
 std::string ReadEntry(const RegEntry& e, KeyHandle key, bool* fellBack) {
     std::uint32_t type = TypeNone;
+    // An optional value is absent whenever its record does not use it: no news.
+    bool absent = false;
+    if (e.OnlyWhile) fellBack = &absent;
     if (e.ValueKind == RegEntry::Text) {
         std::string area(e.Size, '\0');
         std::uint32_t size = e.Size;
@@ -62,7 +65,25 @@ RegInfo::RegInfo(const char* company, const char* product)
 
 void RegInfo::AddNumber(const char* subKey, const char* valueName, std::int32_t* variable, std::int32_t defaultValue) {
     entries_.push_back(
-        {subKey ? subKey : "", valueName ? valueName : "", RegEntry::Number, variable, 4, defaultValue, ""});
+        {subKey ? subKey : "", valueName ? valueName : "", RegEntry::Number, variable, 4, defaultValue, "", nullptr});
+}
+
+void RegInfo::AddOptionalNumber(const char* subKey, const char* valueName, std::int32_t* variable,
+                                std::int32_t defaultValue, const std::int32_t* onlyWhile) {
+    AddNumber(subKey, valueName, variable, defaultValue);
+    entries_.back().OnlyWhile = onlyWhile;
+}
+
+void RegInfo::AddOptionalText(const char* subKey, const char* valueName, char* buffer, std::uint32_t size,
+                              const std::int32_t* onlyWhile) {
+    AddText(subKey, valueName, buffer, size, "");
+    entries_.back().OnlyWhile = onlyWhile;
+}
+
+std::size_t RegInfo::EntryCount() const {
+    std::size_t count = 0;
+    for (const RegEntry& e : entries_) count += e.OnlyWhile == nullptr;
+    return count;
 }
 
 void RegInfo::AddNumber(const char* valueName, std::int32_t* variable, std::int32_t defaultValue) {
@@ -72,7 +93,7 @@ void RegInfo::AddNumber(const char* valueName, std::int32_t* variable, std::int3
 void RegInfo::AddText(const char* subKey, const char* valueName, char* buffer, std::uint32_t size,
                       const char* defaultText) {
     entries_.push_back({subKey ? subKey : "", valueName ? valueName : "", RegEntry::Text, buffer, size, 0,
-                        defaultText ? defaultText : ""});
+                        defaultText ? defaultText : "", nullptr});
 }
 
 void RegInfo::AddText(const char* valueName, char* buffer, std::uint32_t size, const char* defaultText) {
@@ -103,7 +124,7 @@ StoreSnapshot RegInfo::Snapshot() const {
     StoreSnapshot values;
     values.reserve(entries_.size());
     for (const RegEntry& e : entries_) {
-        StoredValue v{KeyPath(e.SubKey.c_str()), e.ValueName, TypeNumber, ""};
+        StoredValue v{KeyPath(e.SubKey.c_str()), e.ValueName, TypeNumber, "", e.OnlyWhile && *e.OnlyWhile == 0};
         if (e.ValueKind == RegEntry::Number) {
             v.Data.assign(static_cast<const char*>(e.Variable), 4);
         } else {
@@ -121,7 +142,10 @@ void RegInfo::Write(const StoreSnapshot& values) {
     for (const StoredValue& v : values) {
         KeyHandle key;
         if (!OpenOrCreateKey(v.KeyPath.c_str(), &key)) continue;
-        WriteValue(key, v.ValueName.c_str(), v.Type, v.Data.data(), static_cast<std::uint32_t>(v.Data.size()));
+        if (v.Remove)
+            DeleteValue(key, v.ValueName.c_str());
+        else
+            WriteValue(key, v.ValueName.c_str(), v.Type, v.Data.data(), static_cast<std::uint32_t>(v.Data.size()));
         CloseKey(key);
     }
 }

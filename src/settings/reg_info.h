@@ -19,6 +19,9 @@ struct RegEntry {
     std::uint32_t Size;  // text only, terminator included
     std::int32_t DefaultNumber;
     std::string DefaultText;  // the store's own copy
+    // Stored only while *OnlyWhile is not 0, else deleted from the store;
+    // null: always stored. Absent, it reads as its default, as expected.
+    const std::int32_t* OnlyWhile;
 };
 
 // The values of a store's descriptors at one moment, ready to be written.
@@ -27,6 +30,7 @@ struct StoredValue {
     std::string ValueName;
     std::uint32_t Type;
     std::string Data;
+    bool Remove;  // deleted from the store rather than written
 };
 using StoreSnapshot = std::vector<StoredValue>;
 
@@ -38,6 +42,12 @@ public:
     void AddNumber(const char* valueName, std::int32_t* variable, std::int32_t defaultValue);
     void AddText(const char* subKey, const char* valueName, char* buffer, std::uint32_t size, const char* defaultText);
     void AddText(const char* valueName, char* buffer, std::uint32_t size, const char* defaultText);
+    // Values stored only while *onlyWhile is not 0 (and deleted otherwise),
+    // so a record without them is stored exactly as before they existed.
+    void AddOptionalNumber(const char* subKey, const char* valueName, std::int32_t* variable,
+                           std::int32_t defaultValue, const std::int32_t* onlyWhile);
+    void AddOptionalText(const char* subKey, const char* valueName, char* buffer, std::uint32_t size,
+                         const std::int32_t* onlyWhile);
     void Clear();
 
     std::string KeyPath(const char* subKey) const;
@@ -54,7 +64,8 @@ public:
     // placing of the values, so nobody sees them without what it does.
     int Retrieve(const std::function<void()>& placed = nullptr);
 
-    std::size_t EntryCount() const { return entries_.size(); }
+    // The values every store writes (the optional ones aside).
+    std::size_t EntryCount() const;
 
 private:
     std::string company_;

@@ -199,6 +199,12 @@ void CreateAccountRegInfo() {
         r.AddNumber(k, "BackupMX", &a.BackupMX, 0);
         r.AddNumber(k, "LastIP", AsNumber(&a.LastIP), 0);
         r.AddNumber(k, "LastUpdate", &a.LastUpdate, 0);
+        // A catalogue service's account adds its own values; the maker's rows are stored as before.
+        r.AddOptionalNumber(k, "Service", &a.Service, 0, &a.Service);
+        r.AddOptionalText(k, "ServiceUserName", a.ServiceUserName, sizeof a.ServiceUserName, &a.Service);
+        r.AddOptionalText(k, "ServicePassword", a.ServicePassword, sizeof a.ServicePassword, &a.Service);
+        r.AddOptionalText(k, "UpdateServer", a.UpdateServer, sizeof a.UpdateServer, &a.Service);
+        r.AddOptionalNumber(k, "RetryAt", &a.RetryAt, 0, &a.Service);
     }
 }
 

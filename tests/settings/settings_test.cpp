@@ -262,6 +262,38 @@ TEST_F(SettingsTest, AccountsRoundTripAndMissingSubKeyGetsDefaults) {
     EXPECT_EQ(StoredNumber(AccountKey(1).c_str(), "Update"), -999999);  // written at the next store
 }
 
+TEST_F(SettingsTest, CatalogueValuesAreStoredOnlyForCatalogueAccounts) {
+    const char* const optional[] = {"Service", "ServiceUserName", "ServicePassword", "UpdateServer", "RetryAt"};
+    Start();
+    Account service = Sample(1);
+    service.Server = -1;
+    service.Service = 9;
+    CopyText(service.ServiceUserName, std::string(64, 'u').c_str());
+    CopyText(service.ServicePassword, std::string(128, 't').c_str());
+    CopyText(service.UpdateServer, "http://127.0.0.1:8245/nic/update");
+    service.RetryAt = 1800000000;
+    ASSERT_EQ(AppendAccount(Sample(0)), 1);
+    ASSERT_EQ(AppendAccount(service), 1);
+    CreateAccountRegInfo();
+    StoreSettings();
+    Start();
+    const Account& read = AccountTable.Accounts[1];
+    EXPECT_EQ(read.Service, 9);
+    EXPECT_EQ(std::string(read.ServiceUserName), std::string(64, 'u'));
+    EXPECT_EQ(std::string(read.ServicePassword), std::string(128, 't'));
+    EXPECT_STREQ(read.UpdateServer, "http://127.0.0.1:8245/nic/update");
+    EXPECT_EQ(read.RetryAt, 1800000000);
+    for (const char* name : optional) EXPECT_EQ(StoredText(AccountKey(0).c_str(), name), "<missing>") << name;
+
+    // Back on a maker's row, the record is stored as it was before the catalogue existed.
+    {
+        SharedDataGuard guard(SharedDataMutex());
+        AccountTable.Accounts[1] = Sample(1);
+    }
+    StoreSettings();
+    for (const char* name : optional) EXPECT_EQ(StoredText(AccountKey(1).c_str(), name), "<missing>") << name;
+}
+
 TEST_F(SettingsTest, EnabledStateAndFirstTimers) {
     struct Case {
         std::int32_t startDisabled, firstCheck, count, autoExit;
