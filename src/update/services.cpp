@@ -198,22 +198,23 @@ ReplyJudgement JudgeCloudflare(int status, const std::string& body) {
 }  // namespace
 
 const ServiceEntry Services[ServiceCount] = {
-    {"No-IP", ServiceShape::Dyndns2, "dynupdate.no-ip.com", "/nic/update", TakesUserName, "User name", "Password",
+    {"No-IP", ServiceShape::Dyndns2, "dynupdate.no-ip.com", "/nic/update", TakesUserName | NeedsUserName, "User name", "Password",
      30 * Minutes},
     {"DuckDNS", ServiceShape::DuckDns, "www.duckdns.org", "/update", 0, "User name", "Token", DefaultWait},
     {"Cloudflare", ServiceShape::Cloudflare, "api.cloudflare.com", "/client/v4", TakesUserName, "Zone", "API token",
      DefaultWait},
-    {"Dynu", ServiceShape::Dyndns2, "api.dynu.com", "/nic/update", TakesUserName, "User name", "Password", DefaultWait},
+    {"Dynu", ServiceShape::Dyndns2, "api.dynu.com", "/nic/update", TakesUserName | NeedsUserName, "User name", "Password", DefaultWait},
     {"FreeDNS", ServiceShape::FreeDns, "freedns.afraid.org", "/dynamic/update.php", 0, "User name", "Token",
      DefaultWait},
     {"Namecheap", ServiceShape::Namecheap, "dynamicdns.park-your-domain.com", "/update", 0, "User name", "Password",
      DefaultWait},
-    {"deSEC", ServiceShape::Dyndns2, "update.dedyn.io", "/nic/update", TakesUserName, "User name", "Password",
+    {"deSEC", ServiceShape::Dyndns2, "update.dedyn.io", "/nic/update", TakesUserName | NeedsUserName, "User name", "Password",
      DefaultWait},
-    {"Hurricane Electric", ServiceShape::Dyndns2, "dyn.dns.he.net", "/nic/update", TakesUserName, "User name",
+    {"Hurricane Electric", ServiceShape::Dyndns2, "dyn.dns.he.net", "/nic/update", TakesUserName | NeedsUserName, "User name",
      "Password", DefaultWait},
     {"Other dyndns2 server", ServiceShape::Dyndns2, nullptr, "/nic/update",
-     TakesUserName | TakesWildcards | TakesMailExtender | TakesBackupMX | TakesUpdateServer, "User name", "Password",
+     TakesUserName | NeedsUserName | TakesWildcards | TakesMailExtender | TakesBackupMX | TakesUpdateServer,
+     "User name", "Password",
      DefaultWait},
 };
 

@@ -23,6 +23,7 @@ enum ServiceField : unsigned {
     TakesMailExtender = 4,
     TakesBackupMX = 8,
     TakesUpdateServer = 16,
+    NeedsUserName = 32,  // the user name must be typed (Cloudflare's zone may stay empty)
 };
 
 struct ServiceEntry {
