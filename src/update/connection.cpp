@@ -27,11 +27,13 @@ struct Target {
     bool Secure, ThroughProxy;
 };
 
-Target TargetOf(const PreferenceSet& p, const char* host) {
+Target TargetOf(const PreferenceSet& p, const char* host, const Endpoint* endpoint) {
     Target target{};
-    target.Secure = p.UseHTTPS != 0;
+    target.Secure = endpoint ? endpoint->Secure : p.UseHTTPS != 0;
     target.ThroughProxy = p.UseProxy != 0;
-    target.ServerPort = target.Secure ? SecurePort(p.PortNumber) : static_cast<std::uint16_t>(p.PortNumber & 0xFFFF);
+    target.ServerPort = endpoint                ? static_cast<std::uint16_t>(endpoint->Port & 0xFFFF)
+                        : target.Secure ? SecurePort(p.PortNumber)
+                                        : static_cast<std::uint16_t>(p.PortNumber & 0xFFFF);
     if (target.ThroughProxy) {
         CopyField(target.Name, p.ProxyServer);
         target.Port = static_cast<std::uint16_t>(p.ProxyPort & 0xFFFF);
@@ -51,23 +53,6 @@ void NoteTimeOut(const Target& target, TimedOutHosts* timedOut) {
 }
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-// The length of a whole answer: its header block and the body its
-// Content-Length names; -1 while the block is incomplete or names none.
-long AnswerLength(const char* text) {
-    const char* end = std::strstr(text, "\r\n\r\n");
-    if (!end) return -1;
-    for (const char* line = std::strstr(text, "\r\n"); line && line < end; line = std::strstr(line + 2, "\r\n")) {
-        const char* value = line + 2;
-        if (!StartsWithNoCase(value, "Content-Length:")) continue;
-        for (value += 15; *value == ' ' || *value == '\t';) ++value;
-        if (!IsDigit(*value)) return -1;
-        long length = 0;
-        while (IsDigit(*value) && length < 100000000) length = length * 10 + (*value++ - '0');
-        return (end - text) + 4 + length;
-    }
-    return -1;
-}
 }  // namespace
 
 void LogSocketFailure(int flags, const char* message) {
@@ -111,9 +96,10 @@ SocketHandle OpenConnection() {
 }
 
 int SendRequest(SocketHandle socket, const char* host, const char* request, const PreferenceSet& preferences,
-                TimedOutHosts* timedOut) {
+                TimedOutHosts* timedOut, const Endpoint* endpoint) {
     WriteLog(LogTrace, "Trying to connect...");
-    const Target target = TargetOf(preferences, host);
+    if (endpoint) host = endpoint->Host.c_str();
+    const Target target = TargetOf(preferences, host, endpoint);
     if (timedOut && std::find(timedOut->begin(), timedOut->end(), KeyOf(target)) != timedOut->end()) {
         WriteLog(LogTrace, KeyOf(target).c_str(), "timed out earlier in this run and is not contacted again.");
         SetTimedOutError();
@@ -163,25 +149,27 @@ int ReceiveReply(SocketHandle socket, char* buffer, int length) {
     return ReceiveOnce(socket, buffer, length, NetworkTimeoutMs);
 }
 
-int ReceiveWholeAnswer(SocketHandle socket, char* buffer, int limit) {
+int ReceiveWholeAnswer(SocketHandle socket, char* buffer, int limit, HttpReply* reply) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(NetworkTimeoutMs);
     int got = 0;
     for (;;) {
-        buffer[got] = '\0';
-        const long length = AnswerLength(buffer);
-        if (length > limit) return -2;
-        if (length >= 0 && got >= length) {
-            buffer[length] = '\0';
-            return static_cast<int>(length);
-        }
-        if (got == limit) return -2;
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         int received =
             ReceiveOnce(socket, buffer + got, limit - got, left.count() > 0 ? static_cast<int>(left.count()) : 0);
         if (received < 0) return -1;
-        // The close ends an answer that names no length, and cuts short one that does.
-        if (received == 0) return got == 0 ? 0 : length < 0 && std::strstr(buffer, "\r\n\r\n") ? got : -2;
+        if (received == 0 && got == 0) return 0;
         got += received;
+        buffer[got] = '\0';
+        // The close ends an answer that names no length, and cuts short one that does.
+        HttpReply read;
+        const HttpReplyState state = ParseHttpReply(buffer, static_cast<std::size_t>(got), received == 0, read);
+        if (state == HttpReplyState::Complete) {
+            got = static_cast<int>(read.Size);
+            buffer[got] = '\0';
+            if (reply) *reply = std::move(read);
+            return got;
+        }
+        if (state == HttpReplyState::Malformed || got == limit) return -2;
     }
 }
 
@@ -194,17 +182,19 @@ int AnswerStatus(const char* answer) {
 }
 
 void ExchangeOnce(const char* host, char* transfer, std::size_t size, const RequestBuilder& build,
-                  const std::function<void(int received)>& take, TimedOutHosts* timedOut, ReplyReading reading) {
+                  const std::function<void(int received)>& take, TimedOutHosts* timedOut, ReplyReading reading,
+                  const Endpoint* endpoint, HttpReply* reply) {
     // A change to the preferences meanwhile (an OK in Properties) waits for the next exchange.
     const PreferenceSet preferences = PreferenceSnapshot();
     SocketHandle socket = OpenConnection();
-    if (build(transfer, size, preferences) && SendRequest(socket, host, transfer, preferences, timedOut)) {
+    if (endpoint) host = endpoint->Host.c_str();
+    if (build(transfer, size, preferences) && SendRequest(socket, host, transfer, preferences, timedOut, endpoint)) {
         int received = reading == ReplyReading::WholeAnswer
-                           ? ReceiveWholeAnswer(socket, transfer, static_cast<int>(size - 1))
+                           ? ReceiveWholeAnswer(socket, transfer, static_cast<int>(size - 1), reply)
                            : ReceiveReply(socket, transfer, ReplyLimit);
         if (received > 0) transfer[received] = '\0';
         take(received);
-        if (received == -1) NoteTimeOut(TargetOf(preferences, host), timedOut);
+        if (received == -1) NoteTimeOut(TargetOf(preferences, host, endpoint), timedOut);
     }
     CloseConnection(socket);
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "model/preferences.h"
+#include "update/http_reply.h"
 #include "update/sockets.h"
 
 // Time limit of each connect, send and receive wait, in milliseconds.
@@ -28,14 +29,24 @@ std::uint32_t ResolveHost(const char* name);
 // stalls costs a run one time limit, not one for every step of every account.
 using TimedOutHosts = std::vector<std::string>;
 
+// A server other than the maker's: its own port and whether over TLS,
+// whatever "PortNumber" and "UseHTTPS" say; the proxy applies as to every request.
+struct Endpoint {
+    std::string Host;
+    int Port = 443;
+    bool Secure = true;
+};
+
 SocketHandle OpenConnection();
 // Connects (to the proxy when it is on, else to host) and sends the whole
 // request; with "UseHTTPS" on, through a TLS channel with host (and a tunnel
 // through the proxy). The preferences are the exchange's snapshot. A target
 // in timedOut is not contacted and fails as a connect that timed out; one
 // whose wait runs out is added. 1 when sent, 0 on any failure.
+// endpoint, when given, replaces host and the preferences' port and TLS choice.
 int SendRequest(SocketHandle socket, const char* host, const char* request,
-                const PreferenceSet& preferences = PreferenceSnapshot(), TimedOutHosts* timedOut = nullptr);
+                const PreferenceSet& preferences = PreferenceSnapshot(), TimedOutHosts* timedOut = nullptr,
+                const Endpoint* endpoint = nullptr);
 void CloseConnection(SocketHandle socket);
 
 // One receive of at most length bytes within the time limit, decrypted on a
@@ -43,12 +54,14 @@ void CloseConnection(SocketHandle socket);
 // (LastSocketError tells which).
 int ReceiveReply(SocketHandle socket, char* buffer, int length);
 
-// An HTTP answer read whole within one time limit: up to the end its
-// Content-Length names, else up to the server's close, at most limit bytes
-// (buffer holds one more). Its length (> 0, the text terminated after it), 0
-// when the server closed without a byte, -1 when a receive failed
-// (LastSocketError tells which), -2 when it ended short or does not fit.
-int ReceiveWholeAnswer(SocketHandle socket, char* buffer, int limit);
+// An HTTP answer read whole within one time limit, however its bytes
+// arrive: up to the end its Content-Length or its last chunk names, else up
+// to the server's close, at most limit bytes (buffer holds one more). Its
+// length (> 0, the text terminated after it), 0 when the server closed
+// without a byte, -1 when a receive failed (LastSocketError tells which), -2
+// when it ended short, does not fit or is no HTTP answer. reply, when given,
+// gets the answer read (its status, headers and decoded body).
+int ReceiveWholeAnswer(SocketHandle socket, char* buffer, int limit, HttpReply* reply = nullptr);
 
 // The status of an HTTP answer ("HTTP/1.x NNN ..."); 0 when its text does
 // not begin with a status line.
@@ -72,7 +85,9 @@ enum class ReplyReading { OneReceive, WholeAnswer };
 // bytes received (> 0, the text terminated after them), 0 when the server
 // closed without a byte, or the reading's failure (-1 the receive failed).
 // timedOut, when given, is the run's record of hosts that timed out. transfer
-// holds at least ReplyLimit + 1 bytes.
+// holds at least ReplyLimit + 1 bytes. endpoint: as for SendRequest; reply:
+// the whole answer's reading (ReplyReading::WholeAnswer only).
 void ExchangeOnce(const char* host, char* transfer, std::size_t size, const RequestBuilder& build,
                   const std::function<void(int received)>& take, TimedOutHosts* timedOut = nullptr,
-                  ReplyReading reading = ReplyReading::OneReceive);
+                  ReplyReading reading = ReplyReading::OneReceive, const Endpoint* endpoint = nullptr,
+                  HttpReply* reply = nullptr);

@@ -21,7 +21,8 @@ bool ReadDecimal(const char* text, std::size_t size, std::int32_t& value) {
 }
 
 // Decodes a chunked body; Incomplete until its last chunk has arrived.
-HttpReplyState DecodeChunked(const char* data, std::size_t size, std::string& body) {
+// used: the bytes up to the end of the last chunk's line.
+HttpReplyState DecodeChunked(const char* data, std::size_t size, std::string& body, std::size_t& used) {
     std::size_t at = 0;
     body.clear();
     for (;;) {
@@ -39,7 +40,10 @@ HttpReplyState DecodeChunked(const char* data, std::size_t size, std::string& bo
         }
         if (digits == 0) return HttpReplyState::Malformed;
         at = static_cast<std::size_t>(lineEnd - data) + 1;
-        if (chunk == 0) return HttpReplyState::Complete;  // trailers are not read
+        if (chunk == 0) {
+            used = at;
+            return HttpReplyState::Complete;  // trailers are not read
+        }
         if (size - at < chunk + 1) return HttpReplyState::Incomplete;
         body.append(data + at, chunk);
         if (body.size() > HttpReplyLimit) return HttpReplyState::Malformed;
@@ -100,9 +104,12 @@ HttpReplyState ParseHttpReply(const char* data, std::size_t size, bool closed, H
 
     const char* body = data + bodyStart;
     std::size_t bodySize = size - bodyStart;
+    reply.Size = bodyStart;
     if (status < 200 || status == 204 || status == 304) return HttpReplyState::Complete;
     if (chunked) {
-        HttpReplyState state = DecodeChunked(body, bodySize, reply.Body);
+        std::size_t used = 0;
+        HttpReplyState state = DecodeChunked(body, bodySize, reply.Body, used);
+        reply.Size += used;
         return state == HttpReplyState::Incomplete && closed ? HttpReplyState::Malformed : state;
     }
     if (haveLength) {
@@ -110,9 +117,11 @@ HttpReplyState ParseHttpReply(const char* data, std::size_t size, bool closed, H
         if (bodySize < static_cast<std::size_t>(length))
             return closed ? HttpReplyState::Malformed : HttpReplyState::Incomplete;
         reply.Body.assign(body, static_cast<std::size_t>(length));
+        reply.Size += static_cast<std::size_t>(length);
         return HttpReplyState::Complete;
     }
     if (!closed) return HttpReplyState::Incomplete;
     reply.Body.assign(body, bodySize);
+    reply.Size = size;
     return HttpReplyState::Complete;
 }

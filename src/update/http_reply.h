@@ -17,6 +17,9 @@ struct HttpReply {
     // Seconds from a "Retry-After" header; -1 when absent or a date.
     std::int32_t RetryAfter = -1;
     std::string Body;
+    // The bytes the response takes from the start of the data (its head and
+    // its body as framed); whatever follows belongs to no response.
+    std::size_t Size = 0;
 };
 
 enum class HttpReplyState { Complete, Incomplete, Malformed };

@@ -22,7 +22,9 @@ const char* const HostNotOwned = "Host not owned by you!";
 const char* const BlockedForAbuse = "Account is blocked due to abuse!";
 const char* const BadHostName = "Bad or unknown host name!";
 
-std::string UrlEncode(const char* text) {
+}  // namespace
+
+std::string UrlEncoded(const char* text) {
     static const char Hex[] = "0123456789ABCDEF";
     std::string out;
     for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
@@ -37,6 +39,8 @@ std::string UrlEncode(const char* text) {
     }
     return out;
 }
+
+namespace {
 
 // The whole word, without regard to ASCII case; a NUL inside it never matches.
 bool EqualsNoCase(const std::string& word, const char* code) {
@@ -276,10 +280,10 @@ std::string BuildServiceRequest(const ServiceEntry& service, const ServiceTarget
     std::string host = in.HostName;
     switch (service.Shape) {
     case ServiceShape::Dyndns2:
-        query = "?hostname=" + UrlEncode(in.HostName) + "&myip=" + UrlEncode(in.Address);
+        query = "?hostname=" + UrlEncoded(in.HostName) + "&myip=" + UrlEncoded(in.Address);
         if (service.Fields & TakesWildcards) query += std::string("&wildcard=") + (in.Wildcards ? "ON" : "OFF");
         if ((service.Fields & TakesMailExtender) && in.MailExtender[0]) {
-            query += "&mx=" + UrlEncode(in.MailExtender);
+            query += "&mx=" + UrlEncoded(in.MailExtender);
             if (service.Fields & TakesBackupMX) query += std::string("&backmx=") + (in.BackupMX ? "YES" : "NO");
         }
         basic = true;
@@ -290,11 +294,11 @@ std::string BuildServiceRequest(const ServiceEntry& service, const ServiceTarget
         std::size_t cut = host.size() >= std::strlen(suffix) ? host.size() - std::strlen(suffix) : std::string::npos;
         if (cut != std::string::npos && EqualsNoCase(host.substr(cut), suffix)) host.erase(cut);
         query =
-            "?domains=" + UrlEncode(host.c_str()) + "&token=" + UrlEncode(in.Password) + "&ip=" + UrlEncode(in.Address);
+            "?domains=" + UrlEncoded(host.c_str()) + "&token=" + UrlEncoded(in.Password) + "&ip=" + UrlEncoded(in.Address);
         break;
     }
     case ServiceShape::FreeDns:
-        query = "?" + UrlEncode(in.Password) + "&address=" + UrlEncode(in.Address);
+        query = "?" + UrlEncoded(in.Password) + "&address=" + UrlEncoded(in.Address);
         break;
     case ServiceShape::Namecheap: {
         // The host and its domain travel apart; the domain itself is "@".
@@ -306,8 +310,8 @@ std::string BuildServiceRequest(const ServiceEntry& service, const ServiceTarget
             sub = host.substr(0, split);
             domain = host.substr(split + 1);
         }
-        query = "?host=" + UrlEncode(sub.c_str()) + "&domain=" + UrlEncode(domain.c_str()) +
-                "&password=" + UrlEncode(in.Password) + "&ip=" + UrlEncode(in.Address);
+        query = "?host=" + UrlEncoded(sub.c_str()) + "&domain=" + UrlEncoded(domain.c_str()) +
+                "&password=" + UrlEncoded(in.Password) + "&ip=" + UrlEncoded(in.Address);
         break;
     }
     case ServiceShape::Cloudflare:
@@ -338,6 +342,8 @@ std::string BuildCloudflareRequest(const char* method, const std::string& path, 
     request += std::string("User-Agent: ") + ServiceUserAgent() + "\r\nConnection: close\r\n\r\n" + body;
     return request;
 }
+
+std::string CloudflareAddressBody(const char* address) { return nlohmann::json{{"content", address}}.dump(); }
 
 bool FirstCloudflareResultId(const std::string& body, std::string& id) {
     nlohmann::json answer = nlohmann::json::parse(body, nullptr, false);

@@ -76,6 +76,11 @@ std::string BuildServiceRequest(const ServiceEntry& service, const ServiceTarget
 // bearer token, and a JSON body or none.
 std::string BuildCloudflareRequest(const char* method, const std::string& path, const char* token,
                                    const std::string& body);
+// Text as a URL's query or path takes it: unreserved characters as they
+// are, every other byte as %XX.
+std::string UrlEncoded(const char* text);
+// The PATCH body that sets a record's content to the address.
+std::string CloudflareAddressBody(const char* address);
 // The "id" of the first entry of a list answer's "result"; false when the
 // list is empty or the answer is no such list.
 bool FirstCloudflareResultId(const std::string& body, std::string& id);

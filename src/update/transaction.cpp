@@ -11,6 +11,7 @@
 #include "update/address.h"
 #include "update/connection.h"
 #include "update/request.h"
+#include "update/service_update.h"
 
 namespace {
 
@@ -61,8 +62,15 @@ int UpdateAccount(Account& account, UpdateMode mode, RunContext& run) {
     char shown[sizeof account.HostName];
     ShowableText(account.HostName, shown, sizeof shown);
 
-    const ServerEntry* row = ServerRow(account.Server);
-    if (!row) {
+    // A catalogue service's account, or else one of the maker's rows.
+    const ServiceEntry* service = account.Service != 0 ? ServiceRow(account.Service) : nullptr;
+    if (account.Service != 0 && !service) {
+        WriteLog(LogShownFailure, "Account", shown, "has an invalid service number",
+                 NumberToText(account.Service).c_str(), "and was not updated!");
+        return -1;
+    }
+    const ServerEntry* row = service ? nullptr : ServerRow(account.Server);
+    if (!service && !row) {
         WriteLog(LogShownFailure, "Account", shown, "has an invalid server number",
                  NumberToText(account.Server).c_str(), "and was not updated!");
         return -1;
@@ -74,6 +82,9 @@ int UpdateAccount(Account& account, UpdateMode mode, RunContext& run) {
         WriteLog(LogShownFailure, "Account", shown, what.c_str(), "and was not updated!");
         return -1;
     }
+    const int quietFlags = mode == Manual ? LogDetail : LogIndented;
+    // "Force update" sends anyway; otherwise the service's wait holds.
+    if (service && mode != Forced && WaitsForService(*service, account, quietFlags)) return -1;
 
     std::int32_t interfaceIndex, daysToForcedUpdate;
     {
@@ -89,13 +100,19 @@ int UpdateAccount(Account& account, UpdateMode mode, RunContext& run) {
     }
     account.CurrentIP = address;
 
+    const std::string serviceName = service ? std::string("(") + service->Name + ")" : "";
     if (mode != Forced && account.CurrentIP == account.LastIP && DaysSince(account.LastUpdate) < daysToForcedUpdate) {
-        WriteLog(mode == Manual ? LogDetail : LogIndented, account.HostName, row->UpdateHost, "is already up-to-date");
+        WriteLog(quietFlags, account.HostName, service ? serviceName.c_str() : row->UpdateHost,
+                 "is already up-to-date");
         return 0;
     }
 
     char dotted[16];
     FormatAddress(account.CurrentIP, dotted);
+    if (service) {
+        WriteLog(LogMilestone, "Updating", account.HostName, serviceName.c_str(), "to", dotted);
+        return SendServiceUpdate(*service, account, dotted, run.TimedOut);
+    }
     WriteLog(LogMilestone, "Updating", account.HostName, row->Domain, "to", dotted);
 
     char transfer[TransferBufferSize];

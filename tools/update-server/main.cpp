@@ -127,6 +127,7 @@ int main(int argc, char** argv) {
                 return 1;
             }
             listeners.push_back(fd);
+            if (kind == 0) g_valid_tls_port = tls_port;
             ports += std::string(kTlsKindNames[kind]) + " " + std::to_string(tls_port) + "\n";
         }
         // Written before the port file, which tells that everything is ready.

@@ -76,7 +76,7 @@ extern const std::pair<const char*, CheckIpMode> kCheckIpModes[];
 bool parse_checkip_mode(const std::string& s, CheckIpMode& m);
 
 // How a catalogue service's host answers (services.cpp).
-enum class ServiceMode { Normal, Trouble, Interval, DnsErr, Throttle, Unavailable, StatusOnly, Chunked, Long };
+enum class ServiceMode { Normal, Trouble, Interval, DnsErr, Throttle, Unavailable, StatusOnly, Chunked, Long, Split };
 extern const std::pair<const char*, ServiceMode> kServiceModes[];
 bool parse_service_mode(const std::string& s, ServiceMode& m);
 
@@ -263,6 +263,10 @@ void serve(Peer& peer);
 // ---------------------------------------------------------------- services (services.cpp)
 
 // A request on one of the catalogue services' paths.
+// The services' own host names, which the valid certificate names too.
+extern const std::vector<std::string> kServiceHosts;
+// The valid TLS listener's port: where a tunnel to port 443 leads.
+extern unsigned g_valid_tls_port;
 bool is_service_request(const Request& r);
 // Answers it (body: the request's body, for Cloudflare's PATCH); takes ownership of the peer.
 void handle_service(Peer& peer, const Request& r, const std::string& raw, const std::string& body);

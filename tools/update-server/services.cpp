@@ -22,6 +22,12 @@ const std::pair<const char*, ServiceMode> kServiceModes[] = {
     {"status-only", ServiceMode::StatusOnly},
     {"chunked", ServiceMode::Chunked},
     {"long", ServiceMode::Long},
+    {"split", ServiceMode::Split},
+};
+
+const std::vector<std::string> kServiceHosts = {
+    "dynupdate.no-ip.com", "www.duckdns.org", "api.cloudflare.com", "api.dynu.com",
+    "freedns.afraid.org", "dynamicdns.park-your-domain.com", "update.dedyn.io", "dyn.dns.he.net",
 };
 
 bool parse_service_mode(const std::string& s, ServiceMode& m) {
@@ -253,7 +259,14 @@ void handle_service(Peer& peer, const Request& r, const std::string& raw, const 
     }
     g_state.record(true, host_lc, raw + body);
     if (g_verbose) log_line("service " + r.path + " host=" + host_lc + " -> " + std::to_string(a.code));
-    send_all(peer, shape(a, mode));
+    const std::string reply = shape(a, mode);
+    if (mode == ServiceMode::Split) {
+        // The status line alone, then the rest a moment later: two segments, or two TLS records.
+        const size_t cut = reply.find("\r\n") + 2;
+        if (send_all(peer, reply.substr(0, cut)) && nap(100)) send_all(peer, reply.substr(cut));
+    } else {
+        send_all(peer, reply);
+    }
     finish(peer);
 }
 

@@ -30,6 +30,8 @@ SSL_CTX* g_tls[kTlsKinds] = {};
 
 }  // namespace
 
+unsigned g_valid_tls_port = 0;
+
 const char* const kTlsKindNames[] = {"valid", "wrong-name", "expired", "unknown-authority", "stall"};
 
 void connection_main(int fd, int kind) {
@@ -63,7 +65,8 @@ void connection_main(int fd, int kind) {
 
 // CONNECT host:port: a tunnel for HTTPS through the proxy. Whatever the host
 // name, the tunnel leads to 127.0.0.1:port, as the proxy form accepts any
-// authority: this server never reaches past loopback.
+// authority: this server never reaches past loopback. Port 443, which a
+// test cannot listen on, leads to the valid TLS listener.
 void handle_connect(Peer& peer, const Request& r, const std::string& raw) {
     g_state.record(false, "", raw);
     size_t colon = r.target.rfind(':');
@@ -76,6 +79,7 @@ void handle_connect(Peer& peer, const Request& r, const std::string& raw) {
     int up = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
+    if (port == 443 && g_valid_tls_port) port = g_valid_tls_port;
     addr.sin_port = htons(static_cast<uint16_t>(port));
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (up < 0 || ::connect(up, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
@@ -202,8 +206,11 @@ bool make_tls_contexts(const Config& cfg, std::string& err) {
                       ? make_certificate(other_key, "Unknown Test Authority", {}, -day, 365 * day, nullptr, nullptr)
                       : nullptr;
     X509* certs[4] = {};
+    // The services answer on this server too, reached by their own names through the proxy.
+    std::vector<std::string> valid_names = cfg.tls_names;
+    valid_names.insert(valid_names.end(), kServiceHosts.begin(), kServiceHosts.end());
     if (ca && other && key) {
-        certs[0] = make_certificate(key, cfg.tls_names[0], cfg.tls_names, -day, 30 * day, ca, ca_key);
+        certs[0] = make_certificate(key, cfg.tls_names[0], valid_names, -day, 30 * day, ca, ca_key);
         certs[1] = make_certificate(key, "wrong-name.example", {"wrong-name.example"}, -day, 30 * day, ca, ca_key);
         certs[2] = make_certificate(key, cfg.tls_names[0], cfg.tls_names, -60 * day, -30 * day, ca, ca_key);
         certs[3] = make_certificate(key, cfg.tls_names[0], cfg.tls_names, -day, 30 * day, other, other_key);

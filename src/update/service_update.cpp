@@ -1,0 +1,189 @@
+#include "update/service_update.h"
+
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "log/clock.h"
+#include "log/log.h"
+#include "update/http_reply.h"
+
+namespace {
+
+enum class Asked { Answered, Failed, Unreadable };
+
+// One request and its whole reply. build gets whether the request goes to a
+// plain HTTP proxy (its line then names the server).
+Asked AskService(const ServiceTarget& target, const std::function<std::string(bool proxyForm)>& build,
+                 HttpReply& reply, TimedOutHosts& timedOut) {
+    std::vector<char> transfer(HttpReplyLimit + 1);
+    const Endpoint endpoint{target.Host, target.Port, target.Secure};
+    Asked asked = Asked::Failed;
+    ExchangeOnce(
+        target.Host.c_str(), transfer.data(), transfer.size(),
+        [&](char* out, std::size_t size, const PreferenceSet& preferences) {
+            const std::string request = build(preferences.UseProxy != 0 && !target.Secure);
+            if (request.size() >= size) {
+                WriteLog(LogFailure, "The update request is too long to send!");
+                return false;
+            }
+            std::memcpy(out, request.c_str(), request.size() + 1);
+            return true;
+        },
+        [&](int received) {
+            if (received > 0) {
+                WriteLog(LogTrace, "Received from server:", ServerTextForLog(transfer.data()).c_str());
+                asked = Asked::Answered;
+            } else if (received == -2) {
+                WriteLog(LogFailure, "The service's answer is cut short, too long or no HTTP answer!");
+                asked = Asked::Unreadable;
+            } else if (received < 0) {
+                WriteLog(LogFailure,
+                         "Update failed, could not receive! (winsock error:", NumberToText(LastSocketError()).c_str(),
+                         ")");
+            } else {
+                WriteLog(LogFailure, "Update failed, the service closed the connection without an answer!");
+            }
+        },
+        &timedOut, ReplyReading::WholeAnswer, &endpoint, &reply);
+    return asked;
+}
+
+std::string Until(std::int32_t time) {
+    char stamp[18];
+    FormatTimeStamp(time, stamp);
+    return stamp;
+}
+
+// What a judgement does to the account: 0 accepted, -1 anything else.
+int TakeJudgement(const ServiceEntry& service, Account& account, const ReplyJudgement& judgement) {
+    const std::int64_t now = CurrentTime();
+    switch (judgement.Verdict) {
+    case ReplyVerdict::Accepted:
+        account.LastIP = account.CurrentIP;
+        account.LastUpdate = static_cast<std::int32_t>(now);
+        account.RetryAt = 0;
+        WriteLog(LogDetail, "DNS update successful!");
+        // Services block clients that send an unchanged address again and again.
+        if (judgement.NoChange)
+            WriteLog(LogShownFailure, "Warning:", service.Name,
+                     "had this address already (\"nochg\"); repeated unchanged updates may get the host blocked.");
+        return 0;
+    case ReplyVerdict::Refused:
+        account.Update = 0;
+        WriteLog(LogFailure, judgement.Reason.c_str());
+        return -1;
+    case ReplyVerdict::Temporary:
+        break;
+    }
+    std::int32_t wait = judgement.WaitSeconds;
+    if (wait < 0 || wait > MaxServiceWait) wait = MaxServiceWait;
+    account.RetryAt = static_cast<std::int32_t>(now + wait);
+    WriteLog(LogFailure, judgement.Reason.c_str());
+    WriteLog(LogFailure, account.HostName, "is not sent to", service.Name, "again before",
+             Until(account.RetryAt).c_str());
+    return -1;
+}
+
+// A reply that could not be read: asked again after the usual wait.
+int TakeAsked(const ServiceEntry& service, Account& account, Asked asked) {
+    if (asked == Asked::Failed) return -1;
+    ReplyJudgement unreadable;
+    unreadable.Reason = std::string(service.Name) + " gave no answer that could be read.";
+    unreadable.WaitSeconds = 10 * 60;
+    return TakeJudgement(service, account, unreadable);
+}
+
+// Cloudflare's names for the host's zone: the one the user gave, else the
+// host and each parent domain of it, longest first.
+std::vector<std::string> ZoneNames(const Account& account) {
+    if (account.ServiceUserName[0]) return {account.ServiceUserName};
+    std::vector<std::string> names;
+    for (std::string name = account.HostName; name.find('.') != std::string::npos;
+         name.erase(0, name.find('.') + 1))
+        names.push_back(name);
+    return names;
+}
+
+bool IsCloudflareId(const char* text) {
+    return std::strlen(text) == 32 && std::strspn(text, "0123456789abcdefABCDEF") == 32;
+}
+
+// Zone, record, then the record's new content; a missing zone or record is
+// refused, never created.
+int SendCloudflareUpdate(const ServiceEntry& service, Account& account, const char* dotted, TimedOutHosts& timedOut) {
+    ServiceTarget target;
+    target.Host = service.UpdateHost;
+    const std::string token = account.ServicePassword;
+    auto ask = [&](const char* method, const std::string& path, const std::string& body, HttpReply& reply,
+                   int& result) {
+        const Asked asked = AskService(
+            target, [&](bool) { return BuildCloudflareRequest(method, path, token.c_str(), body); }, reply,
+            timedOut);
+        if (asked != Asked::Answered) {
+            result = TakeAsked(service, account, asked);
+            return false;
+        }
+        const ReplyJudgement judgement = JudgeServiceReply(service, reply);
+        if (judgement.Verdict == ReplyVerdict::Accepted) return true;
+        result = TakeJudgement(service, account, judgement);
+        return false;
+    };
+    int result = -1;
+    HttpReply reply;
+    std::string zone = IsCloudflareId(account.ServiceUserName) ? account.ServiceUserName : "";
+    for (const std::string& name : zone.empty() ? ZoneNames(account) : std::vector<std::string>()) {
+        if (!ask("GET", "/zones?name=" + UrlEncoded(name.c_str()), "", reply, result)) return result;
+        if (FirstCloudflareResultId(reply.Body, zone)) break;
+    }
+    if (zone.empty()) {
+        ReplyJudgement missing;
+        missing.Verdict = ReplyVerdict::Refused;
+        missing.Reason = account.ServiceUserName[0]
+                             ? std::string("Cloudflare has no zone named ") + account.ServiceUserName + " for this token!"
+                             : std::string("Cloudflare has no zone for ") + account.HostName + " for this token!";
+        return TakeJudgement(service, account, missing);
+    }
+    const std::string records = "/zones/" + zone + "/dns_records";
+    std::string record;
+    if (!ask("GET", records + "?type=A&name=" + UrlEncoded(account.HostName), "", reply, result)) return result;
+    if (!FirstCloudflareResultId(reply.Body, record)) {
+        ReplyJudgement missing;
+        missing.Verdict = ReplyVerdict::Refused;
+        missing.Reason = std::string("Cloudflare has no A record named ") + account.HostName +
+                         ": create it in the zone first.";
+        return TakeJudgement(service, account, missing);
+    }
+    if (!ask("PATCH", records + "/" + record, CloudflareAddressBody(dotted), reply, result)) return result;
+    return TakeJudgement(service, account, JudgeServiceReply(service, reply));
+}
+
+}  // namespace
+
+bool WaitsForService(const ServiceEntry& service, const Account& account, int logFlags) {
+    const std::int64_t left = static_cast<std::int64_t>(account.RetryAt) - CurrentTime();
+    // A wait longer than any a service may ask is no wait of ours (a clock set back, an edited store).
+    if (left <= 0 || left > MaxServiceWait) return false;
+    WriteLog(logFlags, account.HostName, "waits as", service.Name, "asked: not sent again before",
+             Until(account.RetryAt).c_str());
+    return true;
+}
+
+int SendServiceUpdate(const ServiceEntry& service, Account& account, const char* dotted, TimedOutHosts& timedOut) {
+    if (service.Shape == ServiceShape::Cloudflare) return SendCloudflareUpdate(service, account, dotted, timedOut);
+    ServiceTarget target;
+    const char* why = "has no usable update server";
+    if (!FindServiceTarget(service, account.UpdateServer, target, why)) {
+        WriteLog(LogShownFailure, "Account", account.HostName, why, "and was not updated!");
+        return -1;
+    }
+    ServiceRequestInput input{account.HostName, account.ServiceUserName, account.ServicePassword, dotted,
+                              account.Wildcards != 0, account.MailExtender, account.BackupMX != 0};
+    HttpReply reply;
+    const Asked asked = AskService(
+        target, [&](bool proxyForm) { return BuildServiceRequest(service, target, input, proxyForm); }, reply,
+        timedOut);
+    if (asked != Asked::Answered) return TakeAsked(service, account, asked);
+    return TakeJudgement(service, account, JudgeServiceReply(service, reply));
+}

@@ -1,0 +1,23 @@
+// An update at a service of the catalogue: its request (Cloudflare's three)
+// sent to the service's own host over HTTPS, directly or through the proxy's
+// tunnel, and its reply read whole as HTTP and judged by the service's rules.
+#pragma once
+
+#include <cstdint>
+
+#include "model/account.h"
+#include "update/connection.h"
+#include "update/services.h"
+
+// The longest a service's wait may keep an account from being sent: a
+// Retry-After of years is taken as a day.
+constexpr std::int32_t MaxServiceWait = 24 * 60 * 60;
+
+// Whether the account waits for its service (RetryAt still ahead), and the
+// log line that says until when.
+bool WaitsForService(const ServiceEntry& service, const Account& account, int logFlags);
+
+// Sends the account's current address (dotted) to its service and records
+// the outcome in the account: accepted (LastIP, LastUpdate), refused for good
+// (Update 0) or a wait (RetryAt). 0 accepted, -1 anything else.
+int SendServiceUpdate(const ServiceEntry& service, Account& account, const char* dotted, TimedOutHosts& timedOut);
