@@ -212,10 +212,10 @@ const ServiceEntry Services[ServiceCount] = {
      DefaultWait},
     {"Namecheap", ServiceShape::Namecheap, "dynamicdns.park-your-domain.com", "/update", 0, "User name", "Password",
      DefaultWait},
-    {"deSEC", ServiceShape::Dyndns2, "update.dedyn.io", "/nic/update", TakesUserName | NeedsUserName, "User name", "Password",
+    {"deSEC", ServiceShape::Dyndns2, "update.dedyn.io", "/nic/update", 0, "User name", "Token", DefaultWait,
+     "&myipv6=preserve"},
+    {"Hurricane Electric", ServiceShape::Dyndns2, "dyn.dns.he.net", "/nic/update", 0, "User name", "Update key",
      DefaultWait},
-    {"Hurricane Electric", ServiceShape::Dyndns2, "dyn.dns.he.net", "/nic/update", TakesUserName | NeedsUserName, "User name",
-     "Password", DefaultWait},
     {"Other dyndns2 server", ServiceShape::Dyndns2, nullptr, "/nic/update",
      TakesUserName | NeedsUserName | TakesWildcards | TakesMailExtender | TakesBackupMX | TakesUpdateServer,
      "User name", "Password",
@@ -281,6 +281,7 @@ std::string BuildServiceRequest(const ServiceEntry& service, const ServiceTarget
     switch (service.Shape) {
     case ServiceShape::Dyndns2:
         query = "?hostname=" + UrlEncoded(in.HostName) + "&myip=" + UrlEncoded(in.Address);
+        if (service.ExtraQuery) query += service.ExtraQuery;
         if (service.Fields & TakesWildcards) query += std::string("&wildcard=") + (in.Wildcards ? "ON" : "OFF");
         if ((service.Fields & TakesMailExtender) && in.MailExtender[0]) {
             query += "&mx=" + UrlEncoded(in.MailExtender);
@@ -325,7 +326,9 @@ std::string BuildServiceRequest(const ServiceEntry& service, const ServiceTarget
     if (target.Path.find('?') != std::string::npos && !query.empty()) query[0] = '&';
     request += target.Path + query + " HTTP/1.1\r\nHost: " + hostHeader + "\r\n";
     if (basic) {
-        std::string credentials = std::string(in.UserName) + ":" + in.Password;
+        // Services that give a key per host take the host itself as the user.
+        const char* user = service.Fields & TakesUserName ? in.UserName : in.HostName;
+        std::string credentials = std::string(user) + ":" + in.Password;
         request += "Authorization: Basic " + Base64Text(credentials) + "\r\n";
     }
     request += std::string("User-Agent: ") + ServiceUserAgent() + "\r\nConnection: close\r\n\r\n";

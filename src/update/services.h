@@ -18,7 +18,7 @@ enum class ServiceShape {
 
 // Which fields of the Accounts form a service takes besides host and password.
 enum ServiceField : unsigned {
-    TakesUserName = 1,
+    TakesUserName = 1,  // without it, a dyndns2 service takes the host name as the user
     TakesWildcards = 2,
     TakesMailExtender = 4,
     TakesBackupMX = 8,
@@ -35,6 +35,9 @@ struct ServiceEntry {
     const char* UserLabel;
     const char* PasswordLabel;
     std::int32_t TroubleWait;  // seconds before a retry after the service's own trouble code
+    // Added to a dyndns2 update's query: deSEC deletes the AAAA record of a
+    // request over IPv4 that does not ask to keep it.
+    const char* ExtraQuery = nullptr;
 };
 
 constexpr int ServiceCount = 9;

@@ -75,6 +75,8 @@ Answer dyndns2(const Request& r, const Query& q, const std::string& host_lc, Ser
     std::string user, pass;
     const Account* acct = nullptr;
     if (basic_credentials(r, user, pass)) acct = g_state.account(user);
+    // deSEC and Hurricane Electric take the host name as the user: the key decides.
+    if (!acct && !pass.empty()) acct = account_by_secret(pass, "", nullptr);
     bool status_only = mode == ServiceMode::StatusOnly;  // deSEC answers with the status alone
     if (!acct || acct->password != pass)
         return status_only ? plain(401, "Unauthorized", "") : plain(200, "OK", "badauth");
