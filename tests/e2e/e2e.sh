@@ -212,6 +212,71 @@ check "Check now stores LastIP for the new account" wait_for 30 stored_ip
 wine "$poke" command $IDM_EXIT >/dev/null 2>&1
 wait_for 20 stopped
 
+# 9b. The services: No-IP, DuckDNS and Cloudflare accounts added in the
+#     Accounts dialog, "Check now", and the reference server, as the proxy,
+#     gets each request over TLS to the service's own name. A "badauth"
+#     disables its account; a "911" keeps its account enabled, and a second
+#     "Check now" sends it nothing while the wait lasts.
+if [ -n "${VASTREL_TEST_CA_TRUSTED:-}" ]; then
+    clear_profile
+    configure secret
+    wine reg add "$product\\Accounts" /v Count /t REG_DWORD /d 0 /f >/dev/null 2>&1
+    wine reg add "$product" /v DetailedLogging /t REG_DWORD /d 1 /f >/dev/null 2>&1
+    server_get "/__control/service?host=wait.ddns.net&mode=911" >/dev/null
+    server_get "/__control/clear" >/dev/null
+    wine "$work/vastrel.exe" >/dev/null 2>&1 &
+    wait_for 20 running
+    wine "$poke" command $IDM_ACCOUNTS >/dev/null 2>&1
+    wait_for 20 box "Vastrel Accounts"
+    add_service_account() {  # add_service_account ROW HOST USER PASSWORD [SHOT]
+        accounts select $IDC_ACCOUNT_SERVER "$1"
+        accounts set $IDC_ACCOUNT_HOST "$2"
+        [ -n "$3" ] && accounts set $IDC_ACCOUNT_USER "$3"
+        accounts set $IDC_ACCOUNT_PASSWORD "$4"
+        [ -n "${5:-}" ] && sleep 0.5 && shot "$5"
+        local before
+        before=$(rows "Vastrel Accounts" $IDC_ACCOUNT_LIST | grep -c .)
+        accounts click $IDC_ACCOUNT_APPLY
+        wait_for 10 has_rows $((before + 1))
+    }
+    has_rows() { test "$(rows "Vastrel Accounts" $IDC_ACCOUNT_LIST | grep -c .)" = "$1"; }
+    add_service_account 10 home.ddns.net carol carol-secret accounts-dialog-no-ip
+    add_service_account 11 mine "" duck-token-0123
+    add_service_account 12 home.cloud.example "" cf-token-0123 accounts-dialog-cloudflare
+    add_service_account 10 nochg.ddns.net carol wrong
+    add_service_account 10 wait.ddns.net carol carol-secret
+    check "the service accounts are listed as typed" test "$(rows "Vastrel Accounts" $IDC_ACCOUNT_LIST | tr '\n' ' ')" = \
+        "home.ddns.net mine home.cloud.example nochg.ddns.net wait.ddns.net "
+    accounts click $IDOK
+    wait_for 10 closed "Vastrel Accounts"
+    account_value() { query "$product\\Accounts\\$1" "$2"; }
+    check "OK stores the catalogue's values" test "$(account_value 0 Service)/$(account_value 0 Server)/$(
+        account_value 0 ServiceUserName)/$(account_value 1 Service)/$(account_value 2 Service)" = "0x1/0xffffffff/carol/0x2/0x3"
+    wine "$poke" command $IDM_CHECKNOW >/dev/null 2>&1
+    waited() { test -n "$(account_value 4 RetryAt)" && test "$(account_value 4 RetryAt)" != 0x0; }
+    check "the 911 stores a wait" wait_for 60 waited
+    for i in 0 1 2; do check "account $i stores its address" test "$(account_value $i LastIP)" = 0xa0200c0; done
+    check "badauth disables its account" test "$(account_value 3 Update)" = 0x0
+    check "911 keeps its account enabled" test "$(account_value 4 Update)" = 0x1
+    all=$(server_text "/__requests")
+    for host in dynupdate.no-ip.com www.duckdns.org api.cloudflare.com; do
+        check "a tunnel to $host:443" grep -q "CONNECT $host:443 HTTP/1.1" <<<"$all"
+    done
+    check "No-IP's request" grep -q "GET /nic/update?hostname=home.ddns.net&myip=192.0.2.10 HTTP/1.1" <<<"$all"
+    check "No-IP's user agent" grep -q "User-Agent: Brannock Vastrel/Windows-" <<<"$all"
+    check "DuckDNS's request" grep -q "GET /update?domains=mine&token=duck-token-0123&ip=192.0.2.10 HTTP/1.1" <<<"$all"
+    check "Cloudflare's record updated" grep -q '{"content":"192.0.2.10"}' <<<"$all"
+    check "no secret in the log" sh -c "! grep -q -e carol-secret -e duck-token-0123 -e cf-token-0123 '$log'"
+    check "the 911 was sent once" test "$(requests_for wait.ddns.net)" = 1
+    wine "$poke" command $IDM_CHECKNOW >/dev/null 2>&1
+    check "a second Check now names the wait" wait_for 60 log_has "wait.ddns.net waits as No-IP asked"
+    check "and sends nothing to the waiting account" test "$(requests_for wait.ddns.net)" = 1
+    wine "$poke" command $IDM_EXIT >/dev/null 2>&1
+    wait_for 20 stopped
+else
+    echo "skipped: the services over TLS (this system does not trust the test authority)"
+fi
+
 # 10. While a run waits for a silent server the tray shows the busy globe.
 configure secret
 wine reg add "$product\\Accounts\\0" /v HostName /t REG_SZ /d silent /f >/dev/null 2>&1

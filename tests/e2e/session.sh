@@ -40,6 +40,11 @@ server_get() {
     { exec 3<>"/dev/tcp/127.0.0.1/$port" && printf 'GET %s HTTP/1.1\r\n\r\n' "$1" >&3 && cat <&3; } 2>/dev/null | tail -n 1
 }
 requests_for() { server_get "/__count?host=$1"; }
+# The whole answer's body (the recorded requests, say).
+server_text() {
+    { exec 3<>"/dev/tcp/127.0.0.1/$port" && printf 'GET %s HTTP/1.1\r\n\r\n' "$1" >&3 && cat <&3; } 2>/dev/null |
+        sed '1,/^\r*$/d'
+}
 query() { wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | awk -v n="$2" '$1 == n { print $3 }'; }
 product='HKCU\Software\Brannock\Vastrel'
 run_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
