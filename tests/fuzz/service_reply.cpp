@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     HttpReply reply;
     for (std::size_t cut = 0; cut < size; cut += 1 + size / 8) ParseHttpReply(text, cut, false, reply);
     if (ParseHttpReply(text, size, true, reply) == HttpReplyState::Complete) {
-        if (reply.Body.size() > HttpReplyLimit) __builtin_trap();
+        if (reply.Body.size() > HttpReplyLimit || reply.Size > size) __builtin_trap();
         for (const ServiceEntry& service : Services) {
             ReplyJudgement j = JudgeServiceReply(service, reply);
             if (j.Verdict == ReplyVerdict::Temporary && j.WaitSeconds < 0) __builtin_trap();
