@@ -75,5 +75,11 @@
 #define IDC_ACCOUNT_UPDATE     1034 /* Accounts: same number as the log list, other dialog */
 #define IDC_USE_HTTPS          1035 /* Properties: "UseHTTPS" */
 #define IDC_USE_PUBLIC_ADDRESS 1040 /* Properties: "UsePublicAddress" */
+/* The Accounts labels that change with the server chosen, and the field
+   that only "Other dyndns2 server" takes. */
+#define IDC_ACCOUNT_USER_LABEL          1041
+#define IDC_ACCOUNT_PASSWORD_LABEL      1042
+#define IDC_ACCOUNT_UPDATE_SERVER_LABEL 1043
+#define IDC_ACCOUNT_UPDATE_SERVER       1044
 
 #endif

@@ -13,6 +13,7 @@
 #include "ui/dialog_controls_win.h"
 #include "ui/dialog_logic.h"
 #include "ui/dialogs.h"
+#include "update/services.h"
 
 HWND AccountsDialog = nullptr;
 
@@ -40,22 +41,30 @@ bool ChangesField(int id, int code) {
     case IDC_ACCOUNT_USER:
     case IDC_ACCOUNT_PASSWORD:
     case IDC_ACCOUNT_MX:
+    case IDC_ACCOUNT_UPDATE_SERVER:
         return code == EN_CHANGE;
     default:
         return false;
     }
 }
 
-void TakeUntouchedFields(const Account& record, Account& form) {
+void TakeUntouchedFields(const Account& stored, Account& form) {
     auto untouched = [](int id) { return touched.count(id) == 0; };
+    Account record = stored;
+    TerminateAccountTexts(record);
     if (untouched(IDC_ACCOUNT_UPDATE)) form.Update = record.Update;
-    if (untouched(IDC_ACCOUNT_SERVER)) form.Server = record.Server;
+    if (untouched(IDC_ACCOUNT_SERVER)) {  // one choice: a maker's row or a service
+        form.Server = record.Server;
+        form.Service = record.Service;
+    }
     if (untouched(IDC_ACCOUNT_HOST)) CopyField(form.HostName, record.HostName);
-    if (untouched(IDC_ACCOUNT_USER)) CopyField(form.UserName, record.UserName);
-    if (untouched(IDC_ACCOUNT_PASSWORD)) CopyField(form.Password, record.Password);
+    // Where the form keeps them follows its server, which may be a new one.
+    if (untouched(IDC_ACCOUNT_USER)) SetFormUserName(form, AccountUserName(record));
+    if (untouched(IDC_ACCOUNT_PASSWORD)) SetFormPassword(form, AccountPassword(record));
     if (untouched(IDC_ACCOUNT_WILDCARDS)) form.Wildcards = record.Wildcards;
     if (untouched(IDC_ACCOUNT_MX)) CopyField(form.MailExtender, record.MailExtender);
     if (untouched(IDC_ACCOUNT_BACKUPMX)) form.BackupMX = record.BackupMX;
+    if (untouched(IDC_ACCOUNT_UPDATE_SERVER)) CopyField(form.UpdateServer, record.UpdateServer);
 }
 
 // Told on a run's thread, with the shared lock held and the copy open (so
@@ -64,24 +73,58 @@ void PostRunResult() { PostMessageA(AccountsDialog, RunResultMessage, 0, 0); }
 
 void FillServerCombo(HWND dialog) {
     SendDlgItemMessageA(dialog, IDC_ACCOUNT_SERVER, CB_RESETCONTENT, 0, 0);
-    for (int row = 0; ServerTable[row].Domain; ++row) {
-        LRESULT item = SendDlgItemMessageA(dialog, IDC_ACCOUNT_SERVER, CB_ADDSTRING, 0,
-                                           reinterpret_cast<LPARAM>(ServerTable[row].Domain));
-        if (item >= 0) SendDlgItemMessageA(dialog, IDC_ACCOUNT_SERVER, CB_SETITEMDATA, item, row);
+    for (int choice = 0; choice < ServerChoiceCount; ++choice) {
+        const char* name = choice < ServerCount ? ServerTable[choice].Domain : Services[choice - ServerCount].Name;
+        LRESULT item = SendDlgItemMessageA(dialog, IDC_ACCOUNT_SERVER, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
+        if (item >= 0) SendDlgItemMessageA(dialog, IDC_ACCOUNT_SERVER, CB_SETITEMDATA, item, choice);
     }
+}
+
+// A new limit for a field; a longer text is cut in the field itself, where
+// the user sees it, so that what is stored is what the form shows.
+void LimitField(HWND dialog, int control, int limit) {
+    SendDlgItemMessageA(dialog, control, EM_LIMITTEXT, limit, 0);
+    if (GetWindowTextLengthA(GetDlgItem(dialog, control)) <= limit) return;
+    std::string text(static_cast<std::size_t>(limit) + 1, '\0');
+    GetDlgItemTextA(dialog, control, &text[0], limit + 1);
+    SetDlgItemTextA(dialog, control, text.c_str());
+}
+
+// Labels, limits and the fields that take input, for the server or service chosen.
+void ShowServerFields(HWND dialog) {
+    Account choice{};
+    TakeServerChoice(Selection(dialog, IDC_ACCOUNT_SERVER), choice);
+    const AccountFormShape shape = AccountFormFor(choice.Server, choice.Service);
+    SetDlgItemTextA(dialog, IDC_ACCOUNT_USER_LABEL, shape.UserLabel);
+    SetDlgItemTextA(dialog, IDC_ACCOUNT_PASSWORD_LABEL, shape.PasswordLabel);
+    LimitField(dialog, IDC_ACCOUNT_USER, shape.UserLimit);
+    LimitField(dialog, IDC_ACCOUNT_PASSWORD, shape.PasswordLimit);
+    auto enable = [&](int control, unsigned field) {
+        EnableWindow(GetDlgItem(dialog, control), (shape.Fields & field) != 0);
+    };
+    enable(IDC_ACCOUNT_USER, TakesUserName);
+    enable(IDC_ACCOUNT_WILDCARDS, TakesWildcards);
+    enable(IDC_ACCOUNT_MX, TakesMailExtender);
+    enable(IDC_ACCOUNT_BACKUPMX, TakesBackupMX);
+    enable(IDC_ACCOUNT_UPDATE_SERVER, TakesUpdateServer);
 }
 
 Account ReadAccountFields(HWND dialog) {
     Account form{};
     form.Update = Checked(dialog, IDC_ACCOUNT_UPDATE);
-    form.Server = Selection(dialog, IDC_ACCOUNT_SERVER);
+    TakeServerChoice(Selection(dialog, IDC_ACCOUNT_SERVER), form);
     GetDlgItemTextA(dialog, IDC_ACCOUNT_HOST, form.HostName, sizeof form.HostName);
-    GetDlgItemTextA(dialog, IDC_ACCOUNT_USER, form.UserName, sizeof form.UserName);
-    GetDlgItemTextA(dialog, IDC_ACCOUNT_PASSWORD, form.Password, sizeof form.Password);
+    char text[sizeof form.ServicePassword];  // the longest of the user name and password fields
+    GetDlgItemTextA(dialog, IDC_ACCOUNT_USER, text, sizeof text);
+    SetFormUserName(form, text);
+    GetDlgItemTextA(dialog, IDC_ACCOUNT_PASSWORD, text, sizeof text);
+    SetFormPassword(form, text);
     form.Wildcards = Checked(dialog, IDC_ACCOUNT_WILDCARDS);
     GetDlgItemTextA(dialog, IDC_ACCOUNT_MX, form.MailExtender, sizeof form.MailExtender);
     form.BackupMX = Checked(dialog, IDC_ACCOUNT_BACKUPMX);
+    GetDlgItemTextA(dialog, IDC_ACCOUNT_UPDATE_SERVER, form.UpdateServer, sizeof form.UpdateServer);
     TerminateAccountTexts(form);
+    ClearFieldsNotTaken(form);
     return form;
 }
 
@@ -108,13 +151,15 @@ void LoadAccountFields(const Account& record, std::uint32_t identity, HWND dialo
     Account a = record;
     TerminateAccountTexts(a);
     Check(dialog, IDC_ACCOUNT_UPDATE, a.Update);
-    SendDlgItemMessageA(dialog, IDC_ACCOUNT_SERVER, CB_SETCURSEL, static_cast<WPARAM>(a.Server), 0);
-    SetField(dialog, IDC_ACCOUNT_HOST, a.HostName, sizeof a.HostName - 1);
-    SetField(dialog, IDC_ACCOUNT_USER, a.UserName, sizeof a.UserName - 1);
-    SetField(dialog, IDC_ACCOUNT_PASSWORD, a.Password, sizeof a.Password - 1);
+    SendDlgItemMessageA(dialog, IDC_ACCOUNT_SERVER, CB_SETCURSEL, static_cast<WPARAM>(ServerChoiceOf(a)), 0);
+    ShowServerFields(dialog);  // the limits of the user name and password
+    SetField(dialog, IDC_ACCOUNT_HOST, a.HostName, HostLimit);
+    SetDlgItemTextA(dialog, IDC_ACCOUNT_USER, AccountUserName(a));
+    SetDlgItemTextA(dialog, IDC_ACCOUNT_PASSWORD, AccountPassword(a));
     Check(dialog, IDC_ACCOUNT_WILDCARDS, a.Wildcards);
-    SetField(dialog, IDC_ACCOUNT_MX, a.MailExtender, sizeof a.MailExtender - 1);
+    SetField(dialog, IDC_ACCOUNT_MX, a.MailExtender, MailExtenderLimit);
     Check(dialog, IDC_ACCOUNT_BACKUPMX, a.BackupMX);
+    SetField(dialog, IDC_ACCOUNT_UPDATE_SERVER, a.UpdateServer, UpdateServerLimit);
     UpdateAccountButtons(dialog);
     formAccount = identity;
     touched.clear();  // setting the fields above notified as if typed
@@ -162,8 +207,7 @@ void ShowRunResults(HWND dialog) {
 void Apply(HWND dialog) {
     Account form = ReadAccountFields(dialog);
     if (!AccountFormComplete(form)) {
-        MessageBoxA(dialog, "Choose a server and type the host name, user name and password first.", Caption,
-                    MB_OK | MB_ICONWARNING);
+        MessageBoxA(dialog, "Choose a server and fill in the fields it needs first.", Caption, MB_OK | MB_ICONWARNING);
         return;
     }
     if (const AccountTextField* field = UnsafeAccountField(form)) {
@@ -180,6 +224,7 @@ void Apply(HWND dialog) {
         if (!edits) return;
         const int shown = FindIdentity(*edits, formAccount);
         if (shown >= 0) TakeUntouchedFields(edits->Accounts[shown], form);
+        ClearFieldsNotTaken(form);  // a record's untouched values may belong to its old server
         int position = -1;
         if (FindAccount(*edits, form, &position) && position >= 0) {
             // Unchanged for the service, the account keeps its history and an
@@ -238,10 +283,14 @@ void Command(HWND dialog, int id, int code) {
     case IDC_ACCOUNT_USER:
     case IDC_ACCOUNT_PASSWORD:
     case IDC_ACCOUNT_HOST:
+    case IDC_ACCOUNT_UPDATE_SERVER:
         if (code == EN_UPDATE) UpdateAccountButtons(dialog);
         break;
     case IDC_ACCOUNT_SERVER:
-        if (code == CBN_SELCHANGE) UpdateAccountButtons(dialog);
+        if (code == CBN_SELCHANGE) {
+            ShowServerFields(dialog);
+            UpdateAccountButtons(dialog);
+        }
         break;
     case IDC_ACCOUNT_LIST:
         if (code == LBN_SELCHANGE) SelectionChanged(dialog);

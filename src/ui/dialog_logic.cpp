@@ -5,6 +5,7 @@
 
 #include "common/text.h"
 #include "model/server_table.h"
+#include "update/services.h"
 
 const IntervalRow IntervalTable[IntervalCount + 1] = {
     {"1 min", 60000},      {"2 mins", 120000},     {"3 mins", 180000},     {"4 mins", 240000},    {"5 mins", 300000},
@@ -38,8 +39,61 @@ void AccountRowText(const Account& account, char* out, std::size_t size) {
     if (account.Update == 0) AppendText(out, size, " (disabled)");
 }
 
+int ServerChoiceOf(const Account& account) {
+    if (account.Service != 0) return ServiceRow(account.Service) ? ServerCount + account.Service - 1 : -1;
+    return ServerRow(account.Server) ? account.Server : -1;
+}
+
+void TakeServerChoice(int item, Account& form) {
+    const bool row = item >= 0 && item < ServerCount;
+    const bool service = item >= ServerCount && item < ServerChoiceCount;
+    form.Server = row ? item : -1;
+    form.Service = service ? item - ServerCount + 1 : 0;
+}
+
+AccountFormShape AccountFormFor(std::int32_t server, std::int32_t service) {
+    const ServiceEntry* entry = ServiceRow(service);
+    if (entry && server == -1)
+        return {entry->UserLabel, entry->PasswordLabel, entry->Fields, sizeof(Account::ServiceUserName) - 1,
+                sizeof(Account::ServicePassword) - 1};
+    return {"User name", "Password", TakesUserName | NeedsUserName | TakesWildcards | TakesMailExtender | TakesBackupMX,
+            sizeof(Account::UserName) - 1, sizeof(Account::Password) - 1};
+}
+
+void SetFormUserName(Account& form, const char* text) {
+    if (form.Service != 0)
+        CopyText(form.ServiceUserName, text);
+    else
+        CopyText(form.UserName, text);
+}
+void SetFormPassword(Account& form, const char* text) {
+    if (form.Service != 0)
+        CopyText(form.ServicePassword, text);
+    else
+        CopyText(form.Password, text);
+}
+
+void ClearFieldsNotTaken(Account& form) {
+    const unsigned fields = AccountFormFor(form.Server, form.Service).Fields;
+    if (form.Service != 0) {
+        form.UserName[0] = form.Password[0] = '\0';
+    } else {
+        form.ServiceUserName[0] = form.ServicePassword[0] = '\0';
+    }
+    if (!(fields & TakesUserName)) form.UserName[0] = form.ServiceUserName[0] = '\0';
+    if (!(fields & TakesWildcards)) form.Wildcards = 0;
+    if (!(fields & TakesMailExtender)) form.MailExtender[0] = '\0';
+    if (!(fields & TakesBackupMX)) form.BackupMX = 0;
+    if (!(fields & TakesUpdateServer)) form.UpdateServer[0] = '\0';
+}
+
 bool AccountFormComplete(const Account& form) {
-    return form.HostName[0] && form.UserName[0] && form.Password[0] && ServerRow(form.Server) != nullptr;
+    const bool chosen = form.Service != 0 ? form.Server == -1 && ServiceRow(form.Service) != nullptr
+                                          : ServerRow(form.Server) != nullptr;
+    const unsigned fields = AccountFormFor(form.Server, form.Service).Fields;
+    return chosen && form.HostName[0] && AccountPassword(form)[0] &&
+           (AccountUserName(form)[0] || !(fields & NeedsUserName)) &&
+           (form.UpdateServer[0] || !(fields & TakesUpdateServer));
 }
 
 NumberField ReadNumberField(const char* text, std::uint32_t maximum, std::uint32_t* value) {

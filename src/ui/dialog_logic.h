@@ -6,6 +6,8 @@
 #include <cstdint>
 
 #include "model/account.h"
+#include "model/server_table.h"
+#include "update/services.h"
 
 struct IntervalRow {
     const char* Label;
@@ -31,8 +33,41 @@ constexpr std::size_t AccountRowSize = 192;
 // The full host name, with " (disabled)" when the account's Update flag is 0.
 void AccountRowText(const Account& account, char* out, std::size_t size);
 
-// The form may be applied: host, user and password typed and a server row
-// chosen, so that no account ever gets a Server that is no row.
+// The Server drop-down: the maker's rows (item = row), then the catalogue's
+// services in its order.
+constexpr int ServerChoiceCount = ServerCount + ServiceCount;
+// The item that shows the record's server or service; -1 when it names none.
+int ServerChoiceOf(const Account& account);
+// Server and Service of an item: a row and 0, or -1 and the service; no item
+// (or none of the list's) gives -1 and 0.
+void TakeServerChoice(int item, Account& form);
+
+// What the Accounts form asks for with that server or service: the labels of
+// the user name and password fields, which fields it takes (ServiceField
+// bits) and how many characters fit. No choice yet reads as a maker's row.
+struct AccountFormShape {
+    const char* UserLabel;
+    const char* PasswordLabel;
+    unsigned Fields;
+    int UserLimit;
+    int PasswordLimit;
+};
+AccountFormShape AccountFormFor(std::int32_t server, std::int32_t service);
+constexpr int HostLimit = sizeof(Account::HostName) - 1;
+constexpr int MailExtenderLimit = sizeof(Account::MailExtender) - 1;
+constexpr int UpdateServerLimit = sizeof(Account::UpdateServer) - 1;
+
+// The typed user name and password, where the form's server keeps them: the
+// catalogue's longer fields for a service, else the maker's. Cut to fit.
+void SetFormUserName(Account& form, const char* text);
+void SetFormPassword(Account& form, const char* text);
+// Empties what the form's server does not take (the other kind's
+// credentials, a field shown disabled), so that nothing unseen is stored.
+void ClearFieldsNotTaken(Account& form);
+
+// The form may be applied: a server row or a service chosen, so that no
+// account ever gets a Server that is no row, and host name, password and the
+// user name and update server where the choice needs them typed.
 bool AccountFormComplete(const Account& form);
 
 enum class NumberField { Ok, NotANumber, TooLarge };

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 
 #include "common/text.h"
 #include "model/server_table.h"
@@ -110,6 +111,41 @@ TEST(AccountForm, NeedsHostUserPasswordAndAServerRow) {
         a.Server = c.server;
         EXPECT_EQ(AccountFormComplete(a), c.complete)
             << c.host << "/" << c.user << "/" << c.password << "/" << c.server;
+    }
+}
+
+// Each drop-down item: what the form asks for, and what completes it.
+TEST(AccountForm, FollowsTheServerOrServiceChosen) {
+    const unsigned maker = TakesUserName | NeedsUserName | TakesWildcards | TakesMailExtender | TakesBackupMX;
+    // The item; labels and limits of the user name and password; the fields taken.
+    const std::tuple<int, const char*, unsigned> cases[] = {
+        {-1, "User name/Password 32/32", maker},  // nothing chosen: never complete
+        {0, "User name/Password 32/32", maker},
+        {ServerCount, "User name/Password 64/128", TakesUserName | NeedsUserName},  // No-IP
+        {ServerCount + 1, "User name/Token 64/128", 0},                             // DuckDNS
+        {ServerCount + 2, "Zone/API token 64/128", TakesUserName},                  // Cloudflare
+        {ServerCount + 5, "User name/Password 64/128", 0},                          // Namecheap
+        {ServerCount + 8, "User name/Password 64/128", maker | TakesUpdateServer},  // Other dyndns2 server
+    };
+    for (auto [item, shape, fields] : cases) {
+        SCOPED_TRACE(item);
+        Account a{};
+        TakeServerChoice(item, a);
+        EXPECT_EQ(ServerChoiceOf(a), item);
+        const AccountFormShape f = AccountFormFor(a.Server, a.Service);
+        EXPECT_EQ(std::string(f.UserLabel) + "/" + f.PasswordLabel + " " + std::to_string(f.UserLimit) + "/" +
+                      std::to_string(f.PasswordLimit),
+                  shape);
+        EXPECT_EQ(f.Fields, fields);
+        CopyText(a.HostName, "home");
+        SetFormUserName(a, "alice");
+        SetFormPassword(a, "secret");
+        ClearFieldsNotTaken(a);  // a field shown disabled is stored empty
+        EXPECT_STREQ(AccountUserName(a), fields & TakesUserName ? "alice" : "");
+        EXPECT_EQ(AccountFormComplete(a), item >= 0 && !(fields & TakesUpdateServer));
+        CopyText(a.UpdateServer, "dyn.example");
+        a.UserName[0] = a.ServiceUserName[0] = '\0';
+        EXPECT_EQ(AccountFormComplete(a), item >= 0 && !(fields & NeedsUserName));
     }
 }
 

@@ -11,6 +11,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "app/app_win.h"
 #include "app/update_run.h"
@@ -27,6 +28,7 @@
 #include "test_support.h"
 #include "ui/dialogs.h"
 #include "ui/log_window.h"
+#include "update/services.h"
 
 namespace {
 
@@ -640,7 +642,7 @@ TEST_F(DialogsTest, AccountsOpensOnTheListAndABlankForm) {
     EXPECT_EQ(GetWindow(dialog, GW_OWNER), nullptr);
     EXPECT_EQ(ListRows(dialog), (std::vector<std::string>{"home." + Domain(1), "office." + Domain(0) + " (disabled)"}));
     EXPECT_EQ(SendDlgItemMessageA(dialog, IDC_ACCOUNT_LIST, LB_GETCURSEL, 0, 0), LB_ERR);
-    ASSERT_EQ(SendDlgItemMessageA(dialog, IDC_ACCOUNT_SERVER, CB_GETCOUNT, 0, 0), ServerCount);
+    ASSERT_EQ(SendDlgItemMessageA(dialog, IDC_ACCOUNT_SERVER, CB_GETCOUNT, 0, 0), ServerCount + ServiceCount);
     for (int row = 0; row < ServerCount; ++row) {
         EXPECT_EQ(ComboText(dialog, IDC_ACCOUNT_SERVER, row), Domain(row));
         EXPECT_EQ(SendDlgItemMessageA(dialog, IDC_ACCOUNT_SERVER, CB_GETITEMDATA, row, 0), row);
@@ -849,4 +851,44 @@ TEST_F(DialogsTest, AccountsRefusesTextThatWouldSplitTheRequest) {
         EXPECT_EQ(Text(dialog, c.field), c.text);  // nothing typed is lost
         Click(dialog, IDCANCEL);
     }
+}
+
+TEST_F(DialogsTest, AccountsOfCatalogueServicesKeepTheirOwnCredentials) {
+    SetAccounts({});
+    HWND dialog = OpenAccounts();
+    ASSERT_NE(dialog, nullptr);
+    // Service, host name, user name, password, and the labels of the last two.
+    const std::tuple<int, const char*, const char*, const char*, const char*> entries[] = {
+        {1, "home.example", "alice", "secret", "User name/Password"},
+        {3, "cf.example", "", "token", "Zone/API token"}};  // the zone may stay empty
+    for (auto [service, host, user, password, labels] : entries) {
+        ChooseCombo(dialog, IDC_ACCOUNT_SERVER, ServerCount + service - 1);
+        EXPECT_EQ(Text(dialog, IDC_ACCOUNT_USER_LABEL) + "/" + Text(dialog, IDC_ACCOUNT_PASSWORD_LABEL), labels);
+        EXPECT_TRUE(IsOn(dialog, IDC_ACCOUNT_USER) && !IsOn(dialog, IDC_ACCOUNT_MX));
+        Type(dialog, IDC_ACCOUNT_HOST, host);
+        Type(dialog, IDC_ACCOUNT_USER, user);
+        Type(dialog, IDC_ACCOUNT_PASSWORD, password);
+        Click(dialog, IDC_ACCOUNT_APPLY);
+    }
+    Click(dialog, IDOK);
+    ASSERT_EQ(AccountCount(), 2);
+    dialog = OpenAccounts();  // reopened, each row shows its service and credentials
+    for (int i : {1, 0}) {
+        auto [service, host, user, password, labels] = entries[i];
+        const Account a = AccountAt(i);
+        EXPECT_EQ(std::to_string(a.Server) + " " + std::to_string(a.Service), "-1 " + std::to_string(service));
+        EXPECT_EQ(std::string(a.UserName) + a.Password + "/" + a.ServiceUserName + "/" + a.ServicePassword,
+                  std::string("/") + user + "/" + password);
+        ChooseRow(dialog, i);
+        EXPECT_EQ(ComboSelection(dialog, IDC_ACCOUNT_SERVER), ServerCount + service - 1);
+        EXPECT_EQ(Text(dialog, IDC_ACCOUNT_USER) + "/" + Text(dialog, IDC_ACCOUNT_PASSWORD),
+                  std::string(user) + "/" + password);
+    }
+    // To a maker's row: a longer password is cut where it shows, the untouched user name comes along.
+    Type(dialog, IDC_ACCOUNT_PASSWORD, std::string(100, 'k'));
+    ChooseCombo(dialog, IDC_ACCOUNT_SERVER, 0);
+    EXPECT_EQ(Text(dialog, IDC_ACCOUNT_PASSWORD), std::string(32, 'k'));
+    Click(dialog, IDC_ACCOUNT_APPLY);
+    EXPECT_EQ(std::string(AccountAt(2).UserName) + "/" + AccountAt(2).ServiceUserName, "alice/");
+    Click(dialog, IDCANCEL);
 }
