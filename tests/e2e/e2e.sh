@@ -273,6 +273,7 @@ if [ -n "${VASTREL_TEST_CA_TRUSTED:-}" ]; then
     check "and sends nothing to the waiting account" test "$(requests_for wait.ddns.net)" = 1
     wine "$poke" command $IDM_EXIT >/dev/null 2>&1
     wait_for 20 stopped
+    clear_profile
 else
     echo "skipped: the services over TLS (this system does not trust the test authority)"
 fi
