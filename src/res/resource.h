@@ -75,5 +75,6 @@
 #define IDC_ACCOUNT_UPDATE     1034 /* Accounts: same number as the log list, other dialog */
 #define IDC_USE_HTTPS          1035 /* Properties: "UseHTTPS" */
 #define IDC_USE_PUBLIC_ADDRESS 1040 /* Properties: "UsePublicAddress" */
+#define IDC_CHECKIP_ADDRESS    1041 /* Properties: "CheckIPAddress" */
 
 #endif

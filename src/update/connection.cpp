@@ -27,11 +27,13 @@ struct Target {
     bool Secure, ThroughProxy;
 };
 
-Target TargetOf(const PreferenceSet& p, const char* host) {
+Target TargetOf(const PreferenceSet& p, const char* host, const Endpoint* endpoint) {
     Target target{};
-    target.Secure = p.UseHTTPS != 0;
+    target.Secure = endpoint ? endpoint->Secure : p.UseHTTPS != 0;
     target.ThroughProxy = p.UseProxy != 0;
-    target.ServerPort = target.Secure ? SecurePort(p.PortNumber) : static_cast<std::uint16_t>(p.PortNumber & 0xFFFF);
+    target.ServerPort = endpoint        ? endpoint->Port
+                        : target.Secure ? SecurePort(p.PortNumber)
+                                        : static_cast<std::uint16_t>(p.PortNumber & 0xFFFF);
     if (target.ThroughProxy) {
         CopyField(target.Name, p.ProxyServer);
         target.Port = static_cast<std::uint16_t>(p.ProxyPort & 0xFFFF);
@@ -111,9 +113,9 @@ SocketHandle OpenConnection() {
 }
 
 int SendRequest(SocketHandle socket, const char* host, const char* request, const PreferenceSet& preferences,
-                TimedOutHosts* timedOut) {
+                TimedOutHosts* timedOut, const Endpoint* endpoint) {
     WriteLog(LogTrace, "Trying to connect...");
-    const Target target = TargetOf(preferences, host);
+    const Target target = TargetOf(preferences, host, endpoint);
     if (timedOut && std::find(timedOut->begin(), timedOut->end(), KeyOf(target)) != timedOut->end()) {
         WriteLog(LogTrace, KeyOf(target).c_str(), "timed out earlier in this run and is not contacted again.");
         SetTimedOutError();
@@ -194,17 +196,18 @@ int AnswerStatus(const char* answer) {
 }
 
 void ExchangeOnce(const char* host, char* transfer, std::size_t size, const RequestBuilder& build,
-                  const std::function<void(int received)>& take, TimedOutHosts* timedOut, ReplyReading reading) {
+                  const std::function<void(int received)>& take, TimedOutHosts* timedOut, ReplyReading reading,
+                  const Endpoint* endpoint) {
     // A change to the preferences meanwhile (an OK in Properties) waits for the next exchange.
     const PreferenceSet preferences = PreferenceSnapshot();
     SocketHandle socket = OpenConnection();
-    if (build(transfer, size, preferences) && SendRequest(socket, host, transfer, preferences, timedOut)) {
+    if (build(transfer, size, preferences) && SendRequest(socket, host, transfer, preferences, timedOut, endpoint)) {
         int received = reading == ReplyReading::WholeAnswer
                            ? ReceiveWholeAnswer(socket, transfer, static_cast<int>(size - 1))
                            : ReceiveReply(socket, transfer, ReplyLimit);
         if (received > 0) transfer[received] = '\0';
         take(received);
-        if (received == -1) NoteTimeOut(TargetOf(preferences, host), timedOut);
+        if (received == -1) NoteTimeOut(TargetOf(preferences, host, endpoint), timedOut);
     }
     CloseConnection(socket);
 }

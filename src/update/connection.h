@@ -28,14 +28,23 @@ std::uint32_t ResolveHost(const char* name);
 // stalls costs a run one time limit, not one for every step of every account.
 using TimedOutHosts = std::vector<std::string>;
 
+// A server's own port and security, for a server that is not reached as the
+// update server is ("PortNumber", "UseHTTPS"): the check-IP page the user set.
+struct Endpoint {
+    std::uint16_t Port;
+    bool Secure;
+};
+
 SocketHandle OpenConnection();
 // Connects (to the proxy when it is on, else to host) and sends the whole
-// request; with "UseHTTPS" on, through a TLS channel with host (and a tunnel
-// through the proxy). The preferences are the exchange's snapshot. A target
-// in timedOut is not contacted and fails as a connect that timed out; one
-// whose wait runs out is added. 1 when sent, 0 on any failure.
+// request; with "UseHTTPS" on (or a secure endpoint), through a TLS channel
+// with host (and a tunnel through the proxy). The preferences are the
+// exchange's snapshot. A target in timedOut is not contacted and fails as a
+// connect that timed out; one whose wait runs out is added. 1 when sent, 0
+// on any failure.
 int SendRequest(SocketHandle socket, const char* host, const char* request,
-                const PreferenceSet& preferences = PreferenceSnapshot(), TimedOutHosts* timedOut = nullptr);
+                const PreferenceSet& preferences = PreferenceSnapshot(), TimedOutHosts* timedOut = nullptr,
+                const Endpoint* endpoint = nullptr);
 void CloseConnection(SocketHandle socket);
 
 // One receive of at most length bytes within the time limit, decrypted on a
@@ -72,7 +81,8 @@ enum class ReplyReading { OneReceive, WholeAnswer };
 // bytes received (> 0, the text terminated after them), 0 when the server
 // closed without a byte, or the reading's failure (-1 the receive failed).
 // timedOut, when given, is the run's record of hosts that timed out. transfer
-// holds at least ReplyLimit + 1 bytes.
+// holds at least ReplyLimit + 1 bytes. endpoint, when given, replaces the
+// update server's port and security.
 void ExchangeOnce(const char* host, char* transfer, std::size_t size, const RequestBuilder& build,
                   const std::function<void(int received)>& take, TimedOutHosts* timedOut = nullptr,
-                  ReplyReading reading = ReplyReading::OneReceive);
+                  ReplyReading reading = ReplyReading::OneReceive, const Endpoint* endpoint = nullptr);
