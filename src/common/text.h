@@ -82,3 +82,18 @@ void CopyField(char (&destination)[N], const char (&source)[M]) {
     std::memmove(destination, source, length);
     destination[length] = '\0';
 }
+
+// An address "Help..." may hand to the browser, or a check-IP page: http://
+// or https:// (in any case) and a host, without a blank, quote or control
+// character that could end the address early on the browser's command line
+// or in a request line.
+inline bool IsWebAddress(const char* text) {
+    if (text == nullptr) return false;
+    std::size_t scheme = StartsWithNoCase(text, "http://") ? 7 : StartsWithNoCase(text, "https://") ? 8 : 0;
+    if (scheme == 0 || text[scheme] == '\0' || text[scheme] == '/') return false;
+    for (const char* c = text; *c; ++c) {
+        const unsigned char b = static_cast<unsigned char>(*c);
+        if (b <= ' ' || b == '"' || b == 0x7F) return false;
+    }
+    return true;
+}

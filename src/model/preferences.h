@@ -30,6 +30,9 @@ struct PreferenceSet {
     // 1: register the address a check-IP service on the web names, for
     // computers behind a router, whose own addresses are all private.
     std::int32_t UsePublicAddress;
+    // The check-IP page that names the public address: "http://host[:port]/path"
+    // or "https://..."; empty: the build's check-IP host (CheckIpHost).
+    char CheckIPAddress[512];
 };
 
 // Before the settings are loaded everything is zero or empty, but the port.

@@ -24,5 +24,9 @@ extern const char* const MakerHost;
 // host, then path.
 std::string MakerUrl(const char* path, bool secure = false);
 
-// The check-IP service that names the public address ("UsePublicAddress").
+// The check-IP service that names the public address ("UsePublicAddress"),
+// asked when "CheckIPAddress" is empty, as the update server is asked.
 extern const char* const CheckIpHost;
+// The check-IP page of a profile that has not chosen one ("CheckIPAddress"):
+// a public page whose answer reads "Current IP Address: ...".
+extern const char* const DefaultCheckIpPage;

@@ -81,5 +81,6 @@
 #define IDC_ACCOUNT_PASSWORD_LABEL      1042
 #define IDC_ACCOUNT_UPDATE_SERVER_LABEL 1043
 #define IDC_ACCOUNT_UPDATE_SERVER       1044
+#define IDC_CHECKIP_ADDRESS    1045 /* Properties: "CheckIPAddress" */
 
 #endif

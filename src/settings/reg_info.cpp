@@ -26,7 +26,7 @@ std::string ReadEntry(const RegEntry& e, KeyHandle key, bool* fellBack) {
     std::uint32_t type = TypeNone;
     // An optional value is absent whenever its record does not use it: no news.
     bool absent = false;
-    if (e.OnlyWhile) fellBack = &absent;
+    if (e.OnlyWhile || e.OnlyWhenChanged) fellBack = &absent;
     if (e.ValueKind == RegEntry::Text) {
         std::string area(e.Size, '\0');
         std::uint32_t size = e.Size;
@@ -80,9 +80,14 @@ void RegInfo::AddOptionalText(const char* subKey, const char* valueName, char* b
     entries_.back().OnlyWhile = onlyWhile;
 }
 
+void RegInfo::AddTextIfChanged(const char* valueName, char* buffer, std::uint32_t size, const char* defaultText) {
+    AddText("", valueName, buffer, size, defaultText);
+    entries_.back().OnlyWhenChanged = true;
+}
+
 std::size_t RegInfo::EntryCount() const {
     std::size_t count = 0;
-    for (const RegEntry& e : entries_) count += e.OnlyWhile == nullptr;
+    for (const RegEntry& e : entries_) count += e.OnlyWhile == nullptr && !e.OnlyWhenChanged;
     return count;
 }
 
@@ -131,6 +136,7 @@ StoreSnapshot RegInfo::Snapshot() const {
             const char* text = static_cast<const char*>(e.Variable);
             v.Type = TypeText;
             v.Data.assign(text, strnlen(text, e.Size));
+            if (e.OnlyWhenChanged) v.Remove = v.Data == e.DefaultText;
         }
         values.push_back(std::move(v));
     }

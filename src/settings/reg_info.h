@@ -22,6 +22,9 @@ struct RegEntry {
     // Stored only while *OnlyWhile is not 0, else deleted from the store;
     // null: always stored. Absent, it reads as its default, as expected.
     const std::int32_t* OnlyWhile;
+    // Stored only while it differs from its default, else deleted: absent,
+    // it reads as its default without news.
+    bool OnlyWhenChanged = false;
 };
 
 // The values of a store's descriptors at one moment, ready to be written.
@@ -48,6 +51,9 @@ public:
                            std::int32_t defaultValue, const std::int32_t* onlyWhile);
     void AddOptionalText(const char* subKey, const char* valueName, char* buffer, std::uint32_t size,
                          const std::int32_t* onlyWhile);
+    // A text below the product key stored only while it is not defaultText,
+    // so a profile that never changed it is stored exactly as before it existed.
+    void AddTextIfChanged(const char* valueName, char* buffer, std::uint32_t size, const char* defaultText);
     void Clear();
 
     std::string KeyPath(const char* subKey) const;

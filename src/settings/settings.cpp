@@ -87,6 +87,7 @@ void AddPreferenceDescriptors() {
     r.AddText("LastVersion", p.LastVersion, sizeof p.LastVersion, "");
     r.AddNumber("UseHTTPS", &p.UseHTTPS, 0);
     r.AddNumber("UsePublicAddress", &p.UsePublicAddress, 0);
+    r.AddTextIfChanged("CheckIPAddress", p.CheckIPAddress, sizeof p.CheckIPAddress, DefaultCheckIpPage);
 }
 // A damaged stored count never binds descriptors beyond the table and never
 // invents accounts: the accounts whose keys are there (from the first on,

@@ -111,14 +111,3 @@ NumberField ReadNumberField(const char* text, std::uint32_t maximum, std::uint32
     *value = static_cast<std::uint32_t>(number);
     return NumberField::Ok;
 }
-
-bool IsWebAddress(const char* text) {
-    if (text == nullptr) return false;
-    std::size_t scheme = StartsWithNoCase(text, "http://") ? 7 : StartsWithNoCase(text, "https://") ? 8 : 0;
-    if (scheme == 0 || text[scheme] == '\0' || text[scheme] == '/') return false;
-    for (const char* c = text; *c; ++c) {
-        const unsigned char b = static_cast<unsigned char>(*c);
-        if (b <= ' ' || b == '"' || b == 0x7F) return false;
-    }
-    return true;
-}

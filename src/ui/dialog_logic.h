@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/text.h"  // IsWebAddress, which the dialogs use
 #include "model/account.h"
 #include "model/server_table.h"
 #include "update/services.h"
@@ -74,8 +75,3 @@ enum class NumberField { Ok, NotANumber, TooLarge };
 // Reads an unsigned decimal field; an empty or all-blank field is 0. Digits
 // only, at most maximum. *value is left alone unless the result is Ok.
 NumberField ReadNumberField(const char* text, std::uint32_t maximum, std::uint32_t* value);
-
-// An address "Help..." may hand to the browser: http:// or https:// (in any
-// case) and a host, without a blank, quote or control character that could
-// end the address early on the browser's command line.
-bool IsWebAddress(const char* text);

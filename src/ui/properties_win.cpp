@@ -1,15 +1,18 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <string>
 
 #include "app/app_win.h"
 #include "common/text.h"
 #include "model/preferences.h"
+#include "model/server_table.h"
 #include "res/resource.h"
 #include "settings/settings.h"
 #include "ui/dialog_controls_win.h"
 #include "ui/dialog_logic.h"
 #include "ui/dialogs.h"
+#include "update/public_address.h"
 
 HWND PropertiesDialog = nullptr;
 
@@ -56,9 +59,20 @@ void Open(HWND dialog) {
     Check(dialog, IDC_DETAILED_LOGGING, p.DetailedLogging);
     Check(dialog, IDC_USE_HTTPS, p.UseHTTPS);
     Check(dialog, IDC_USE_PUBLIC_ADDRESS, p.UsePublicAddress);
+    char page[sizeof p.CheckIPAddress];
+    CopyField(page, p.CheckIPAddress);
+    SetField(dialog, IDC_CHECKIP_ADDRESS, page, sizeof page - 1);
     EnableProxyFields(dialog);
     EnableInterfaceList(dialog);
     SetForegroundWindow(dialog);
+}
+
+// Tells the user why a field's text cannot be taken and selects it for correction.
+void Refuse(HWND dialog, int control, const char* message) {
+    MessageBoxA(dialog, message, Caption, MB_OK | MB_ICONWARNING);
+    HWND field = GetDlgItem(dialog, control);
+    SetFocus(field);
+    SendMessageA(field, EM_SETSEL, 0, -1);
 }
 
 // Reads one number field into *out; on bad text tells the user and puts the
@@ -76,10 +90,7 @@ bool ReadNumber(HWND dialog, int control, const char* label, std::uint32_t maxim
     char message[160];
     std::snprintf(message, sizeof message, "\"%s\" must be a whole number from 0 to %u.", label,
                   static_cast<unsigned>(maximum));
-    MessageBoxA(dialog, message, Caption, MB_OK | MB_ICONWARNING);
-    HWND field = GetDlgItem(dialog, control);
-    SetFocus(field);
-    SendMessageA(field, EM_SETSEL, 0, -1);
+    Refuse(dialog, control, message);
     return false;
 }
 
@@ -92,6 +103,17 @@ bool Accept(HWND dialog) {
     if (!ReadNumber(dialog, IDC_PROXY_PORT, "Port number", 99999, &proxyPort)) return false;
     char proxy[sizeof Preferences.ProxyServer] = "";
     GetDlgItemTextA(dialog, IDC_PROXY_SERVER, proxy, sizeof proxy);
+    // Empty: the build's own check-IP host, as before the page could be chosen.
+    char page[sizeof Preferences.CheckIPAddress] = "";
+    GetDlgItemTextA(dialog, IDC_CHECKIP_ADDRESS, page, sizeof page);
+    ServiceTarget target;
+    const char* why = nullptr;
+    if (page[0] && !FindCheckIpPage(page, target, why)) {
+        std::string message = "\"Check-IP page\" must be an http:// or https:// address with a host of at most ";
+        message = message + "80 characters, such as " + DefaultCheckIpPage + ".";
+        Refuse(dialog, IDC_CHECKIP_ADDRESS, message.c_str());
+        return false;
+    }
     const int interval = Selection(dialog, IDC_SLEEP_TIME);
     const int connection = Selection(dialog, IDC_CONNECTION);
     const int address = Selection(dialog, IDC_INTERFACE);
@@ -112,6 +134,7 @@ bool Accept(HWND dialog) {
         p.DetailedLogging = Checked(dialog, IDC_DETAILED_LOGGING);
         p.UseHTTPS = Checked(dialog, IDC_USE_HTTPS);
         p.UsePublicAddress = Checked(dialog, IDC_USE_PUBLIC_ADDRESS);
+        CopyText(p.CheckIPAddress, page);
     }
     StoreSettings();
     return true;

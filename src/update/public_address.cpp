@@ -1,5 +1,6 @@
 #include "update/public_address.h"
 
+#include <cctype>
 #include <cstring>
 #include <string>
 
@@ -62,16 +63,43 @@ bool FirstDottedIn(const char* text, std::uint32_t* address) {
 // Room for a whole check-IP answer; a longer one is refused, not cut.
 constexpr int CheckIpAnswerLimit = 4096;
 
+// The connection takes host names of at most this many characters.
+constexpr std::size_t CheckIpHostLimit = 80;
+
+// The page "CheckIPAddress" names, or the default page when it names none
+// (said in the log); false when it is empty: the build's check-IP host is
+// asked. label: what the log calls the page.
+bool ChooseCheckIpPage(ServiceTarget& page, std::string& label) {
+    const PreferenceSet preferences = PreferenceSnapshot();
+    char text[sizeof preferences.CheckIPAddress];
+    CopyField(text, preferences.CheckIPAddress);
+    if (text[0] == '\0') return false;
+    const char* why = nullptr;
+    label = text;
+    if (!FindCheckIpPage(text, page, why)) {
+        WriteLog(LogShownFailure, (std::string("The check-IP address (\"CheckIPAddress\") ") + why + "; asking " +
+                                   DefaultCheckIpPage + " instead.")
+                                      .c_str());
+        label = DefaultCheckIpPage;
+        FindCheckIpPage(DefaultCheckIpPage, page, why);
+    }
+    return true;
+}
+
 // Asks the check-IP service once. Gives the accepted address, or 0 with the
 // reason in why.
 std::uint32_t AskPublicAddress(char* why, std::size_t whySize) {
-    WriteLog(LogTrace, "Asking", CheckIpHost, "for the public address...");
+    ServiceTarget page;
+    std::string label = CheckIpHost;
+    const bool onPage = ChooseCheckIpPage(page, label);
+    const Endpoint endpoint{page.Host, page.Port, page.Secure};
+    WriteLog(LogTrace, "Asking", label.c_str(), "for the public address...");
     char transfer[CheckIpAnswerLimit + 1];
     const char* failure = "the check-IP service did not answer";
     ExchangeOnce(
-        CheckIpHost, transfer, sizeof transfer,
-        [](char* request, std::size_t size, const PreferenceSet& preferences) {
-            return BuildCheckIpRequest(request, size, preferences)[0] != '\0';
+        onPage ? page.Host.c_str() : CheckIpHost, transfer, sizeof transfer,
+        [&](char* request, std::size_t size, const PreferenceSet& preferences) {
+            return BuildCheckIpRequest(request, size, preferences, onPage ? &page : nullptr)[0] != '\0';
         },
         [&](int received) {
             if (received > 0) {
@@ -87,7 +115,7 @@ std::uint32_t AskPublicAddress(char* why, std::size_t whySize) {
                 WriteLog(LogFailure, "Check-IP request failed, the service closed the connection without an answer!");
             }
         },
-        nullptr, ReplyReading::WholeAnswer);
+        nullptr, ReplyReading::WholeAnswer, onPage ? &endpoint : nullptr);
     if (failure) {
         CopyText(why, whySize, failure);
         return 0;
@@ -160,25 +188,63 @@ bool IsAcceptablePublicAddress(std::uint32_t address) {
     return IsAcceptableAddress(entry);
 }
 
-char* BuildCheckIpRequest(char* out, std::size_t outSize, const PreferenceSet& preferences) {
-    std::string server;
-    if (ProxyForm(preferences)) server = std::string("http://") + CheckIpHost;
+bool FindCheckIpPage(const char* text, ServiceTarget& page, const char*& why) {
+    why = "is not a usable http:// or https:// address";
+    if (!IsWebAddress(text)) return false;
+    // Read as the catalogue reads an update server, whose scheme is in small letters.
+    std::string address = text;
+    for (std::size_t i = 0; address[i] != ':'; ++i)
+        address[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(address[i])));
+    ServiceEntry anyPage{};  // no host of its own: the address names it
+    anyPage.Path = "/";
+    const char* refusal = nullptr;
+    if (!FindServiceTarget(anyPage, address.c_str(), page, refusal)) return false;
+    if (page.Host.size() > CheckIpHostLimit) {
+        why = "names too long a host";
+        return false;
+    }
+    return true;
+}
+
+char* BuildCheckIpRequest(char* out, std::size_t outSize, const PreferenceSet& preferences, const ServiceTarget* page) {
+    std::string host = CheckIpHost, path = "/", server;
+    bool absoluteForm = ProxyForm(preferences);
+    if (page) {
+        host = page->Host;
+        if (page->Port != (page->Secure ? 443 : 80)) host += ":" + std::to_string(page->Port);
+        path = page->Path;
+        absoluteForm = preferences.UseProxy != 0 && !page->Secure;  // a secure page goes through a tunnel
+    }
+    if (absoluteForm) server = "http://" + host;
     std::string request =
-        "GET " + server + "/ HTTP/1.1\r\nHost: " + CheckIpHost +
+        "GET " + server + path + " HTTP/1.1\r\nHost: " + host +
         "\r\nCache-Control: no-cache\r\nConnection: close\r\nUser-Agent: Vastrel/" VASTREL_VERSION_TEXT "\r\n\r\n";
     if (!CopyText(out, outSize, request.c_str()) && outSize) out[0] = '\0';
     return out;
 }
 
-std::uint32_t RunAddress::Current(std::int32_t interfaceIndex) {
-    if (!asked_) {
-        asked_ = true;
-        fromWeb_ = ReadShared(Preferences.UsePublicAddress) != 0;
-        if (fromWeb_) address_ = AskPublicAddress(why_, sizeof why_);
+std::uint32_t RunAddress::Current(std::int32_t interfaceIndex, bool askWebWhenNoInterface) {
+    if (!started_) {
+        started_ = true;
+        usePublic_ = ReadShared(Preferences.UsePublicAddress) != 0;
     }
-    return fromWeb_ ? address_ : GetLocalAddress(interfaceIndex);
+    lastFromWeb_ = usePublic_;
+    if (usePublic_) return WebAddress();
+    const std::uint32_t local = GetLocalAddress(interfaceIndex);
+    if (local != 0 || !askWebWhenNoInterface) return local;
+    WriteLog(LogDetail, "No interface has an address to register; taking the public address from the web.");
+    lastFromWeb_ = true;
+    return WebAddress();
+}
+
+std::uint32_t RunAddress::WebAddress() {
+    if (!webAsked_) {
+        webAsked_ = true;
+        address_ = AskPublicAddress(why_, sizeof why_);
+    }
+    return address_;
 }
 
 void RunAddress::ExplainMissing() const {
-    if (fromWeb_) WriteLog(LogFailure, "Public address unknown:", why_);
+    if (lastFromWeb_) WriteLog(LogFailure, "Public address unknown:", why_);
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "model/preferences.h"
+#include "update/services.h"
 
 // The address in a whole check-IP answer: only a 2xx answer names one, and
 // only in its body: the first dotted IPv4 address after "Current IP
@@ -22,27 +23,42 @@ bool FindAnsweredAddress(const char* answer, std::uint32_t* address);
 // (reserved, the broadcast address with them). Logs its verdict.
 bool IsAcceptablePublicAddress(std::uint32_t address);
 
-// Fills out (outSize bytes) with the check-IP request: GET "/" on the
-// check-IP host, in the proxy form when the exchange's preferences ask for
-// it, asking the service to close after its answer.
-char* BuildCheckIpRequest(char* out, std::size_t outSize, const PreferenceSet& preferences = PreferenceSnapshot());
+// The page a "CheckIPAddress" names: "http://" or "https://" (in any case), a
+// host of at most 80 characters (as the connection takes it), an optional
+// ":port" and a path ("/" when none). False, with why set ("is not a usable
+// http:// or https:// address", "names too long a host"), when it names none.
+bool FindCheckIpPage(const char* text, ServiceTarget& page, const char*& why);
+
+// Fills out (outSize bytes) with the check-IP request, asking the service to
+// close after its answer: GET "/" on the check-IP host, in the proxy form
+// when the exchange's preferences ask for it; or, given a page, GET its path
+// on its host, in the proxy form through a proxy unless it is secure.
+char* BuildCheckIpRequest(char* out, std::size_t outSize, const PreferenceSet& preferences = PreferenceSnapshot(),
+                          const ServiceTarget* page = nullptr);
 
 // One run's source of the current address. With "UsePublicAddress" on (as
-// it stands at the run's first question) the check-IP service is asked
-// once, at the first question, and every later question of the run gets the
-// same answer, so a silent service costs one time limit per run. Otherwise
-// each question picks the interface address afresh.
+// it stands at the run's first question) the check-IP service is asked at
+// the first question and every question of the run gets its answer.
+// Otherwise each question picks the interface address afresh, and a
+// question that may ask the web (a catalogue service's account, whose
+// computer sits behind a router with no other way to learn its address)
+// gets the public address when the interfaces offer none. The web is asked
+// once per run at most, so a silent service costs one time limit per run.
 class RunAddress {
 public:
     // The address to register, 0 when there is none.
-    std::uint32_t Current(std::int32_t interfaceIndex);
-    // After the line that says no address is available: why, when it was
-    // asked on the web.
+    std::uint32_t Current(std::int32_t interfaceIndex, bool askWebWhenNoInterface = false);
+    // After the line that says no address is available: why, when the
+    // question was answered from the web.
     void ExplainMissing() const;
 
 private:
-    bool asked_ = false;
-    bool fromWeb_ = false;
+    std::uint32_t WebAddress();
+
+    bool started_ = false;
+    bool usePublic_ = false;  // "UsePublicAddress" at the first question
+    bool webAsked_ = false;
+    bool lastFromWeb_ = false;  // the latest question was answered from the web
     std::uint32_t address_ = 0;
     char why_[80] = "";
 };

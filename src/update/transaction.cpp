@@ -92,7 +92,8 @@ int UpdateAccount(Account& account, UpdateMode mode, RunContext& run) {
         interfaceIndex = Preferences.Interface;
         daysToForcedUpdate = Preferences.DaysToForcedUpdate;
     }
-    std::uint32_t address = run.Address.Current(interfaceIndex);
+    // Behind a home router a service's account takes the address the web sees.
+    std::uint32_t address = run.Address.Current(interfaceIndex, service != nullptr);
     if (address == 0) {
         WriteLog(LogFailure, "No interface available to retrieve the current IP");
         run.Address.ExplainMissing();

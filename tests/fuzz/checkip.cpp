@@ -12,6 +12,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size > 4096) size = 4096;
     std::memcpy(reply, data, size);
     reply[size] = '\0';
+    ServiceTarget page;  // the text as a stored "CheckIPAddress": a page taken has a host the connection takes whole
+    const char* why = nullptr;
+    if (FindCheckIpPage(reply, page, why) && (page.Host.empty() || page.Host.size() > 80)) __builtin_trap();
     std::uint32_t address;
     if (!FindAnsweredAddress(reply, &address)) return 0;
     // An address found stands in the answer, written as the program writes it.

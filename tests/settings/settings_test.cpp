@@ -106,6 +106,8 @@ TEST_F(SettingsTest, FreshProfileGetsEveryDefault) {
     for (const char* t : {"ProxyServer", "ProxyUser", "ProxyPassword", "LastVersion"})
         EXPECT_EQ(StoredText(ProductKey, t), "") << t;
     EXPECT_EQ(StoredText(ProductKey, "HelpURL"), std::string("http://") + MakerHost + "/Products/Vastrel/help.html");
+    EXPECT_EQ(StoredText(ProductKey, "CheckIPAddress"), "<missing>");  // stored once chosen
+    EXPECT_STREQ(Preferences.CheckIPAddress, DefaultCheckIpPage);
     EXPECT_EQ(StoredNumber(AccountsKey, "Count"), 0);
     EXPECT_EQ(StoredNumber(ProductKey, "Count"), -999999);  // "Count" lives in the sub-key only
     EXPECT_EQ(StoredText(RunKeyPath, RunValueName), ProgramPath());

@@ -429,6 +429,9 @@ TEST_F(DialogsTest, PropertiesRefusesBadNumbersItsUserCanCorrect) {
         {IDC_FIRST_CHECK, "123456", "\"First check after\" must be a whole number from 0 to 99999."},
         {IDC_FORCE_DAYS, "100", "\"Force update after\" must be a whole number from 0 to 99."},
         {IDC_PROXY_PORT, "-80", "\"Port number\" must be a whole number from 0 to 99999."},
+        {IDC_CHECKIP_ADDRESS, "ip.example",
+         "\"Check-IP page\" must be an http:// or https:// address with a host of "
+         "at most 80 characters, such as http://checkip.dyndns.org/."},
     };
     Edit([](PreferenceSet& p) { p.UseProxy = 1; });
     StoreSettings();

@@ -2,6 +2,7 @@
 // run, judged like an interface address.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <iostream>
@@ -248,5 +249,63 @@ TEST_F(PublicAddressRunTest, ARefusedOrMissingAnswerFailsTheRunsAccountsButDisab
             EXPECT_EQ(AccountTable.Accounts[i].LastIP, 0u) << i;
         }
         EXPECT_EQ(ServerRequestCount(Full("home")), sentBefore);  // no update request went out
+    }
+}
+
+// A catalogue account asks the web when the interfaces offer nothing, once per
+// run, at the page "CheckIPAddress" names (its scheme alone decides TLS) or,
+// when that names none, at the default page. The maker's rows go on as before.
+TEST_F(PublicAddressRunTest, ACatalogueAccountWithoutAnInterfaceAddressAsksTheChosenPageOncePerRun) {
+    const std::string port = std::to_string(ServerPort()), tls = std::to_string(TlsTestPort("valid"));
+    const std::vector<InterfaceEntry> none, lan = {{0, Address("192.168.1.20")}}, open = {{0, Address("192.0.2.5")}};
+    const struct Case {
+        const std::vector<InterfaceEntry>& interfaces;
+        std::string page;
+        const char* control;
+        const char* accounts;         // the run's questions: c a catalogue account's, m a maker's row's
+        const char* answers;          // w the web's address, i the interface's, - none, ? none for the web's reason
+        std::string host, complaint;  // the check-IP request's Host ("" when none); why the page is refused
+    } cases[] = {
+        {lan, "", "reset=1", "cmc", "w-w", "localhost", ""},
+        {none, "", "reset=1", "mcc", "-ww", "localhost", ""},
+        {open, "", "reset=1", "cm", "ii", "", ""},
+        {lan, "", "reset=1", "mm", "--", "", ""},
+        {lan, "", "mode=garbage", "cmc", "?-?", "localhost", ""},
+        {lan, "HTTP://127.0.0.1:" + port, "reset=1", "c", "w", "127.0.0.1:" + port, ""},
+        {lan, "https://localhost:" + tls + "/", "reset=1", "c", "w", "localhost:" + tls, ""},
+        {lan, "ftp://127.0.0.1/", "reset=1", "c", "w", "checkip.dyndns.org", "is not a usable http:// or https://"},
+        {lan, "http://" + std::string(81, 'a') + "/", "reset=1", "c", "w", "checkip.dyndns.org", "names too long"},
+    };
+    CopyText(Preferences.ProxyServer, "127.0.0.1");
+    Preferences.ProxyPort = ServerPort();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.page + " " + c.accounts + " " + c.control);
+        const bool secure = c.page.compare(0, 6, "https:") == 0;
+        if (secure && (tls == "0" || !TestAuthorityTrusted())) continue;
+        InjectInterfaces(c.interfaces);
+        ServerGet(std::string("/__control/checkip?") + c.control);
+        CopyText(Preferences.CheckIPAddress, c.page.c_str());
+        Preferences.UseProxy = !secure;  // the default page never beyond loopback; a secure one at its listener
+        const int asked = CheckIpQuestions();
+        LogCapture log(true);
+        RunAddress run;
+        std::string answers;
+        for (const char* a = c.accounts; *a; ++a) {
+            const std::uint32_t address = run.Current(0, *a == 'c');
+            if (!address) run.ExplainMissing();
+            const std::string last = log.Lines().empty() ? "" : log.Lines().back();
+            const bool why = last.compare(0, 27, "*** Public address unknown:") == 0;
+            answers += address == Address("203.0.113.7") ? 'w' : address ? 'i' : why ? '?' : '-';
+        }
+        EXPECT_EQ(answers, c.answers);
+        EXPECT_EQ(CheckIpQuestions(), asked + !c.host.empty());
+        EXPECT_EQ(
+            CountLines(log.Lines(), "No interface has an address to register; taking the public address from the web."),
+            std::count(answers.begin(), answers.end(), 'w') + std::count(answers.begin(), answers.end(), '?'));
+        const std::string sent = "Request sent to server: GET " + (secure ? "" : "http://" + c.host) +
+                                 "/ HTTP/1.1\r\nHost: " + c.host + "\r\n";
+        EXPECT_EQ(log.Text().find(sent) != std::string::npos, !c.host.empty());
+        const std::string complaint = "*** The check-IP address (\"CheckIPAddress\") " + c.complaint;
+        EXPECT_EQ(log.Text().find(complaint) != std::string::npos, !c.complaint.empty());
     }
 }
