@@ -30,7 +30,11 @@ trap cleanup EXIT
 for n in $(seq 91 140); do
     [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || { display=":$n"; break; }
 done
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+# A 1024x768 screen at 100 %, as large again in pixels at a higher DPI: a
+# real screen at 200 % has the pixels for it, and the dialogs fit on it.
+screen=1024x768
+[ -n "$dpi" ] && screen=$((1024 * dpi / 96))x$((768 * dpi / 96))
+Xvfb "$display" -screen 0 "${screen}x24" -nolisten tcp >/dev/null 2>&1 &
 xvfb_pid=$!
 export DISPLAY="$display"
 for _ in $(seq 1 100); do
