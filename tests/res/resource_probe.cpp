@@ -397,7 +397,7 @@ const DialogLayout PropertiesLayout = {
         Control(1040, "Button", AutoCheckBox | BS_MULTILINE | BS_TOP, 7, 198, 149, 16,
                 "Find the public address on the web (behind a router)"),
         Control(NoId, "Static", Label, 7, 218, 149, 8, "Check-IP page"),
-        Control(1041, "Edit", EditField, 7, 228, 149, 12),
+        Control(1045, "Edit", EditField, 7, 228, 149, 12),
     }};
 
 // Ours: the notice line (the layout leaves its text to us), and the web
