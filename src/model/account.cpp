@@ -18,6 +18,10 @@ template <typename T>
 void TakeChange(T& field, const T& before, const T& after) {
     if (after != before && field == before) field = after;
 }
+template <std::size_t N>
+void TakeChange(char (&field)[N], const char (&before)[N], const char (&after)[N]) {
+    if (std::strncmp(after, before, N) != 0 && std::strncmp(field, before, N) == 0) std::memcpy(field, after, N);
+}
 }  // namespace
 
 int ValidAccountCount(const AccountSet& set) {
@@ -103,13 +107,19 @@ bool SameServiceFields(const Account& a, const Account& b) {
            SameField(a.Password, b.Password) && a.Wildcards == b.Wildcards &&
            SameField(a.MailExtender, b.MailExtender) && a.BackupMX == b.BackupMX && a.Service == b.Service &&
            SameField(a.ServiceUserName, b.ServiceUserName) && SameField(a.ServicePassword, b.ServicePassword) &&
-           SameField(a.UpdateServer, b.UpdateServer);
+           SameField(a.UpdateServer, b.UpdateServer) && a.Addresses == b.Addresses;
 }
 
 void KeepAccountHistory(const Account& old, Account& form) {
     form.CurrentIP = old.CurrentIP;
     form.LastIP = SameServiceFields(old, form) ? old.LastIP : 0;
     form.LastUpdate = old.LastUpdate;
+    CopyField(form.CurrentIP6, old.CurrentIP6);
+    if (SameServiceFields(old, form))
+        CopyField(form.LastIP6, old.LastIP6);
+    else
+        form.LastIP6[0] = '\0';
+    form.LastUpdate6 = old.LastUpdate6;
     // A service's wait holds for the same request; a changed one may be sent now.
     form.RetryAt = SameServiceFields(old, form) ? old.RetryAt : 0;
 }
@@ -123,6 +133,9 @@ bool ApplyRunResult(AccountSet& set, std::uint32_t id, const Account& before, co
     TakeChange(record.LastIP, before.LastIP, after.LastIP);
     TakeChange(record.LastUpdate, before.LastUpdate, after.LastUpdate);
     TakeChange(record.RetryAt, before.RetryAt, after.RetryAt);
+    TakeChange(record.CurrentIP6, before.CurrentIP6, after.CurrentIP6);
+    TakeChange(record.LastIP6, before.LastIP6, after.LastIP6);
+    TakeChange(record.LastUpdate6, before.LastUpdate6, after.LastUpdate6);
     return true;
 }
 void FullHostName(const Account& account, char* out, int size) {
@@ -172,6 +185,15 @@ void TerminateAccountTexts(Account& account) {
     TerminateText(account.ServiceUserName);
     TerminateText(account.ServicePassword);
     TerminateText(account.UpdateServer);
+    TerminateText(account.CurrentIP6);
+    TerminateText(account.LastIP6);
+}
+
+bool UpdatesIPv4(const Account& account) {
+    return account.Service == 0 || account.Addresses != AddressesIPv6;
+}
+bool UpdatesIPv6(const Account& account) {
+    return account.Service != 0 && (account.Addresses == AddressesIPv6 || account.Addresses == AddressesBoth);
 }
 
 const char* AccountUserName(const Account& account) {

@@ -23,7 +23,18 @@ struct Account {
     char ServicePassword[129];   // password, update key or token
     char UpdateServer[161];      // "Other dyndns2 server": [http://]host[:port][/path]
     std::int32_t RetryAt;        // after the service's trouble: not sent before (seconds since 1970)
+    // Which records a catalogue account keeps current; the maker's rows are IPv4 only.
+    std::int32_t Addresses;      // AddressesIPv4, AddressesIPv6 or AddressesBoth
+    char CurrentIP6[46];         // the IPv6 address found in the run (text); not stored
+    char LastIP6[46];            // the last IPv6 address the service accepted (text)
+    std::int32_t LastUpdate6;    // and when (seconds since 1970)
 };
+
+enum AccountAddresses : std::int32_t { AddressesIPv4 = 0, AddressesIPv6 = 1, AddressesBoth = 2 };
+// Whether the account keeps its A record, or its AAAA record, current. A
+// damaged choice reads as IPv4 alone, as before the choice existed.
+bool UpdatesIPv4(const Account& account);
+bool UpdatesIPv6(const Account& account);
 
 constexpr int MaxAccounts = 32;
 
@@ -76,7 +87,7 @@ bool SameServiceFields(const Account& a, const Account& b);
 void KeepAccountHistory(const Account& old, Account& form);
 
 // A transaction turned before into after: writes each field it changed
-// (Update, CurrentIP, LastIP, LastUpdate) into the record of that identity,
+// (Update, CurrentIP, LastIP, LastUpdate, RetryAt and the IPv6 history) into the record of that identity,
 // unless the field no longer holds its before value (someone else changed
 // it meanwhile). Gives false when no record has the identity.
 bool ApplyRunResult(AccountSet& set, std::uint32_t id, const Account& before, const Account& after);

@@ -206,6 +206,9 @@ void CreateAccountRegInfo() {
         r.AddOptionalText(k, "ServicePassword", a.ServicePassword, sizeof a.ServicePassword, &a.Service);
         r.AddOptionalText(k, "UpdateServer", a.UpdateServer, sizeof a.UpdateServer, &a.Service);
         r.AddOptionalNumber(k, "RetryAt", &a.RetryAt, 0, &a.Service);
+        r.AddOptionalNumber(k, "Addresses", &a.Addresses, AddressesIPv4, &a.Service);
+        r.AddOptionalText(k, "LastIP6", a.LastIP6, sizeof a.LastIP6, &a.Service);
+        r.AddOptionalNumber(k, "LastUpdate6", &a.LastUpdate6, 0, &a.Service);
     }
 }
 

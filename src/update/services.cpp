@@ -119,6 +119,21 @@ const CodeMeaning Dyndns2Codes[] = {
     {"interval", ReplyVerdict::Temporary, nullptr},
 };
 
+// A dyndns2 update's addresses, in the service's own way.
+std::string Dyndns2Addresses(IPv6Style style, const char* v4, const char* v6) {
+    const std::string a4 = UrlEncoded(v4), a6 = UrlEncoded(v6);
+    switch (style) {
+    case IPv6Style::MyipV6:
+        // "no" keeps the service from taking the connection's IPv4 address.
+        return "&myip=" + (v4[0] ? a4 : std::string("no")) + (v6[0] ? "&myipv6=" + a6 : "");
+    case IPv6Style::Desec:
+        return "&myipv4=" + (v4[0] ? a4 : std::string("preserve")) +
+               "&myipv6=" + (v6[0] ? a6 : std::string("preserve"));
+    default:
+        return "&myip=" + a4 + (v4[0] && v6[0] ? "," : "") + a6;
+    }
+}
+
 ReplyJudgement JudgeDyndns2(const ServiceEntry& service, const std::string& body) {
     for (const std::string& line : Lines(body)) {
         std::string word = FirstWord(line);
@@ -203,23 +218,23 @@ ReplyJudgement JudgeCloudflare(int status, const std::string& body) {
 
 const ServiceEntry Services[ServiceCount] = {
     {"No-IP", ServiceShape::Dyndns2, "dynupdate.no-ip.com", "/nic/update", TakesUserName | NeedsUserName, "User name", "Password",
-     30 * Minutes},
-    {"DuckDNS", ServiceShape::DuckDns, "www.duckdns.org", "/update", 0, "User name", "Token", DefaultWait},
+     30 * Minutes, IPv6Style::MyipList},
+    {"DuckDNS", ServiceShape::DuckDns, "www.duckdns.org", "/update", 0, "User name", "Token", DefaultWait, IPv6Style::DuckDns},
     {"Cloudflare", ServiceShape::Cloudflare, "api.cloudflare.com", "/client/v4", TakesUserName, "Zone", "API token",
-     DefaultWait},
-    {"Dynu", ServiceShape::Dyndns2, "api.dynu.com", "/nic/update", TakesUserName | NeedsUserName, "User name", "Password", DefaultWait},
+     DefaultWait, IPv6Style::Cloudflare},
+    {"Dynu", ServiceShape::Dyndns2, "api.dynu.com", "/nic/update", TakesUserName | NeedsUserName, "User name", "Password", DefaultWait, IPv6Style::MyipV6},
     {"FreeDNS", ServiceShape::FreeDns, "freedns.afraid.org", "/dynamic/update.php", 0, "User name", "Token",
-     DefaultWait},
+     DefaultWait, IPv6Style::PerFamily},
     {"Namecheap", ServiceShape::Namecheap, "dynamicdns.park-your-domain.com", "/update", 0, "User name", "Password",
-     DefaultWait},
+     DefaultWait, IPv6Style::None},
     {"deSEC", ServiceShape::Dyndns2, "update.dedyn.io", "/nic/update", 0, "User name", "Token", DefaultWait,
-     "&myipv6=preserve"},
+     IPv6Style::Desec},
     {"Hurricane Electric", ServiceShape::Dyndns2, "dyn.dns.he.net", "/nic/update", 0, "User name", "Update key",
-     DefaultWait},
+     DefaultWait, IPv6Style::PerFamily},
     {"Other dyndns2 server", ServiceShape::Dyndns2, nullptr, "/nic/update",
      TakesUserName | NeedsUserName | TakesWildcards | TakesMailExtender | TakesBackupMX | TakesUpdateServer,
      "User name", "Password",
-     DefaultWait},
+     DefaultWait, IPv6Style::MyipList},
 };
 
 const ServiceEntry* ServiceRow(std::int32_t service) {
@@ -275,13 +290,14 @@ bool FindServiceTarget(const ServiceEntry& service, const char* updateServer, Se
 
 std::string BuildServiceRequest(const ServiceEntry& service, const ServiceTarget& target, const ServiceRequestInput& in,
                                 bool absoluteForm) {
+    const char* v4 = in.Address ? in.Address : "";
+    const char* v6 = in.Address6 && service.IPv6 != IPv6Style::None ? in.Address6 : "";
     std::string query;
     bool basic = false;
     std::string host = in.HostName;
     switch (service.Shape) {
     case ServiceShape::Dyndns2:
-        query = "?hostname=" + UrlEncoded(in.HostName) + "&myip=" + UrlEncoded(in.Address);
-        if (service.ExtraQuery) query += service.ExtraQuery;
+        query = "?hostname=" + UrlEncoded(in.HostName) + Dyndns2Addresses(service.IPv6, v4, v6);
         if (service.Fields & TakesWildcards) query += std::string("&wildcard=") + (in.Wildcards ? "ON" : "OFF");
         if ((service.Fields & TakesMailExtender) && in.MailExtender[0]) {
             query += "&mx=" + UrlEncoded(in.MailExtender);
@@ -295,11 +311,13 @@ std::string BuildServiceRequest(const ServiceEntry& service, const ServiceTarget
         std::size_t cut = host.size() >= std::strlen(suffix) ? host.size() - std::strlen(suffix) : std::string::npos;
         if (cut != std::string::npos && EqualsNoCase(host.substr(cut), suffix)) host.erase(cut);
         query =
-            "?domains=" + UrlEncoded(host.c_str()) + "&token=" + UrlEncoded(in.Password) + "&ip=" + UrlEncoded(in.Address);
+            "?domains=" + UrlEncoded(host.c_str()) + "&token=" + UrlEncoded(in.Password);
+        if (v4[0]) query += "&ip=" + UrlEncoded(v4);
+        if (v6[0]) query += "&ipv6=" + UrlEncoded(v6);
         break;
     }
     case ServiceShape::FreeDns:
-        query = "?" + UrlEncoded(in.Password) + "&address=" + UrlEncoded(in.Address);
+        query = "?" + UrlEncoded(in.Password) + "&address=" + UrlEncoded(v4[0] ? v4 : v6);
         break;
     case ServiceShape::Namecheap: {
         // The host and its domain travel apart; the domain itself is "@".
@@ -312,7 +330,7 @@ std::string BuildServiceRequest(const ServiceEntry& service, const ServiceTarget
             domain = host.substr(split + 1);
         }
         query = "?host=" + UrlEncoded(sub.c_str()) + "&domain=" + UrlEncoded(domain.c_str()) +
-                "&password=" + UrlEncoded(in.Password) + "&ip=" + UrlEncoded(in.Address);
+                "&password=" + UrlEncoded(in.Password) + "&ip=" + UrlEncoded(v4);
         break;
     }
     case ServiceShape::Cloudflare:

@@ -26,6 +26,17 @@ enum ServiceField : unsigned {
     NeedsUserName = 32,  // the user name must be typed (Cloudflare's zone may stay empty)
 };
 
+// How a service takes an IPv6 address beside (or instead of) the IPv4 one.
+enum class IPv6Style {
+    None,        // IPv4 only: the choice is not offered (Namecheap)
+    MyipList,    // myip=v4,v6 in one request (No-IP, dyndns2 servers)
+    MyipV6,      // myip=v4&myipv6=v6, myip=no when IPv4 is not sent (Dynu)
+    DuckDns,     // ip=v4&ipv6=v6
+    Desec,       // myipv4= and myipv6=, "preserve" for a family not sent: an omitted one is deleted
+    PerFamily,   // one request per family, the address where IPv4's goes (Hurricane Electric, FreeDNS)
+    Cloudflare,  // the AAAA record beside the A record
+};
+
 struct ServiceEntry {
     const char* Name;  // as the Server drop-down lists it
     ServiceShape Shape;
@@ -35,9 +46,7 @@ struct ServiceEntry {
     const char* UserLabel;
     const char* PasswordLabel;
     std::int32_t TroubleWait;  // seconds before a retry after the service's own trouble code
-    // Added to a dyndns2 update's query: deSEC deletes the AAAA record of a
-    // request over IPv4 that does not ask to keep it.
-    const char* ExtraQuery = nullptr;
+    IPv6Style IPv6 = IPv6Style::None;
 };
 
 constexpr int ServiceCount = 9;
@@ -64,14 +73,16 @@ struct ServiceRequestInput {
     const char* HostName;  // the full host name as the service knows it
     const char* UserName;
     const char* Password;  // password, key or token
-    const char* Address;   // dotted IPv4 address
+    const char* Address;   // dotted IPv4 address; null or empty: IPv4 is not sent
     bool Wildcards;
     const char* MailExtender;
     bool BackupMX;
+    const char* Address6 = nullptr;  // IPv6 address to send beside it; null or empty: none
 };
 
 // The update request of a service whose shape needs one request (every shape
-// but Cloudflare's). absoluteForm: sent to a plain HTTP proxy.
+// but Cloudflare's). absoluteForm: sent to a plain HTTP proxy. A service of
+// IPv6Style::PerFamily takes one family a request: the caller sends twice.
 std::string BuildServiceRequest(const ServiceEntry& service, const ServiceTarget& target,
                                 const ServiceRequestInput& input, bool absoluteForm);
 

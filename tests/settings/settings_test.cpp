@@ -265,7 +265,8 @@ TEST_F(SettingsTest, AccountsRoundTripAndMissingSubKeyGetsDefaults) {
 }
 
 TEST_F(SettingsTest, CatalogueValuesAreStoredOnlyForCatalogueAccounts) {
-    const char* const optional[] = {"Service", "ServiceUserName", "ServicePassword", "UpdateServer", "RetryAt"};
+    const char* const optional[] = {"Service", "ServiceUserName", "ServicePassword", "UpdateServer", "RetryAt",
+                                    "Addresses",  "LastIP6",         "LastUpdate6"};
     Start();
     Account service = Sample(1);
     service.Server = -1;
@@ -274,6 +275,9 @@ TEST_F(SettingsTest, CatalogueValuesAreStoredOnlyForCatalogueAccounts) {
     CopyText(service.ServicePassword, std::string(128, 't').c_str());
     CopyText(service.UpdateServer, "http://127.0.0.1:8245/nic/update");
     service.RetryAt = 1800000000;
+    service.Addresses = AddressesBoth;
+    CopyText(service.LastIP6, "2001:470:1f0b::10");
+    service.LastUpdate6 = 1790000000;
     ASSERT_EQ(AppendAccount(Sample(0)), 1);
     ASSERT_EQ(AppendAccount(service), 1);
     CreateAccountRegInfo();
@@ -285,6 +289,9 @@ TEST_F(SettingsTest, CatalogueValuesAreStoredOnlyForCatalogueAccounts) {
     EXPECT_EQ(std::string(read.ServicePassword), std::string(128, 't'));
     EXPECT_STREQ(read.UpdateServer, "http://127.0.0.1:8245/nic/update");
     EXPECT_EQ(read.RetryAt, 1800000000);
+    EXPECT_EQ(read.Addresses, AddressesBoth);
+    EXPECT_STREQ(read.LastIP6, "2001:470:1f0b::10");
+    EXPECT_EQ(read.LastUpdate6, 1790000000);
     for (const char* name : optional) EXPECT_EQ(StoredText(AccountKey(0).c_str(), name), "<missing>") << name;
 
     // Back on a maker's row, the record is stored as it was before the catalogue existed.

@@ -281,7 +281,7 @@ TEST_F(SecureUpdateTest, ServiceRepliesAreJudgedIntoTheAccountItsWaitAndTheLog) 
         {deSEC, "desec.dedyn.io", "carol", "wrong", "status-only", Manual, -1, 0, -1, false,
          "*** Authorization failed! Wrong or missing user credentials?", nullptr},
         {deSEC, "gone.dedyn.io", "carol", "carol-secret", "status-only", Manual, -1, 0, -1, false,
-         "*** Host not owned by you!", "GET /nic/update?hostname=gone.dedyn.io&myip=192.0.2.1&myipv6=preserve "},
+         "*** Host not owned by you!", "GET /nic/update?hostname=gone.dedyn.io&myipv4=192.0.2.1&myipv6=preserve "},
         {Dynu, "busy.ddns.net", "carol", "carol-secret", "throttle", Manual, -1, 1, 120, false, "(HTTP 429)", nullptr},
         {HE, "slow.ddns.net", "carol", "carol-secret", "interval", Manual, -1, 1, 600, false, "\"interval\"", nullptr},
         {HE, "down.ddns.net", "carol", "carol-secret", "unavailable", Manual, -1, 1, 600, false, "HTTP 503", nullptr},

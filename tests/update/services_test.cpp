@@ -162,6 +162,34 @@ TEST(ServicesTest, BuildsEachShapesRequestAndTheLogShowsNoSecret) {
     EXPECT_NE(MaskSecrets(cloudflare).find("Authorization: Bearer ********\r\n"), std::string::npos);
 }
 
+TEST(ServicesTest, EachServiceSendsIPv6InItsOwnWay) {
+    const char *v4 = "192.0.2.10", *v6 = "2001:470:1f0b::10", *none = "";
+    struct Case {
+        const char *service, *address, *address6, *query;
+    } cases[] = {
+        {"No-IP", v4, v6, "?hostname=h.example.net&myip=192.0.2.10,2001%3A470%3A1f0b%3A%3A10 "},
+        {"No-IP", none, v6, "?hostname=h.example.net&myip=2001%3A470%3A1f0b%3A%3A10 "},
+        {"Dynu", v4, v6, "?hostname=h.example.net&myip=192.0.2.10&myipv6=2001%3A470%3A1f0b%3A%3A10 "},
+        {"Dynu", none, v6, "?hostname=h.example.net&myip=no&myipv6=2001%3A470%3A1f0b%3A%3A10 "},
+        {"deSEC", v4, none, "?hostname=h.example.net&myipv4=192.0.2.10&myipv6=preserve "},
+        {"deSEC", none, v6, "?hostname=h.example.net&myipv4=preserve&myipv6=2001%3A470%3A1f0b%3A%3A10 "},
+        {"Hurricane Electric", none, v6, "?hostname=h.example.net&myip=2001%3A470%3A1f0b%3A%3A10 "},
+        {"DuckDNS", v4, v6, "?domains=h.example.net&token=t&ip=192.0.2.10&ipv6=2001%3A470%3A1f0b%3A%3A10 "},
+        {"DuckDNS", none, v6, "?domains=h.example.net&token=t&ipv6=2001%3A470%3A1f0b%3A%3A10 "},
+        {"FreeDNS", none, v6, "?t&address=2001%3A470%3A1f0b%3A%3A10 "},
+        {"Namecheap", v4, v6, "?host=h&domain=example.net&password=t&ip=192.0.2.10 "},  // IPv4 only
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.service) + " " + c.address + " " + c.address6);
+        ServiceTarget target;
+        const char* why = nullptr;
+        ASSERT_TRUE(FindServiceTarget(Named(c.service), "", target, why));
+        ServiceRequestInput in{"h.example.net", "u", "t", c.address, false, "", false, c.address6};
+        const std::string request = BuildServiceRequest(Named(c.service), target, in, false);
+        EXPECT_EQ(request.substr(request.find('?'), request.find(' ', 4) + 1 - request.find('?')), c.query);
+    }
+}
+
 TEST(ServicesTest, OtherServerTextsAndCloudflareIds) {
     struct Case {
         const char* text;

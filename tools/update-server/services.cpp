@@ -84,6 +84,7 @@ Answer dyndns2(const Request& r, const Query& q, const std::string& host_lc, Ser
     if (acct->blocked.count(host_lc)) return plain(200, "OK", "abuse");
     if (!acct->hosts.count(host_lc)) return status_only ? plain(404, "Not Found", "") : plain(200, "OK", "nohost");
     const std::string* ip = q.get("myip");
+    if (!ip) ip = q.get("myipv4");  // deSEC names each family
     if (!ip || !is_dotted_quad(*ip)) return plain(200, "OK", "dnserr");
     return plain(200, "OK", (changed(host_lc, *ip) ? "good " : "nochg ") + *ip);
 }
