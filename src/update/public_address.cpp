@@ -245,6 +245,12 @@ std::uint32_t RunAddress::WebAddress() {
     return address_;
 }
 
+bool RunAddress::Current6(std::int32_t, char out[46]) {
+    out[0] = '\0';
+    WriteLog(LogFailure, "No interface has a global IPv6 address to register");
+    return false;
+}
+
 void RunAddress::ExplainMissing() const {
     if (lastFromWeb_) WriteLog(LogFailure, "Public address unknown:", why_);
 }

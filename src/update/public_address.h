@@ -48,6 +48,9 @@ class RunAddress {
 public:
     // The address to register, 0 when there is none.
     std::uint32_t Current(std::int32_t interfaceIndex, bool askWebWhenNoInterface = false);
+    // The IPv6 address to register, as text into out; false, with the
+    // reason logged, when there is none.
+    bool Current6(std::int32_t interfaceIndex, char out[46]);
     // After the line that says no address is available: why, when the
     // question was answered from the web.
     void ExplainMissing() const;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "log/clock.h"
+#include "common/text.h"
 #include "log/log.h"
 #include "update/http_reply.h"
 
@@ -56,13 +57,25 @@ std::string Until(std::int32_t time) {
     return stamp;
 }
 
+// The families one request carries: the dotted IPv4 address and the IPv6 one, either empty.
+struct Sent {
+    const char* V4;
+    const char* V6;
+};
+
 // What a judgement does to the account: 0 accepted, -1 anything else.
-int TakeJudgement(const ServiceEntry& service, Account& account, const ReplyJudgement& judgement) {
+int TakeJudgement(const ServiceEntry& service, Account& account, const ReplyJudgement& judgement, Sent sent) {
     const std::int64_t now = CurrentTime();
     switch (judgement.Verdict) {
     case ReplyVerdict::Accepted:
-        account.LastIP = account.CurrentIP;
-        account.LastUpdate = static_cast<std::int32_t>(now);
+        if (sent.V4[0]) {
+            account.LastIP = account.CurrentIP;
+            account.LastUpdate = static_cast<std::int32_t>(now);
+        }
+        if (sent.V6[0]) {
+            CopyText(account.LastIP6, sent.V6);
+            account.LastUpdate6 = static_cast<std::int32_t>(now);
+        }
         account.RetryAt = 0;
         WriteLog(LogDetail, "DNS update successful!");
         // Services block clients that send an unchanged address again and again.
@@ -92,7 +105,14 @@ int TakeAsked(const ServiceEntry& service, Account& account, Asked asked) {
     ReplyJudgement unreadable;
     unreadable.Reason = std::string(service.Name) + " gave no answer that could be read.";
     unreadable.WaitSeconds = 10 * 60;
-    return TakeJudgement(service, account, unreadable);
+    return TakeJudgement(service, account, unreadable, Sent{"", ""});
+}
+
+ReplyJudgement Refusal(std::string reason) {
+    ReplyJudgement refused;
+    refused.Verdict = ReplyVerdict::Refused;
+    refused.Reason = std::move(reason);
+    return refused;
 }
 
 // Cloudflare's names for the host's zone: the one the user gave, else the
@@ -110,9 +130,9 @@ bool IsCloudflareId(const char* text) {
     return std::strlen(text) == 32 && std::strspn(text, "0123456789abcdefABCDEF") == 32;
 }
 
-// Zone, record, then the record's new content; a missing zone or record is
-// refused, never created.
-int SendCloudflareUpdate(const ServiceEntry& service, Account& account, const char* dotted, TimedOutHosts& timedOut) {
+// Zone, record, then the record's new content, for the A record and the
+// AAAA record as sent; a missing zone or record is refused, never created.
+int SendCloudflareUpdate(const ServiceEntry& service, Account& account, Sent sent, TimedOutHosts& timedOut) {
     ServiceTarget target;
     target.Host = service.UpdateHost;
     const std::string token = account.ServicePassword;
@@ -127,7 +147,7 @@ int SendCloudflareUpdate(const ServiceEntry& service, Account& account, const ch
         }
         const ReplyJudgement judgement = JudgeServiceReply(service, reply);
         if (judgement.Verdict == ReplyVerdict::Accepted) return true;
-        result = TakeJudgement(service, account, judgement);
+        result = TakeJudgement(service, account, judgement, Sent{"", ""});
         return false;
     };
     int result = -1;
@@ -137,26 +157,45 @@ int SendCloudflareUpdate(const ServiceEntry& service, Account& account, const ch
         if (!ask("GET", "/zones?name=" + UrlEncoded(name.c_str()), "", reply, result)) return result;
         if (FirstCloudflareResultId(reply.Body, zone)) break;
     }
-    if (zone.empty()) {
-        ReplyJudgement missing;
-        missing.Verdict = ReplyVerdict::Refused;
-        missing.Reason = account.ServiceUserName[0]
-                             ? std::string("Cloudflare has no zone named ") + account.ServiceUserName + " for this token!"
-                             : std::string("Cloudflare has no zone for ") + account.HostName + " for this token!";
-        return TakeJudgement(service, account, missing);
-    }
+    if (zone.empty())
+        return TakeJudgement(service, account,
+                             Refusal(account.ServiceUserName[0]
+                                         ? std::string("Cloudflare has no zone named ") + account.ServiceUserName +
+                                               " for this token!"
+                                         : std::string("Cloudflare has no zone for ") + account.HostName +
+                                               " for this token!"),
+                             Sent{"", ""});
     const std::string records = "/zones/" + zone + "/dns_records";
-    std::string record;
-    if (!ask("GET", records + "?type=A&name=" + UrlEncoded(account.HostName), "", reply, result)) return result;
-    if (!FirstCloudflareResultId(reply.Body, record)) {
-        ReplyJudgement missing;
-        missing.Verdict = ReplyVerdict::Refused;
-        missing.Reason = std::string("Cloudflare has no A record named ") + account.HostName +
-                         ": create it in the zone first.";
-        return TakeJudgement(service, account, missing);
+    for (const Sent one : {Sent{sent.V4, ""}, Sent{"", sent.V6}}) {
+        const char* type = one.V4[0] ? "A" : "AAAA";
+        const char* address = one.V4[0] ? one.V4 : one.V6;
+        if (!address[0]) continue;
+        std::string record;
+        if (!ask("GET", records + "?type=" + type + "&name=" + UrlEncoded(account.HostName), "", reply, result))
+            return result;
+        if (!FirstCloudflareResultId(reply.Body, record))
+            return TakeJudgement(service, account,
+                                 Refusal(std::string("Cloudflare has no ") + type + " record named " +
+                                         account.HostName + ": create it in the zone first."),
+                                 Sent{"", ""});
+        if (!ask("PATCH", records + "/" + record, CloudflareAddressBody(address), reply, result)) return result;
+        result = TakeJudgement(service, account, JudgeServiceReply(service, reply), one);
+        if (result != 0) return result;
     }
-    if (!ask("PATCH", records + "/" + record, CloudflareAddressBody(dotted), reply, result)) return result;
-    return TakeJudgement(service, account, JudgeServiceReply(service, reply));
+    return result;
+}
+
+// One request with the families given, judged.
+int SendOneRequest(const ServiceEntry& service, const ServiceTarget& target, Account& account, Sent sent,
+                   TimedOutHosts& timedOut) {
+    ServiceRequestInput input{account.HostName, account.ServiceUserName, account.ServicePassword, sent.V4,
+                              account.Wildcards != 0, account.MailExtender, account.BackupMX != 0, sent.V6};
+    HttpReply reply;
+    const Asked asked = AskService(
+        target, [&](bool proxyForm) { return BuildServiceRequest(service, target, input, proxyForm); }, reply,
+        timedOut);
+    if (asked != Asked::Answered) return TakeAsked(service, account, asked);
+    return TakeJudgement(service, account, JudgeServiceReply(service, reply), sent);
 }
 
 }  // namespace
@@ -170,20 +209,20 @@ bool WaitsForService(const ServiceEntry& service, const Account& account, int lo
     return true;
 }
 
-int SendServiceUpdate(const ServiceEntry& service, Account& account, const char* dotted, TimedOutHosts& timedOut) {
-    if (service.Shape == ServiceShape::Cloudflare) return SendCloudflareUpdate(service, account, dotted, timedOut);
+int SendServiceUpdate(const ServiceEntry& service, Account& account, const char* v4, const char* v6,
+                      TimedOutHosts& timedOut) {
+    if (service.Shape == ServiceShape::Cloudflare)
+        return SendCloudflareUpdate(service, account, Sent{v4, v6}, timedOut);
     ServiceTarget target;
     const char* why = "has no usable update server";
     if (!FindServiceTarget(service, account.UpdateServer, target, why)) {
         WriteLog(LogShownFailure, "Account", account.HostName, why, "and was not updated!");
         return -1;
     }
-    ServiceRequestInput input{account.HostName, account.ServiceUserName, account.ServicePassword, dotted,
-                              account.Wildcards != 0, account.MailExtender, account.BackupMX != 0};
-    HttpReply reply;
-    const Asked asked = AskService(
-        target, [&](bool proxyForm) { return BuildServiceRequest(service, target, input, proxyForm); }, reply,
-        timedOut);
-    if (asked != Asked::Answered) return TakeAsked(service, account, asked);
-    return TakeJudgement(service, account, JudgeServiceReply(service, reply));
+    // A service that takes one family a request gets two, the second only after the first went well.
+    if (service.IPv6 == IPv6Style::PerFamily && v4[0] && v6[0]) {
+        const int first = SendOneRequest(service, target, account, Sent{v4, ""}, timedOut);
+        return first != 0 ? first : SendOneRequest(service, target, account, Sent{"", v6}, timedOut);
+    }
+    return SendOneRequest(service, target, account, Sent{v4, v6}, timedOut);
 }

@@ -17,7 +17,10 @@ constexpr std::int32_t MaxServiceWait = 24 * 60 * 60;
 // log line that says until when.
 bool WaitsForService(const ServiceEntry& service, const Account& account, int logFlags);
 
-// Sends the account's current address (dotted) to its service and records
-// the outcome in the account: accepted (LastIP, LastUpdate), refused for good
-// (Update 0) or a wait (RetryAt). 0 accepted, -1 anything else.
-int SendServiceUpdate(const ServiceEntry& service, Account& account, const char* dotted, TimedOutHosts& timedOut);
+// Sends the account's addresses to its service: v4 (dotted) and v6, either
+// empty when that family is not sent. Records the outcome in the account:
+// accepted (LastIP and LastUpdate, LastIP6 and LastUpdate6 for what was
+// sent), refused for good (Update 0) or a wait (RetryAt). 0 accepted, -1
+// anything else.
+int SendServiceUpdate(const ServiceEntry& service, Account& account, const char* v4, const char* v6,
+                      TimedOutHosts& timedOut);

@@ -50,6 +50,49 @@ int ClassifyReply(Account& account, const char* reply) {
 
 std::int64_t DaysSince(std::int32_t storedTime) { return (CurrentTime() - storedTime) / 86400; }
 
+namespace {
+// A catalogue account: each family it keeps current is found and, when it
+// changed (or the forced update is due), sent; a family that cannot be found
+// fails alone and the other goes on.
+int UpdateAtService(const ServiceEntry& service, Account& account, UpdateMode mode, RunContext& run,
+                    std::int32_t interfaceIndex, std::int32_t daysToForcedUpdate, int quietFlags) {
+    const bool wants4 = UpdatesIPv4(account) || service.IPv6 == IPv6Style::None;
+    const bool wants6 = UpdatesIPv6(account) && service.IPv6 != IPv6Style::None;
+    int result = 0;
+    char v4[16] = "", v6[sizeof account.CurrentIP6] = "";
+    if (wants4) {
+        // Behind a home router a service's account takes the address the web sees.
+        const std::uint32_t address = run.Address.Current(interfaceIndex, true);
+        if (address == 0) {
+            WriteLog(LogFailure, "No interface available to retrieve the current IP");
+            run.Address.ExplainMissing();
+            result = -1;
+        } else {
+            account.CurrentIP = address;
+            if (mode == Forced || address != account.LastIP || DaysSince(account.LastUpdate) >= daysToForcedUpdate)
+                FormatAddress(address, v4);
+        }
+    }
+    if (wants6) {
+        if (!run.Address.Current6(interfaceIndex, account.CurrentIP6)) {
+            result = -1;
+        } else if (mode == Forced || std::strcmp(account.CurrentIP6, account.LastIP6) != 0 ||
+                   DaysSince(account.LastUpdate6) >= daysToForcedUpdate) {
+            CopyText(v6, account.CurrentIP6);
+        }
+    }
+    const std::string name = std::string("(") + service.Name + ")";
+    if (!v4[0] && !v6[0]) {
+        if (result == 0) WriteLog(quietFlags, account.HostName, name.c_str(), "is already up-to-date");
+        return result;
+    }
+    const std::string both = std::string(v4) + (v4[0] && v6[0] ? " and " : "") + v6;
+    WriteLog(LogMilestone, "Updating", account.HostName, name.c_str(), "to", both.c_str());
+    const int sent = SendServiceUpdate(service, account, v4, v6, run.TimedOut);
+    return sent != 0 ? sent : result;
+}
+}  // namespace
+
 int UpdateAccount(Account& account, UpdateMode mode) {
     RunContext run;
     return UpdateAccount(account, mode, run);
@@ -92,8 +135,9 @@ int UpdateAccount(Account& account, UpdateMode mode, RunContext& run) {
         interfaceIndex = Preferences.Interface;
         daysToForcedUpdate = Preferences.DaysToForcedUpdate;
     }
-    // Behind a home router a service's account takes the address the web sees.
-    std::uint32_t address = run.Address.Current(interfaceIndex, service != nullptr);
+    if (service) return UpdateAtService(*service, account, mode, run, interfaceIndex, daysToForcedUpdate, quietFlags);
+
+    std::uint32_t address = run.Address.Current(interfaceIndex);
     if (address == 0) {
         WriteLog(LogFailure, "No interface available to retrieve the current IP");
         run.Address.ExplainMissing();
@@ -101,19 +145,13 @@ int UpdateAccount(Account& account, UpdateMode mode, RunContext& run) {
     }
     account.CurrentIP = address;
 
-    const std::string serviceName = service ? std::string("(") + service->Name + ")" : "";
     if (mode != Forced && account.CurrentIP == account.LastIP && DaysSince(account.LastUpdate) < daysToForcedUpdate) {
-        WriteLog(quietFlags, account.HostName, service ? serviceName.c_str() : row->UpdateHost,
-                 "is already up-to-date");
+        WriteLog(quietFlags, account.HostName, row->UpdateHost, "is already up-to-date");
         return 0;
     }
 
     char dotted[16];
     FormatAddress(account.CurrentIP, dotted);
-    if (service) {
-        WriteLog(LogMilestone, "Updating", account.HostName, serviceName.c_str(), "to", dotted);
-        return SendServiceUpdate(*service, account, dotted, run.TimedOut);
-    }
     WriteLog(LogMilestone, "Updating", account.HostName, row->Domain, "to", dotted);
 
     char transfer[TransferBufferSize];

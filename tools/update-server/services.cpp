@@ -5,6 +5,8 @@
 // (/__control/service?host=H&mode=M) makes it answer as a service in trouble;
 // the delivery modes (slow, huge, silent...) apply as for the maker's path.
 
+#include <arpa/inet.h>
+
 #include <cstdio>
 #include <string>
 
@@ -64,11 +66,32 @@ std::string hex_id(const std::string& name) {
     return out;
 }
 
-// The address an update names, and "good"/"nochg" as the last one compares.
+// The address an update names, and "good"/"nochg" as the last one compares;
+// an IPv6 address is kept apart, as the AAAA record is.
+bool is_ipv6(const std::string& s) {
+    unsigned char bytes[16];
+    return s.find(':') != std::string::npos && inet_pton(AF_INET6, s.c_str(), bytes) == 1;
+}
 bool changed(const std::string& host_lc, const std::string& ip) {
-    bool same = g_state.last_ip(host_lc) == ip;
-    g_state.set_last_ip(host_lc, ip);
+    const std::string key = is_ipv6(ip) ? host_lc + "|AAAA" : host_lc;
+    bool same = g_state.last_ip(key) == ip;
+    g_state.set_last_ip(key, ip);
     return !same;
+}
+
+// The addresses of a dyndns2 update: myip (one or "v4,v6"), or deSEC's
+// myipv4 and myipv6 ("preserve" keeps a record); empty when one is malformed.
+std::vector<std::string> update_addresses(const Query& q) {
+    std::vector<std::string> all;
+    for (const char* name : {"myip", "myipv4", "myipv6"}) {
+        const std::string* value = q.get(name);
+        if (!value) continue;
+        for (const std::string& a : split(*value, ','))
+            if (a != "preserve" && a != "no") all.push_back(a);
+    }
+    for (const std::string& a : all)
+        if (!is_dotted_quad(a) && !is_ipv6(a)) return {};
+    return all;
 }
 
 Answer dyndns2(const Request& r, const Query& q, const std::string& host_lc, ServiceMode mode) {
@@ -83,17 +106,24 @@ Answer dyndns2(const Request& r, const Query& q, const std::string& host_lc, Ser
     if (host_lc.empty() || host_lc.find('.') == std::string::npos) return plain(200, "OK", "notfqdn");
     if (acct->blocked.count(host_lc)) return plain(200, "OK", "abuse");
     if (!acct->hosts.count(host_lc)) return status_only ? plain(404, "Not Found", "") : plain(200, "OK", "nohost");
-    const std::string* ip = q.get("myip");
-    if (!ip) ip = q.get("myipv4");  // deSEC names each family
-    if (!ip || !is_dotted_quad(*ip)) return plain(200, "OK", "dnserr");
-    return plain(200, "OK", (changed(host_lc, *ip) ? "good " : "nochg ") + *ip);
+    const std::vector<std::string> ips = update_addresses(q);
+    if (ips.empty()) return plain(200, "OK", "dnserr");
+    bool any = false;
+    std::string named;
+    for (const std::string& ip : ips) {
+        any = changed(host_lc, ip) || any;
+        named += (named.empty() ? "" : ",") + ip;
+    }
+    return plain(200, "OK", (any ? "good " : "nochg ") + named);
 }
 
 Answer duckdns(const Query& q, const std::string& host_lc) {
     const std::string* token = q.get("token");
     const std::string* ip = q.get("ip");
-    if (!token || !ip || !account_by_secret(*token, host_lc, nullptr)) return plain(200, "OK", "KO");
-    changed(host_lc, *ip);
+    const std::string* ip6 = q.get("ipv6");
+    if (!token || (!ip && !ip6) || !account_by_secret(*token, host_lc, nullptr)) return plain(200, "OK", "KO");
+    if (ip) changed(host_lc, *ip);
+    if (ip6) changed(host_lc, *ip6);
     return plain(200, "OK", "OK");
 }
 
@@ -152,14 +182,18 @@ Answer cloudflare(const Request& r, const Query& q, const std::string& body, con
     }
     if (parts.size() == 3 && parts[0] == "zones" && parts[2] == "dns_records") {
         if (!acct->hosts.count(host_lc)) return cloudflare_json(200, "OK", ok + "[]}");
+        const std::string* type = q.get("type");
+        const bool aaaa = type && *type == "AAAA";
+        const std::string key = aaaa ? host_lc + "|AAAA" : host_lc;
         return cloudflare_json(200, "OK",
-                               ok + "[{\"id\":\"" + hex_id(host_lc) + "\",\"type\":\"A\",\"name\":\"" + host_lc +
-                                   "\",\"content\":\"" + g_state.last_ip(host_lc) + "\"}]}");
+                               ok + "[{\"id\":\"" + hex_id(key) + "\",\"type\":\"" + (aaaa ? "AAAA" : "A") +
+                                   "\",\"name\":\"" + host_lc + "\",\"content\":\"" + g_state.last_ip(key) + "\"}]}");
     }
     if (parts.size() == 4 && parts[0] == "zones" && parts[2] == "dns_records" && r.method == "PATCH") {
         size_t at = body.find("\"content\":\"");
         std::string ip = at == std::string::npos ? "" : body.substr(at + 11, body.find('"', at + 11) - at - 11);
-        if (!acct->hosts.count(host_lc) || !is_dotted_quad(ip))
+        const bool aaaa = parts[3] == hex_id(host_lc + "|AAAA");
+        if (!acct->hosts.count(host_lc) || !(aaaa ? is_ipv6(ip) : is_dotted_quad(ip)))
             return cloudflare_json(400, "Bad Request",
                                    "{\"success\":false,\"errors\":[{\"code\":1004,\"message\":\"DNS Validation "
                                    "Error\"}],\"messages\":[],\"result\":null}");
@@ -238,7 +272,8 @@ static std::string service_host(const Request& r, const Query& q) {
     if (r.path.rfind("/client/v4/zones/", 0) == 0)
         for (const auto& entry : g_state.cfg().accounts)
             for (const std::string& h : entry.second.hosts)
-                if (r.path.size() > 32 && r.path.compare(r.path.size() - 32, 32, hex_id(h)) == 0) return h;
+                for (const std::string& id : {hex_id(h), hex_id(h + "|AAAA")})
+                    if (r.path.size() > 32 && r.path.compare(r.path.size() - 32, 32, id) == 0) return h;
     return "";
 }
 
