@@ -10,7 +10,8 @@ server=$(realpath "$2")
 demo="$here/build/demo"
 
 # Inside a network namespace of its own the program sees a documentation
-# address (192.0.2.10) beside loopback, whatever the build machine has.
+# address (192.0.2.10) and a global IPv6 one beside loopback, whatever the
+# build machine has.
 [ -n "${VASTREL_IN_NETNS:-}" ] || exec "$here/tools/in-netns.sh" "$0" "$@"
 
 rm -rf "$demo/run"

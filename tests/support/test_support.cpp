@@ -42,6 +42,7 @@ using socklen_t = int;
 namespace {
 std::atomic<int> captureNumber{0};
 std::vector<InterfaceEntry> injected;
+std::vector<Interface6Entry> injected6;
 std::int64_t fixedNow = 0;
 
 int InjectedList(InterfaceEntry list[MaxInterfaces]) {
@@ -51,6 +52,10 @@ int InjectedList(InterfaceEntry list[MaxInterfaces]) {
         list[count++] = e;
     }
     return count;
+}
+int InjectedList6(Interface6Entry list[MaxInterfaces6]) {
+    for (std::size_t i = 0; i < injected6.size() && i < MaxInterfaces6; ++i) list[i] = injected6[i];
+    return static_cast<int>(injected6.size());
 }
 std::int64_t FixedTime() { return fixedNow; }
 
@@ -207,7 +212,14 @@ void InjectInterfaces(const std::vector<InterfaceEntry>& list) {
     injected = list;
     InterfaceListSource = InjectedList;
 }
-void RestoreInterfaces() { InterfaceListSource = GetInterfaceList; }
+void InjectInterfaces6(const std::vector<Interface6Entry>& list) {
+    injected6 = list;
+    Interface6ListSource = InjectedList6;
+}
+void RestoreInterfaces() {
+    InterfaceListSource = GetInterfaceList;
+    Interface6ListSource = GetInterface6List;
+}
 
 std::uint32_t Address(const char* dotted) { return TextToAddress(dotted); }
 

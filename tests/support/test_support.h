@@ -8,6 +8,7 @@
 
 #include "model/account.h"
 #include "update/address.h"
+#include "update/address6.h"
 
 // The program's keys, as the tests read them.
 constexpr const char* ProductKey = "Software\\Brannock\\Vastrel";
@@ -60,6 +61,8 @@ int ServerRequestCount(const std::string& fullHost);
 // Replaces the system's interface list by the given one until reset.
 void InjectInterfaces(const std::vector<InterfaceEntry>& list);
 void RestoreInterfaces();
+// Replaces the system's IPv6 list by the given one until reset (RestoreInterfaces).
+void InjectInterfaces6(const std::vector<Interface6Entry>& list);
 std::uint32_t Address(const char* dotted);
 
 // A clock fixed at the given time until reset.
