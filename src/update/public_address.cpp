@@ -10,6 +10,7 @@
 #include "model/preferences.h"
 #include "model/server_table.h"
 #include "update/address.h"
+#include "update/address6.h"
 #include "update/connection.h"
 #include "update/request.h"
 
@@ -245,10 +246,19 @@ std::uint32_t RunAddress::WebAddress() {
     return address_;
 }
 
-bool RunAddress::Current6(std::int32_t, char out[46]) {
+bool RunAddress::Current6(std::int32_t interfaceIndex, char out[46]) {
     out[0] = '\0';
-    WriteLog(LogFailure, "No interface has a global IPv6 address to register");
-    return false;
+    // An interface chosen in Properties names its adapter; the first choice
+    // (or none behind a router) lets any adapter's address count.
+    const std::uint32_t adapter4 = interfaceIndex > 0 ? GetLocalAddress(interfaceIndex) : 0;
+    Address6 chosen;
+    const char* why = nullptr;
+    if (!GetLocalAddress6(adapter4, chosen, why)) {
+        WriteLog(LogFailure, "No IPv6 address to register:", why);
+        return false;
+    }
+    FormatAddress6(chosen, out);
+    return true;
 }
 
 void RunAddress::ExplainMissing() const {

@@ -14,6 +14,7 @@
 #include "model/preferences.h"
 #include "model/server_table.h"
 #include "test_support.h"
+#include "update/address6.h"
 #include "update/connection.h"
 #include "update/request.h"
 #include "update/secure_channel.h"
@@ -340,5 +341,50 @@ TEST_F(SecureUpdateTest, ServiceRepliesAreJudgedIntoTheAccountItsWaitAndTheLog) 
             EXPECT_NE(requests.find(std::string("\r\n") + c.request), std::string::npos) << requests;
         }
         previous = a;
+    }
+}
+
+// Each service's way with both families, and an IPv6 address not found.
+TEST_F(SecureUpdateTest, ServicesGetBothFamiliesInTheirOwnWay) {
+    Through(true, TlsTestPort("valid"));
+    Interface6Entry global{};
+    ParseAddress6("2001:470:1f0b::10", global.Address);
+    struct Case {
+        int service;
+        const char *host, *password;
+        bool found6;
+        int result;
+        const char* lastIP6;
+        const char* request;  // a request line the server got, or "" for one per family
+    } cases[] = {
+        {1, "home.ddns.net", "carol-secret", true, 0, "2001:470:1f0b::10",
+         "GET /nic/update?hostname=home.ddns.net&myip=192.0.2.1,2001%3A470%3A1f0b%3A%3A10 "},
+        {8, "split.ddns.net", "carol-secret", true, 0, "2001:470:1f0b::10",
+         "GET /nic/update?hostname=split.ddns.net&myip=2001%3A470%3A1f0b%3A%3A10 "},
+        {3, "home.cloud.example", "cf-token-0123", true, 0, "2001:470:1f0b::10", "GET /client/v4/zones/"},
+        {1, "chunk.ddns.net", "carol-secret", false, -1, "",
+         "GET /nic/update?hostname=chunk.ddns.net&myip=192.0.2.1 "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.host);
+        InjectInterfaces6(c.found6 ? std::vector<Interface6Entry>{global} : std::vector<Interface6Entry>{});
+        ServerGet("/__control/clear");
+        Account a = ServiceAccount(c.service, c.host, c.service == 3 ? "" : "carol", c.password);
+        a.Addresses = AddressesBoth;
+        LogCapture log(true);
+        EXPECT_EQ(UpdateAccount(a, Forced), c.result);
+        EXPECT_EQ(a.LastIP, Address("192.0.2.1"));  // the IPv4 part goes on
+        EXPECT_STREQ(a.LastIP6, c.lastIP6);
+        const std::string requests = ServerGet("/__requests");
+        EXPECT_NE(requests.find(std::string("\r\n") + c.request), std::string::npos) << requests;
+        if (c.found6) {
+            EXPECT_NE(log.Text().find("to 192.0.2.1 and 2001:470:1f0b::10"), std::string::npos) << log.Text();
+        }
+        if (c.service == 8) {  // Hurricane Electric: one request a family
+            EXPECT_NE(requests.find("myip=192.0.2.1 "), std::string::npos);
+        }
+        if (c.service == 3) {
+            EXPECT_NE(requests.find("{\"content\":\"2001:470:1f0b::10\"}"), std::string::npos);
+        }
     }
 }
