@@ -278,6 +278,60 @@ else
     echo "skipped: the services over TLS (this system does not trust the test authority)"
 fi
 
+# 9c. Both families: a No-IP account set to "IPv4 and IPv6" sends one
+#     request with both addresses, a deSEC account set to "IPv4" asks deSEC
+#     to keep its AAAA record; after a restart both are still current.
+if [ -n "${VASTREL_TEST_CA_TRUSTED:-}" ] && [ -n "${VASTREL_NETNS_IPV6:-}" ]; then
+    clear_profile
+    configure secret
+    wine reg add "$product\\Accounts" /v Count /t REG_DWORD /d 0 /f >/dev/null 2>&1
+    wine reg add "$product" /v DetailedLogging /t REG_DWORD /d 1 /f >/dev/null 2>&1
+    server_get "/__control/clear" >/dev/null
+    wine "$work/vastrel.exe" >/dev/null 2>&1 &
+    wait_for 20 running
+    wine "$poke" command $IDM_ACCOUNTS >/dev/null 2>&1
+    wait_for 20 box "Vastrel Accounts"
+    accounts select $IDC_ACCOUNT_SERVER 10
+    accounts set $IDC_ACCOUNT_HOST home.ddns.net
+    accounts set $IDC_ACCOUNT_USER carol
+    accounts set $IDC_ACCOUNT_PASSWORD carol-secret
+    accounts select $IDC_ACCOUNT_ADDRESSES 2
+    sleep 0.5
+    shot accounts-dialog-ipv6
+    accounts click $IDC_ACCOUNT_APPLY
+    wait_for 10 has_rows 1
+    accounts select $IDC_ACCOUNT_SERVER 16
+    accounts set $IDC_ACCOUNT_HOST desec.dedyn.io
+    accounts set $IDC_ACCOUNT_PASSWORD carol-secret
+    accounts click $IDC_ACCOUNT_APPLY
+    wait_for 10 has_rows 2
+    accounts click $IDOK
+    wait_for 10 closed "Vastrel Accounts"
+    check "the choice is stored" test "$(account_value 0 Addresses)/$(account_value 1 Addresses)" = "0x2/0x0"
+    wine "$poke" command $IDM_CHECKNOW >/dev/null 2>&1
+    has_ipv6() { test "$(account_value 0 LastIP6)" = "$VASTREL_NETNS_IPV6"; }
+    check "the IPv6 address is stored" wait_for 60 has_ipv6
+    check "and the IPv4 address" test "$(account_value 0 LastIP)" = 0xa0200c0
+    all=$(server_text "/__requests")
+    v6=$(sed 's/:/%3A/g' <<<"$VASTREL_NETNS_IPV6")
+    check "No-IP gets both in one request" grep -q "GET /nic/update?hostname=home.ddns.net&myip=192.0.2.10,$v6 HTTP/1.1" <<<"$all"
+    check "deSEC keeps its AAAA record" \
+        grep -q "GET /nic/update?hostname=desec.dedyn.io&myipv4=192.0.2.10&myipv6=preserve HTTP/1.1" <<<"$all"
+    check "the log names both addresses" log_has "Updating home.ddns.net (No-IP) to 192.0.2.10 and $VASTREL_NETNS_IPV6"
+    wine "$poke" command $IDM_EXIT >/dev/null 2>&1
+    wait_for 20 stopped
+    wine "$work/vastrel.exe" >/dev/null 2>&1 &
+    wait_for 20 running
+    wine "$poke" command $IDM_CHECKNOW >/dev/null 2>&1
+    check "after a restart both families are current" wait_for 60 log_has "home.ddns.net (No-IP) is already up-to-date"
+    check "and nothing more is sent" test "$(requests_for home.ddns.net)" = 1
+    wine "$poke" command $IDM_EXIT >/dev/null 2>&1
+    wait_for 20 stopped
+    clear_profile
+else
+    echo "skipped: both families (no trusted test authority or no IPv6 in the namespace)"
+fi
+
 # 10. While a run waits for a silent server the tray shows the busy globe.
 configure secret
 wine reg add "$product\\Accounts\\0" /v HostName /t REG_SZ /d silent /f >/dev/null 2>&1
