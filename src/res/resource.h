@@ -82,5 +82,6 @@
 #define IDC_ACCOUNT_UPDATE_SERVER_LABEL 1043
 #define IDC_ACCOUNT_UPDATE_SERVER       1044
 #define IDC_CHECKIP_ADDRESS    1045 /* Properties: "CheckIPAddress" */
+#define IDC_ACCOUNT_ADDRESSES  1046 /* Accounts: "IPv4", "IPv6" or both */
 
 #endif

@@ -36,6 +36,7 @@ bool ChangesField(int id, int code) {
     case IDC_ACCOUNT_BACKUPMX:
         return code == BN_CLICKED;
     case IDC_ACCOUNT_SERVER:
+    case IDC_ACCOUNT_ADDRESSES:
         return code == CBN_SELCHANGE;
     case IDC_ACCOUNT_HOST:
     case IDC_ACCOUNT_USER:
@@ -65,12 +66,14 @@ void TakeUntouchedFields(const Account& stored, Account& form) {
     if (untouched(IDC_ACCOUNT_MX)) CopyField(form.MailExtender, record.MailExtender);
     if (untouched(IDC_ACCOUNT_BACKUPMX)) form.BackupMX = record.BackupMX;
     if (untouched(IDC_ACCOUNT_UPDATE_SERVER)) CopyField(form.UpdateServer, record.UpdateServer);
+    if (untouched(IDC_ACCOUNT_ADDRESSES)) form.Addresses = record.Addresses;
 }
 
 // Told on a run's thread, with the shared lock held and the copy open (so
 // the dialog exists): only posts.
 void PostRunResult() { PostMessageA(AccountsDialog, RunResultMessage, 0, 0); }
 
+// The Server list and the fixed rows of "Addresses".
 void FillServerCombo(HWND dialog) {
     SendDlgItemMessageA(dialog, IDC_ACCOUNT_SERVER, CB_RESETCONTENT, 0, 0);
     for (int choice = 0; choice < ServerChoiceCount; ++choice) {
@@ -78,6 +81,9 @@ void FillServerCombo(HWND dialog) {
         LRESULT item = SendDlgItemMessageA(dialog, IDC_ACCOUNT_SERVER, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
         if (item >= 0) SendDlgItemMessageA(dialog, IDC_ACCOUNT_SERVER, CB_SETITEMDATA, item, choice);
     }
+    SendDlgItemMessageA(dialog, IDC_ACCOUNT_ADDRESSES, CB_RESETCONTENT, 0, 0);
+    for (const char* label : AddressesLabels)
+        SendDlgItemMessageA(dialog, IDC_ACCOUNT_ADDRESSES, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(label));
 }
 
 // A new limit for a field; a longer text is cut in the field itself, where
@@ -107,6 +113,12 @@ void ShowServerFields(HWND dialog) {
     enable(IDC_ACCOUNT_MX, TakesMailExtender);
     enable(IDC_ACCOUNT_BACKUPMX, TakesBackupMX);
     enable(IDC_ACCOUNT_UPDATE_SERVER, TakesUpdateServer);
+    EnableWindow(GetDlgItem(dialog, IDC_ACCOUNT_ADDRESSES), shape.TakesAddresses);
+    if (!shape.TakesAddresses && Selection(dialog, IDC_ACCOUNT_ADDRESSES) != AddressesIPv4) {
+        // Shown as "IPv4", and so stored: the record's other choice must not come back unseen.
+        SendDlgItemMessageA(dialog, IDC_ACCOUNT_ADDRESSES, CB_SETCURSEL, AddressesIPv4, 0);
+        touched.insert(IDC_ACCOUNT_ADDRESSES);
+    }
 }
 
 Account ReadAccountFields(HWND dialog) {
@@ -123,6 +135,7 @@ Account ReadAccountFields(HWND dialog) {
     GetDlgItemTextA(dialog, IDC_ACCOUNT_MX, form.MailExtender, sizeof form.MailExtender);
     form.BackupMX = Checked(dialog, IDC_ACCOUNT_BACKUPMX);
     GetDlgItemTextA(dialog, IDC_ACCOUNT_UPDATE_SERVER, form.UpdateServer, sizeof form.UpdateServer);
+    form.Addresses = Selection(dialog, IDC_ACCOUNT_ADDRESSES);
     TerminateAccountTexts(form);
     ClearFieldsNotTaken(form);
     return form;
@@ -160,6 +173,7 @@ void LoadAccountFields(const Account& record, std::uint32_t identity, HWND dialo
     SetField(dialog, IDC_ACCOUNT_MX, a.MailExtender, MailExtenderLimit);
     Check(dialog, IDC_ACCOUNT_BACKUPMX, a.BackupMX);
     SetField(dialog, IDC_ACCOUNT_UPDATE_SERVER, a.UpdateServer, UpdateServerLimit);
+    SendDlgItemMessageA(dialog, IDC_ACCOUNT_ADDRESSES, CB_SETCURSEL, AddressesChoiceOf(a), 0);
     UpdateAccountButtons(dialog);
     formAccount = identity;
     touched.clear();  // setting the fields above notified as if typed

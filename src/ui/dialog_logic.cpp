@@ -15,6 +15,7 @@ const IntervalRow IntervalTable[IntervalCount + 1] = {
 };
 
 const char* const ConnectionLabels[ConnectionCount] = {"Modem", "LAN"};
+const char* const AddressesLabels[AddressesChoiceCount] = {"IPv4", "IPv6", "IPv4 and IPv6"};
 
 int IntervalRowFor(std::int32_t sleepTime) {
     if (sleepTime < 0) return 0;  // the timer runs such a value every minute
@@ -53,9 +54,12 @@ void TakeServerChoice(int item, Account& form) {
 
 AccountFormShape AccountFormFor(std::int32_t server, std::int32_t service) {
     const ServiceEntry* entry = ServiceRow(service);
-    if (entry && server == -1)
-        return {entry->UserLabel, entry->PasswordLabel, entry->Fields, sizeof(Account::ServiceUserName) - 1,
-                sizeof(Account::ServicePassword) - 1};
+    if (entry && server == -1) {
+        AccountFormShape shape = {entry->UserLabel, entry->PasswordLabel, entry->Fields,
+                                  sizeof(Account::ServiceUserName) - 1, sizeof(Account::ServicePassword) - 1};
+        shape.TakesAddresses = entry->IPv6 != IPv6Style::None;
+        return shape;
+    }
     return {"User name", "Password", TakesUserName | NeedsUserName | TakesWildcards | TakesMailExtender | TakesBackupMX,
             sizeof(Account::UserName) - 1, sizeof(Account::Password) - 1};
 }
@@ -73,6 +77,11 @@ void SetFormPassword(Account& form, const char* text) {
         CopyText(form.Password, text);
 }
 
+int AddressesChoiceOf(const Account& account) {
+    const bool valid = account.Addresses >= 0 && account.Addresses < AddressesChoiceCount;
+    return valid && AccountFormFor(account.Server, account.Service).TakesAddresses ? account.Addresses : AddressesIPv4;
+}
+
 void ClearFieldsNotTaken(Account& form) {
     const unsigned fields = AccountFormFor(form.Server, form.Service).Fields;
     if (form.Service != 0) {
@@ -85,6 +94,7 @@ void ClearFieldsNotTaken(Account& form) {
     if (!(fields & TakesMailExtender)) form.MailExtender[0] = '\0';
     if (!(fields & TakesBackupMX)) form.BackupMX = 0;
     if (!(fields & TakesUpdateServer)) form.UpdateServer[0] = '\0';
+    form.Addresses = AddressesChoiceOf(form);
 }
 
 bool AccountFormComplete(const Account& form) {

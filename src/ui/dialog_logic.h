@@ -52,6 +52,7 @@ struct AccountFormShape {
     unsigned Fields;
     int UserLimit;
     int PasswordLimit;
+    bool TakesAddresses = false;  // the "Addresses" choice: a service that takes IPv6
 };
 AccountFormShape AccountFormFor(std::int32_t server, std::int32_t service);
 constexpr int HostLimit = sizeof(Account::HostName) - 1;
@@ -62,8 +63,16 @@ constexpr int UpdateServerLimit = sizeof(Account::UpdateServer) - 1;
 // catalogue's longer fields for a service, else the maker's. Cut to fit.
 void SetFormUserName(Account& form, const char* text);
 void SetFormPassword(Account& form, const char* text);
+// "Addresses" rows: the row index is the stored value.
+constexpr int AddressesChoiceCount = 3;
+extern const char* const AddressesLabels[AddressesChoiceCount];
+// The row that shows the record's choice: "IPv4" where its server does not
+// take the choice or the value is damaged.
+int AddressesChoiceOf(const Account& account);
+
 // Empties what the form's server does not take (the other kind's
-// credentials, a field shown disabled), so that nothing unseen is stored.
+// credentials, a field shown disabled; "Addresses" becomes "IPv4"), so that
+// nothing unseen is stored.
 void ClearFieldsNotTaken(Account& form);
 
 // The form may be applied: a server row or a service chosen, so that no

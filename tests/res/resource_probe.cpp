@@ -419,14 +419,15 @@ const DialogLayout AboutLayout = {
 // The layout places each field's label at x 123 and gives no more; ours sit
 // two units below their field's top, 46 units wide. The check boxes carry no
 // text of their own. Ours: "Update server" below the others, 48 wide for room;
-// the buttons 16 units lower, the list and the dialog 16 taller for it.
+// the buttons 16 units lower, the list and the dialog 16 taller for it; and
+// "Addresses" below "Password", everything under it 16 lower again.
 const DialogLayout AccountsLayout = {119,
                                      TrayDialog,
                                      299,
-                                     210,
+                                     226,
                                      "Vastrel Accounts",
                                      {
-                                         Control(1028, "ListBox", ListOfLines, 7, 7, 108, 169),
+                                         Control(1028, "ListBox", ListOfLines, 7, 7, 108, 185),
                                          Control(NoId, "Static", Label, 123, 9, 46, 8, "Update"),
                                          Control(1034, "Button", AutoCheckBox, 171, 7, 11, 12),
                                          Control(NoId, "Static", Label, 123, 22, 46, 8, "Server"),
@@ -437,18 +438,20 @@ const DialogLayout AccountsLayout = {119,
                                          Control(1013, "Edit", EditField, 172, 52, 120, 12),
                                          Control(1042, "Static", Label, 123, 70, 46, 8, "Password"),
                                          Control(1014, "Edit", EditField | ES_PASSWORD, 172, 68, 120, 12),
-                                         Control(NoId, "Static", Label, 123, 86, 46, 8, "Wildcards"),
-                                         Control(1033, "Button", AutoCheckBox, 171, 84, 11, 12),
-                                         Control(NoId, "Static", Label, 123, 100, 46, 8, "Mail Extender"),
-                                         Control(1016, "Edit", EditField, 172, 98, 120, 12),
-                                         Control(NoId, "Static", Label, 123, 116, 46, 8, "Backup MX"),
-                                         Control(1032, "Button", AutoCheckBox, 171, 114, 11, 12),
-                                         Control(1043, "Static", Label, 123, 132, 48, 8, "Update server"),
-                                         Control(1044, "Edit", EditField | WS_DISABLED, 172, 130, 120, 12),
-                                         Control(1030, "Button", PushButton, 121, 161, 50, 14, "Add"),
-                                         Control(1031, "Button", PushButton, 242, 161, 50, 14, "Delete"),
-                                         Control(IDOK, "Button", DefaultButton, 7, 189, 50, 14, "OK"),
-                                         Control(IDCANCEL, "Button", PushButton, 242, 189, 50, 14, "Cancel"),
+                                         Control(NoId, "Static", Label, 123, 86, 46, 8, "Addresses"),
+                                         Control(1046, "ComboBox", DropDownList | WS_DISABLED, 172, 84, 120, 58),
+                                         Control(NoId, "Static", Label, 123, 102, 46, 8, "Wildcards"),
+                                         Control(1033, "Button", AutoCheckBox, 171, 100, 11, 12),
+                                         Control(NoId, "Static", Label, 123, 116, 46, 8, "Mail Extender"),
+                                         Control(1016, "Edit", EditField, 172, 114, 120, 12),
+                                         Control(NoId, "Static", Label, 123, 132, 46, 8, "Backup MX"),
+                                         Control(1032, "Button", AutoCheckBox, 171, 130, 11, 12),
+                                         Control(1043, "Static", Label, 123, 148, 48, 8, "Update server"),
+                                         Control(1044, "Edit", EditField | WS_DISABLED, 172, 146, 120, 12),
+                                         Control(1030, "Button", PushButton, 121, 177, 50, 14, "Add"),
+                                         Control(1031, "Button", PushButton, 242, 177, 50, 14, "Delete"),
+                                         Control(IDOK, "Button", DefaultButton, 7, 205, 50, 14, "OK"),
+                                         Control(IDCANCEL, "Button", PushButton, 242, 205, 50, 14, "Cancel"),
                                      }};
 
 // Hidden until shown, and placed at the screen's corner (no DS_CENTER).

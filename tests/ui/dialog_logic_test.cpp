@@ -137,11 +137,16 @@ TEST(AccountForm, FollowsTheServerOrServiceChosen) {
                       std::to_string(f.PasswordLimit),
                   shape);
         EXPECT_EQ(f.Fields, fields);
+        EXPECT_EQ(f.TakesAddresses, item >= ServerCount && item != ServerCount + 5);  // Namecheap: IPv4 only
         CopyText(a.HostName, "home");
         SetFormUserName(a, "alice");
         SetFormPassword(a, "secret");
-        ClearFieldsNotTaken(a);  // a field shown disabled is stored empty
+        a.Addresses = AddressesBoth;
+        ClearFieldsNotTaken(a);  // a field shown disabled is stored empty, or "IPv4"
         EXPECT_STREQ(AccountUserName(a), fields & TakesUserName ? "alice" : "");
+        EXPECT_EQ(a.Addresses, f.TakesAddresses ? AddressesBoth : AddressesIPv4);
+        a.Addresses = 3;  // damaged
+        EXPECT_EQ(AddressesChoiceOf(a), AddressesIPv4);
         EXPECT_EQ(AccountFormComplete(a), item >= 0 && !(fields & TakesUpdateServer));
         CopyText(a.UpdateServer, "dyn.example");
         a.UserName[0] = a.ServiceUserName[0] = '\0';

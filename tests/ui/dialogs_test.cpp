@@ -867,7 +867,9 @@ TEST_F(DialogsTest, AccountsOfCatalogueServicesKeepTheirOwnCredentials) {
     for (auto [service, host, user, password, labels] : entries) {
         ChooseCombo(dialog, IDC_ACCOUNT_SERVER, ServerCount + service - 1);
         EXPECT_EQ(Text(dialog, IDC_ACCOUNT_USER_LABEL) + "/" + Text(dialog, IDC_ACCOUNT_PASSWORD_LABEL), labels);
-        EXPECT_TRUE(IsOn(dialog, IDC_ACCOUNT_USER) && !IsOn(dialog, IDC_ACCOUNT_MX));
+        EXPECT_TRUE(IsOn(dialog, IDC_ACCOUNT_USER) && !IsOn(dialog, IDC_ACCOUNT_MX) &&
+                    IsOn(dialog, IDC_ACCOUNT_ADDRESSES));
+        ChooseCombo(dialog, IDC_ACCOUNT_ADDRESSES, service == 3 ? AddressesBoth : AddressesIPv6);
         Type(dialog, IDC_ACCOUNT_HOST, host);
         Type(dialog, IDC_ACCOUNT_USER, user);
         Type(dialog, IDC_ACCOUNT_PASSWORD, password);
@@ -884,6 +886,8 @@ TEST_F(DialogsTest, AccountsOfCatalogueServicesKeepTheirOwnCredentials) {
                   std::string("/") + user + "/" + password);
         ChooseRow(dialog, i);
         EXPECT_EQ(ComboSelection(dialog, IDC_ACCOUNT_SERVER), ServerCount + service - 1);
+        EXPECT_EQ(ComboSelection(dialog, IDC_ACCOUNT_ADDRESSES), service == 3 ? AddressesBoth : AddressesIPv6);
+        EXPECT_EQ(a.Addresses, ComboSelection(dialog, IDC_ACCOUNT_ADDRESSES));
         EXPECT_EQ(Text(dialog, IDC_ACCOUNT_USER) + "/" + Text(dialog, IDC_ACCOUNT_PASSWORD),
                   std::string(user) + "/" + password);
     }
@@ -891,6 +895,7 @@ TEST_F(DialogsTest, AccountsOfCatalogueServicesKeepTheirOwnCredentials) {
     Type(dialog, IDC_ACCOUNT_PASSWORD, std::string(100, 'k'));
     ChooseCombo(dialog, IDC_ACCOUNT_SERVER, 0);
     EXPECT_EQ(Text(dialog, IDC_ACCOUNT_PASSWORD), std::string(32, 'k'));
+    EXPECT_TRUE(!IsOn(dialog, IDC_ACCOUNT_ADDRESSES) && Text(dialog, IDC_ACCOUNT_ADDRESSES) == "IPv4");
     Click(dialog, IDC_ACCOUNT_APPLY);
     EXPECT_EQ(std::string(AccountAt(2).UserName) + "/" + AccountAt(2).ServiceUserName, "alice/");
     Click(dialog, IDCANCEL);
