@@ -224,8 +224,7 @@ if [ -n "${VASTREL_TEST_CA_TRUSTED:-}" ]; then
     wine reg add "$product" /v DetailedLogging /t REG_DWORD /d 1 /f >/dev/null 2>&1
     server_get "/__control/service?host=wait.ddns.net&mode=911" >/dev/null
     server_get "/__control/clear" >/dev/null
-    wine "$work/vastrel.exe" >/dev/null 2>&1 &
-    wait_for 20 running
+    start_program
     wine "$poke" command $IDM_ACCOUNTS >/dev/null 2>&1
     wait_for 20 box "Vastrel Accounts"
     add_service_account() {  # add_service_account ROW HOST USER PASSWORD [SHOT]
@@ -271,8 +270,7 @@ if [ -n "${VASTREL_TEST_CA_TRUSTED:-}" ]; then
     wine "$poke" command $IDM_CHECKNOW >/dev/null 2>&1
     check "a second Check now names the wait" wait_for 60 log_has "wait.ddns.net waits as No-IP asked"
     check "and sends nothing to the waiting account" test "$(requests_for wait.ddns.net)" = 1
-    wine "$poke" command $IDM_EXIT >/dev/null 2>&1
-    wait_for 20 stopped
+    quit_program
     clear_profile
 else
     echo "skipped: the services over TLS (this system does not trust the test authority)"
@@ -287,8 +285,7 @@ if [ -n "${VASTREL_TEST_CA_TRUSTED:-}" ] && [ -n "${VASTREL_NETNS_IPV6:-}" ]; th
     wine reg add "$product\\Accounts" /v Count /t REG_DWORD /d 0 /f >/dev/null 2>&1
     wine reg add "$product" /v DetailedLogging /t REG_DWORD /d 1 /f >/dev/null 2>&1
     server_get "/__control/clear" >/dev/null
-    wine "$work/vastrel.exe" >/dev/null 2>&1 &
-    wait_for 20 running
+    start_program
     wine "$poke" command $IDM_ACCOUNTS >/dev/null 2>&1
     wait_for 20 box "Vastrel Accounts"
     accounts select $IDC_ACCOUNT_SERVER 10
@@ -318,15 +315,12 @@ if [ -n "${VASTREL_TEST_CA_TRUSTED:-}" ] && [ -n "${VASTREL_NETNS_IPV6:-}" ]; th
     check "deSEC keeps its AAAA record" \
         grep -q "GET /nic/update?hostname=desec.dedyn.io&myipv4=192.0.2.10&myipv6=preserve HTTP/1.1" <<<"$all"
     check "the log names both addresses" log_has "Updating home.ddns.net (No-IP) to 192.0.2.10 and $VASTREL_NETNS_IPV6"
-    wine "$poke" command $IDM_EXIT >/dev/null 2>&1
-    wait_for 20 stopped
-    wine "$work/vastrel.exe" >/dev/null 2>&1 &
-    wait_for 20 running
+    quit_program
+    start_program
     wine "$poke" command $IDM_CHECKNOW >/dev/null 2>&1
     check "after a restart both families are current" wait_for 60 log_has "home.ddns.net (No-IP) is already up-to-date"
     check "and nothing more is sent" test "$(requests_for home.ddns.net)" = 1
-    wine "$poke" command $IDM_EXIT >/dev/null 2>&1
-    wait_for 20 stopped
+    quit_program
     clear_profile
 else
     echo "skipped: both families (no trusted test authority or no IPv6 in the namespace)"

@@ -99,6 +99,8 @@ photograph_dialog() {  # photograph_dialog COMMAND CAPTION SHOT CLOSE_ID
     check "$2 closes" wait_for 10 closed "$2"
 }
 closed() { ! box "$1"; }
+start_program() { wine "$work/vastrel.exe" >/dev/null 2>&1 & wait_for 20 running; }
+quit_program() { wine "$poke" command $IDM_EXIT >/dev/null 2>&1; wait_for 20 stopped; }
 summary() {
     echo "$passes passed, $failures failed"
     [ "$failures" -eq 0 ]
