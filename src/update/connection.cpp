@@ -95,8 +95,44 @@ SocketHandle OpenConnection() {
     return socket;
 }
 
-int SendRequest(SocketHandle socket, const char* host, const char* request, const PreferenceSet& preferences,
-                TimedOutHosts* timedOut, const Endpoint* endpoint) {
+namespace {
+// Every address of a host name or address text, its lines as ResolveHost
+// logs them; false when it has none.
+bool ResolveHostAddresses(const char* name, std::uint16_t port, std::vector<SocketAddress>& found) {
+    WriteLog(LogTrace, "GetAddr for", name);
+    if (name[0] == '\0') return false;
+    int error = LookUpHostAddresses(name, port, found);
+    const bool ipv6 = error == 0 && std::strchr(name, ':');  // no name has a colon
+    if (ipv6 || TextToAddress(name) != NoAddress || std::strcmp(name, "255.255.255.255") == 0) {
+        WriteLog(LogTrace, name, "is IP address already, no need for lookup");
+        return error == 0;
+    }
+    if (error != 0) {
+        WriteLog(LogTrace, "Failed to resolve hostname", name, " (winsock error:", NumberToText(error).c_str(), ")");
+        return false;
+    }
+    WriteLog(LogTrace, "Hostname", name, "resolved successfully");
+    return true;
+}
+
+// Tries the addresses in turn, each on a new socket of its family that
+// replaces socket, until one connects: 0, or -1 with the last attempt's
+// error. ranOut tells whether every attempt's wait ran out.
+int ConnectToAny(SocketHandle& socket, const std::vector<SocketAddress>& addresses, std::uint16_t port, bool& ranOut) {
+    for (const SocketAddress& address : addresses) {
+        CloseSocket(socket);
+        WriteLog(LogTrace, "Trying", AddressText(address).c_str(), "port", (NumberToText(port) + "...").c_str());
+        socket = CreateStreamSocketFor(address);
+        if (socket != InvalidSocket && ConnectSocketTo(socket, address, NetworkTimeoutMs) == 0) return 0;
+        ranOut = ranOut && socket != InvalidSocket && LastWaitTimedOut();
+    }
+    return -1;
+}
+
+// SendRequest's work; with endpoint, socket becomes the one connected (or
+// the last one tried).
+int Send(SocketHandle& socket, const char* host, const char* request, const PreferenceSet& preferences,
+         TimedOutHosts* timedOut, const Endpoint* endpoint) {
     WriteLog(LogTrace, "Trying to connect...");
     if (endpoint) host = endpoint->Host.c_str();
     const Target target = TargetOf(preferences, host, endpoint);
@@ -106,15 +142,21 @@ int SendRequest(SocketHandle socket, const char* host, const char* request, cons
         LogSocketFailure(LogFailure, "Request failed, could not connect! (winsock error:");
         return 0;
     }
-    std::uint32_t address = ResolveHost(target.Name);
-    if (address == 0 || address == NoAddress) {
+    // The maker's server is reached at its first IPv4 address alone; any
+    // other server at each of its addresses, IPv6 or IPv4, in turn.
+    std::vector<SocketAddress> addresses;
+    const std::uint32_t address = endpoint ? 0 : ResolveHost(target.Name);
+    if (endpoint ? !ResolveHostAddresses(target.Name, target.Port, addresses)
+                 : (address == 0 || address == NoAddress)) {
         WriteLog(LogFailure, "Request failed, invalid server address!");
         return 0;
     }
     WriteLog(LogTrace, "Remote host address OK. Connecting...");
-    if (ConnectSocket(socket, address, target.Port, NetworkTimeoutMs) != 0) {
+    bool ranOut = true;
+    if ((endpoint ? ConnectToAny(socket, addresses, target.Port, ranOut)
+                  : ConnectSocket(socket, address, target.Port, NetworkTimeoutMs)) != 0) {
         LogSocketFailure(LogFailure, "Request failed, could not connect! (winsock error:");
-        NoteTimeOut(target, timedOut);
+        if (ranOut) NoteTimeOut(target, timedOut);
         return 0;
     }
     if (target.Secure && !OpenSecureChannel(socket, host, target.ThroughProxy, target.ServerPort)) {
@@ -132,6 +174,12 @@ int SendRequest(SocketHandle socket, const char* host, const char* request, cons
     }
     WriteLog(LogIndented, "Sent. Waiting for response...");
     return 1;
+}
+}  // namespace
+
+int SendRequest(SocketHandle socket, const char* host, const char* request, const PreferenceSet& preferences,
+                TimedOutHosts* timedOut) {
+    return Send(socket, host, request, preferences, timedOut, nullptr);
 }
 
 void CloseConnection(SocketHandle socket) {
@@ -188,7 +236,7 @@ void ExchangeOnce(const char* host, char* transfer, std::size_t size, const Requ
     const PreferenceSet preferences = PreferenceSnapshot();
     SocketHandle socket = OpenConnection();
     if (endpoint) host = endpoint->Host.c_str();
-    if (build(transfer, size, preferences) && SendRequest(socket, host, transfer, preferences, timedOut, endpoint)) {
+    if (build(transfer, size, preferences) && Send(socket, host, transfer, preferences, timedOut, endpoint)) {
         int received = reading == ReplyReading::WholeAnswer
                            ? ReceiveWholeAnswer(socket, transfer, static_cast<int>(size - 1), reply)
                            : ReceiveReply(socket, transfer, ReplyLimit);

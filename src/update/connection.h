@@ -42,11 +42,10 @@ SocketHandle OpenConnection();
 // request; with "UseHTTPS" on, through a TLS channel with host (and a tunnel
 // through the proxy). The preferences are the exchange's snapshot. A target
 // in timedOut is not contacted and fails as a connect that timed out; one
-// whose wait runs out is added. 1 when sent, 0 on any failure.
-// endpoint, when given, replaces host and the preferences' port and TLS choice.
+// whose wait runs out is added. 1 when sent, 0 on any failure. Only the
+// first IPv4 address of the host (or the proxy) is tried.
 int SendRequest(SocketHandle socket, const char* host, const char* request,
-                const PreferenceSet& preferences = PreferenceSnapshot(), TimedOutHosts* timedOut = nullptr,
-                const Endpoint* endpoint = nullptr);
+                const PreferenceSet& preferences = PreferenceSnapshot(), TimedOutHosts* timedOut = nullptr);
 void CloseConnection(SocketHandle socket);
 
 // One receive of at most length bytes within the time limit, decrypted on a
@@ -85,8 +84,11 @@ enum class ReplyReading { OneReceive, WholeAnswer };
 // bytes received (> 0, the text terminated after them), 0 when the server
 // closed without a byte, or the reading's failure (-1 the receive failed).
 // timedOut, when given, is the run's record of hosts that timed out. transfer
-// holds at least ReplyLimit + 1 bytes. endpoint: as for SendRequest; reply:
-// the whole answer's reading (ReplyReading::WholeAnswer only).
+// holds at least ReplyLimit + 1 bytes. endpoint, when given, replaces host
+// and the preferences' port and TLS choice, and each address of its host (or
+// of the proxy), IPv6 and IPv4 in the resolver's order, is tried until one
+// connects; a target is recorded as timed out when every attempt ran out.
+// reply: the whole answer's reading (ReplyReading::WholeAnswer only).
 void ExchangeOnce(const char* host, char* transfer, std::size_t size, const RequestBuilder& build,
                   const std::function<void(int received)>& take, TimedOutHosts* timedOut = nullptr,
                   ReplyReading reading = ReplyReading::OneReceive, const Endpoint* endpoint = nullptr,

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 using SocketHandle = std::intptr_t;
 constexpr SocketHandle InvalidSocket = -1;
@@ -31,3 +33,21 @@ bool LastWaitTimedOut();
 std::uint32_t TextToAddress(const char* text);
 // First IPv4 address of a host name; 0 on success, else the error number.
 int LookUpHost(const char* name, std::uint32_t* address);
+
+// One address of a host, IPv4 or IPv6, with the port to reach it at: the
+// platform's socket address of its family.
+struct SocketAddress {
+    alignas(8) unsigned char Bytes[128];  // room for a sockaddr_storage
+    int Length = 0;
+};
+// Every address of a host name or address text, IPv6 and IPv4 in the
+// resolver's order, each with port (host order). Addresses no server has
+// (0.0.0.0, ::, 255.255.255.255) are left out. 0 when one is found, else the
+// error number.
+int LookUpHostAddresses(const char* name, std::uint16_t port, std::vector<SocketAddress>& out);
+// A stream socket of the address's family.
+SocketHandle CreateStreamSocketFor(const SocketAddress& address);
+// As ConnectSocket, to an address of either family.
+int ConnectSocketTo(SocketHandle socket, const SocketAddress& address, int timeoutMs);
+// The address as text: "192.0.2.1", "2001:db8::1".
+std::string AddressText(const SocketAddress& address);

@@ -241,14 +241,14 @@ Account MakeAccount(const char* host, int server, const char* user, const char* 
 
 TestListener::TestListener(const char* dotted) : socket_(-1), port_(0) {
     EnsureSockets();
-    auto s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = Address(dotted);
-    if (bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(s, 4) != 0) return;
-    socklen_t length = sizeof address;
-    getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
+    std::vector<SocketAddress> found;  // IPv4 or IPv6
+    if (LookUpHostAddresses(dotted, 0, found) != 0) return;
+    auto* address = reinterpret_cast<sockaddr*>(found[0].Bytes);
+    auto s = ::socket(address->sa_family, SOCK_STREAM, 0);
+    socklen_t length = found[0].Length;
+    if (bind(s, address, length) != 0 || listen(s, 4) != 0) return;
+    getsockname(s, address, &length);
+    port_ = ntohs(reinterpret_cast<sockaddr_in*>(address)->sin_port);  // where sin6_port is too
     socket_ = static_cast<std::intptr_t>(s);
 }
 

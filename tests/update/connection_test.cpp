@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <string>
@@ -179,6 +180,31 @@ TEST_F(ConnectionTest, PeerThatStopsReadingFailsTheSendWithinTheLimit) {
 }
 
 namespace {
+// The log of an exchange by endpoint with host, at a listener of the test's own on listening ("": none).
+std::vector<std::string> ExchangeWithEndpoint(const char* host, const std::string& listening) {
+    TestListener listener(listening.empty() ? "127.0.0.1" : listening.c_str());
+    const Endpoint endpoint{host, listener.Port(), false};
+    if (listening.empty()) listener.Stop();
+    std::thread peer([&] {
+        std::intptr_t s = listening.empty() ? -1 : listener.Accept(5000);
+        if (s == -1) return;
+        TestListener::ReadAll(s, 1, 0);  // the request, before the close
+        TestListener::Close(s);
+    });
+    LogCapture log(true);
+    char transfer[TransferBufferSize];
+    auto build = [](char* out, std::size_t size, const PreferenceSet&) { return CopyText(out, size, "GET /\r\n\r\n"); };
+    ExchangeOnce(
+        host, transfer, sizeof transfer, build, [](int) {}, nullptr, ReplyReading::OneReceive, &endpoint);
+    peer.join();
+    return log.Lines();
+}
+
+int CountStarting(const std::vector<std::string>& lines, const std::string& start) {
+    return static_cast<int>(
+        std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(start, 0) == 0; }));
+}
+
 // Every IPv4 address the system gives for a name, in its order.
 std::vector<std::uint32_t> AddressesOf(const char* name) {
     std::vector<std::uint32_t> found;
@@ -227,4 +253,32 @@ TEST(TestNamespace, OnlyTheFirstResolvedAddressIsTried) {
         EXPECT_EQ(lines[4], FileOnly(std::string("Hostname ") + twin + " resolved successfully"));
         EXPECT_EQ(lines[6].rfind("*** Request failed, could not connect!", 0) == 0, listening == 1) << lines[6];
     }
+}
+
+// A server other than the maker's is reached at whichever address listens; one failure line when none does.
+TEST_F(ConnectionTest, AnEndpointIsReachedAtAnyOfItsAddresses) {
+    const std::string cases[][3] = {
+        {"localhost", "127.0.0.1", FileOnly("Hostname localhost resolved successfully")},
+        {"::1", "::1", FileOnly("Trying ::1 port ")},
+        {"localhost", "", "*** Request failed, could not connect! (winsock error: "},
+        {std::string(70, 'a') + ".invalid", "", "*** Request failed, invalid server address!"},  // without a query
+    };
+    for (const auto& c : cases) {
+        const std::vector<std::string> lines = ExchangeWithEndpoint(c[0].c_str(), c[1]);
+        EXPECT_EQ(CountStarting(lines, "   Connected."), c[1].empty() ? 0 : 1) << c[0];
+        EXPECT_EQ(CountStarting(lines, c[2]), 1) << c[0];
+    }
+}
+
+// In in-namespace.sh's namespace: either address of a name takes the connection, the other refusing first.
+TEST(TestNamespace, AnEndpointFallsToTheNextAddress) {
+    if (!std::getenv("VASTREL_TWIN_HOST")) GTEST_SKIP() << "runs in tests/update/in-namespace.sh";
+    ResetSharedState();
+    int tried = 0;
+    for (auto c : {std::make_pair("vastrel-both", "127.0.0.1"), {"vastrel-both", "::1"}, {"vastrel-six", "::1"}}) {
+        const std::vector<std::string> lines = ExchangeWithEndpoint(c.first, c.second);
+        EXPECT_EQ(CountStarting(lines, "   Connected."), 1) << c.first << " on " << c.second;
+        tried += CountStarting(lines, FileOnly("Trying ")) - 1;  // not "Trying to connect..."
+    }
+    EXPECT_EQ(tried, 4);  // one address of vastrel-both refused
 }

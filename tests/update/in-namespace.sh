@@ -2,7 +2,7 @@
 # Runs a test command in namespaces made for it alone: a network namespace
 # with loopback and an interface vastrel0 of nine addresses (ten interface
 # addresses in all), and a mount namespace whose /etc/hosts gives the name vastrel-twin
-# two addresses. The tests it runs skip themselves anywhere else. Needs root
+# two addresses (vastrel-both ::1 and 127.0.0.1, vastrel-six ::1). The tests it runs skip themselves anywhere else. Needs root
 # and namespaces; without them the command is skipped (exit 77).
 #   usage: in-namespace.sh COMMAND [ARGS...]
 set -euo pipefail
@@ -19,7 +19,7 @@ for i in $(seq 1 9); do ip addr add "198.51.100.$i/32" dev vastrel0; done
 ip link set vastrel0 up
 hosts=$(mktemp)
 trap 'rm -f "$hosts"' EXIT
-printf '127.0.0.2 vastrel-twin\n127.0.0.1 vastrel-twin\n' >"$hosts"
+printf '127.0.0.2 vastrel-twin\n127.0.0.1 vastrel-twin\n::1 vastrel-both vastrel-six\n127.0.0.1 vastrel-both\n' >"$hosts"
 mount --bind "$hosts" /etc/hosts
 export VASTREL_TWIN_HOST=vastrel-twin
 "$@"
