@@ -158,9 +158,8 @@ bool HasUnsafeByte(const char* text, bool blankToo) {
 }  // namespace
 
 const AccountTextField* UnsafeAccountField(const Account& account) {
-    static const AccountTextField fields[] = {{"host name", true},     {"user name", false},
-                                              {"password", false},     {"mail extender", true},
-                                              {"user name", false},    {"password", false},
+    static const AccountTextField fields[] = {{"host name", true},     {"user name", false}, {"password", false},
+                                              {"mail extender", true}, {"user name", false}, {"password", false},
                                               {"update server", true}};
     Account a = account;
     TerminateAccountTexts(a);
@@ -189,9 +188,7 @@ void TerminateAccountTexts(Account& account) {
     TerminateText(account.LastIP6);
 }
 
-bool UpdatesIPv4(const Account& account) {
-    return account.Service == 0 || account.Addresses != AddressesIPv6;
-}
+bool UpdatesIPv4(const Account& account) { return account.Service == 0 || account.Addresses != AddressesIPv6; }
 bool UpdatesIPv6(const Account& account) {
     return account.Service != 0 && (account.Addresses == AddressesIPv6 || account.Addresses == AddressesBoth);
 }

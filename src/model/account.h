@@ -18,16 +18,16 @@ struct Account {
     std::int32_t LastUpdate;  // seconds since 1970-01-01 UTC
     // A service of the catalogue (update/services.h) instead of the maker's
     // rows; stored only for such an account, whose Server is -1.
-    std::int32_t Service;        // 1 to ServiceCount; 0: the maker's rows
-    char ServiceUserName[65];    // user name, or Cloudflare's zone
-    char ServicePassword[129];   // password, update key or token
-    char UpdateServer[161];      // "Other dyndns2 server": [http://]host[:port][/path]
-    std::int32_t RetryAt;        // after the service's trouble: not sent before (seconds since 1970)
+    std::int32_t Service;       // 1 to ServiceCount; 0: the maker's rows
+    char ServiceUserName[65];   // user name, or Cloudflare's zone
+    char ServicePassword[129];  // password, update key or token
+    char UpdateServer[161];     // "Other dyndns2 server": [http://]host[:port][/path]
+    std::int32_t RetryAt;       // after the service's trouble: not sent before (seconds since 1970)
     // Which records a catalogue account keeps current; the maker's rows are IPv4 only.
-    std::int32_t Addresses;      // AddressesIPv4, AddressesIPv6 or AddressesBoth
-    char CurrentIP6[46];         // the IPv6 address found in the run (text); not stored
-    char LastIP6[46];            // the last IPv6 address the service accepted (text)
-    std::int32_t LastUpdate6;    // and when (seconds since 1970)
+    std::int32_t Addresses;    // AddressesIPv4, AddressesIPv6 or AddressesBoth
+    char CurrentIP6[46];       // the IPv6 address found in the run (text); not stored
+    char LastIP6[46];          // the last IPv6 address the service accepted (text)
+    std::int32_t LastUpdate6;  // and when (seconds since 1970)
 };
 
 enum AccountAddresses : std::int32_t { AddressesIPv4 = 0, AddressesIPv6 = 1, AddressesBoth = 2 };

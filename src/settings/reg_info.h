@@ -47,8 +47,8 @@ public:
     void AddText(const char* valueName, char* buffer, std::uint32_t size, const char* defaultText);
     // Values stored only while *onlyWhile is not 0 (and deleted otherwise),
     // so a record without them is stored exactly as before they existed.
-    void AddOptionalNumber(const char* subKey, const char* valueName, std::int32_t* variable,
-                           std::int32_t defaultValue, const std::int32_t* onlyWhile);
+    void AddOptionalNumber(const char* subKey, const char* valueName, std::int32_t* variable, std::int32_t defaultValue,
+                           const std::int32_t* onlyWhile);
     void AddOptionalText(const char* subKey, const char* valueName, char* buffer, std::uint32_t size,
                          const std::int32_t* onlyWhile);
     // A text below the product key stored only while it is not defaultText,

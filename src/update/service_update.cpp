@@ -16,8 +16,8 @@ enum class Asked { Answered, Failed, Unreadable };
 
 // One request and its whole reply. build gets whether the request goes to a
 // plain HTTP proxy (its line then names the server).
-Asked AskService(const ServiceTarget& target, const std::function<std::string(bool proxyForm)>& build,
-                 HttpReply& reply, TimedOutHosts& timedOut) {
+Asked AskService(const ServiceTarget& target, const std::function<std::string(bool proxyForm)>& build, HttpReply& reply,
+                 TimedOutHosts& timedOut) {
     std::vector<char> transfer(HttpReplyLimit + 1);
     const Endpoint endpoint{target.Host, target.Port, target.Secure};
     Asked asked = Asked::Failed;
@@ -120,8 +120,7 @@ ReplyJudgement Refusal(std::string reason) {
 std::vector<std::string> ZoneNames(const Account& account) {
     if (account.ServiceUserName[0]) return {account.ServiceUserName};
     std::vector<std::string> names;
-    for (std::string name = account.HostName; name.find('.') != std::string::npos;
-         name.erase(0, name.find('.') + 1))
+    for (std::string name = account.HostName; name.find('.') != std::string::npos; name.erase(0, name.find('.') + 1))
         names.push_back(name);
     return names;
 }
@@ -139,8 +138,7 @@ int SendCloudflareUpdate(const ServiceEntry& service, Account& account, Sent sen
     auto ask = [&](const char* method, const std::string& path, const std::string& body, HttpReply& reply,
                    int& result) {
         const Asked asked = AskService(
-            target, [&](bool) { return BuildCloudflareRequest(method, path, token.c_str(), body); }, reply,
-            timedOut);
+            target, [&](bool) { return BuildCloudflareRequest(method, path, token.c_str(), body); }, reply, timedOut);
         if (asked != Asked::Answered) {
             result = TakeAsked(service, account, asked);
             return false;
@@ -158,13 +156,12 @@ int SendCloudflareUpdate(const ServiceEntry& service, Account& account, Sent sen
         if (FirstCloudflareResultId(reply.Body, zone)) break;
     }
     if (zone.empty())
-        return TakeJudgement(service, account,
-                             Refusal(account.ServiceUserName[0]
-                                         ? std::string("Cloudflare has no zone named ") + account.ServiceUserName +
-                                               " for this token!"
-                                         : std::string("Cloudflare has no zone for ") + account.HostName +
-                                               " for this token!"),
-                             Sent{"", ""});
+        return TakeJudgement(
+            service, account,
+            Refusal(account.ServiceUserName[0]
+                        ? std::string("Cloudflare has no zone named ") + account.ServiceUserName + " for this token!"
+                        : std::string("Cloudflare has no zone for ") + account.HostName + " for this token!"),
+            Sent{"", ""});
     const std::string records = "/zones/" + zone + "/dns_records";
     for (const Sent one : {Sent{sent.V4, ""}, Sent{"", sent.V6}}) {
         const char* type = one.V4[0] ? "A" : "AAAA";
@@ -188,8 +185,8 @@ int SendCloudflareUpdate(const ServiceEntry& service, Account& account, Sent sen
 // One request with the families given, judged.
 int SendOneRequest(const ServiceEntry& service, const ServiceTarget& target, Account& account, Sent sent,
                    TimedOutHosts& timedOut) {
-    ServiceRequestInput input{account.HostName, account.ServiceUserName, account.ServicePassword, sent.V4,
-                              account.Wildcards != 0, account.MailExtender, account.BackupMX != 0, sent.V6};
+    ServiceRequestInput input{account.HostName,       account.ServiceUserName, account.ServicePassword, sent.V4,
+                              account.Wildcards != 0, account.MailExtender,    account.BackupMX != 0,   sent.V6};
     HttpReply reply;
     const Asked asked = AskService(
         target, [&](bool proxyForm) { return BuildServiceRequest(service, target, input, proxyForm); }, reply,

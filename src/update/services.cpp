@@ -217,12 +217,14 @@ ReplyJudgement JudgeCloudflare(int status, const std::string& body) {
 }  // namespace
 
 const ServiceEntry Services[ServiceCount] = {
-    {"No-IP", ServiceShape::Dyndns2, "dynupdate.no-ip.com", "/nic/update", TakesUserName | NeedsUserName, "User name", "Password",
-     30 * Minutes, IPv6Style::MyipList},
-    {"DuckDNS", ServiceShape::DuckDns, "www.duckdns.org", "/update", 0, "User name", "Token", DefaultWait, IPv6Style::DuckDns},
+    {"No-IP", ServiceShape::Dyndns2, "dynupdate.no-ip.com", "/nic/update", TakesUserName | NeedsUserName, "User name",
+     "Password", 30 * Minutes, IPv6Style::MyipList},
+    {"DuckDNS", ServiceShape::DuckDns, "www.duckdns.org", "/update", 0, "User name", "Token", DefaultWait,
+     IPv6Style::DuckDns},
     {"Cloudflare", ServiceShape::Cloudflare, "api.cloudflare.com", "/client/v4", TakesUserName, "Zone", "API token",
      DefaultWait, IPv6Style::Cloudflare},
-    {"Dynu", ServiceShape::Dyndns2, "api.dynu.com", "/nic/update", TakesUserName | NeedsUserName, "User name", "Password", DefaultWait, IPv6Style::MyipV6},
+    {"Dynu", ServiceShape::Dyndns2, "api.dynu.com", "/nic/update", TakesUserName | NeedsUserName, "User name",
+     "Password", DefaultWait, IPv6Style::MyipV6},
     {"FreeDNS", ServiceShape::FreeDns, "freedns.afraid.org", "/dynamic/update.php", 0, "User name", "Token",
      DefaultWait, IPv6Style::PerFamily},
     {"Namecheap", ServiceShape::Namecheap, "dynamicdns.park-your-domain.com", "/update", 0, "User name", "Password",
@@ -233,8 +235,7 @@ const ServiceEntry Services[ServiceCount] = {
      DefaultWait, IPv6Style::PerFamily},
     {"Other dyndns2 server", ServiceShape::Dyndns2, nullptr, "/nic/update",
      TakesUserName | NeedsUserName | TakesWildcards | TakesMailExtender | TakesBackupMX | TakesUpdateServer,
-     "User name", "Password",
-     DefaultWait, IPv6Style::MyipList},
+     "User name", "Password", DefaultWait, IPv6Style::MyipList},
 };
 
 const ServiceEntry* ServiceRow(std::int32_t service) {
@@ -310,8 +311,7 @@ std::string BuildServiceRequest(const ServiceEntry& service, const ServiceTarget
         const char* suffix = ".duckdns.org";
         std::size_t cut = host.size() >= std::strlen(suffix) ? host.size() - std::strlen(suffix) : std::string::npos;
         if (cut != std::string::npos && EqualsNoCase(host.substr(cut), suffix)) host.erase(cut);
-        query =
-            "?domains=" + UrlEncoded(host.c_str()) + "&token=" + UrlEncoded(in.Password);
+        query = "?domains=" + UrlEncoded(host.c_str()) + "&token=" + UrlEncoded(in.Password);
         if (v4[0]) query += "&ip=" + UrlEncoded(v4);
         if (v6[0]) query += "&ipv6=" + UrlEncoded(v6);
         break;

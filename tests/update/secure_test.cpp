@@ -316,7 +316,8 @@ TEST_F(SecureUpdateTest, ServiceRepliesAreJudgedIntoTheAccountItsWaitAndTheLog) 
     Account previous{};
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.host) + " " + c.serverMode + " " + std::to_string(c.mode));
-        const std::string full = std::string(c.host) + (c.service == DuckDNS && !std::strchr(c.host, '.') ? ".duckdns.org" : "");
+        const std::string full =
+            std::string(c.host) + (c.service == DuckDNS && !std::strchr(c.host, '.') ? ".duckdns.org" : "");
         ServerGet("/__control/service?host=" + full + "&mode=" + c.serverMode);
         ServerGet("/__control/clear");
         Account a = ServiceAccount(c.service, c.host, c.user, c.password);
@@ -362,8 +363,7 @@ TEST_F(SecureUpdateTest, ServicesGetBothFamiliesInTheirOwnWay) {
         {8, "split.ddns.net", "carol-secret", true, 0, "2001:470:1f0b::10",
          "GET /nic/update?hostname=split.ddns.net&myip=2001%3A470%3A1f0b%3A%3A10 "},
         {3, "home.cloud.example", "cf-token-0123", true, 0, "2001:470:1f0b::10", "GET /client/v4/zones/"},
-        {1, "chunk.ddns.net", "carol-secret", false, -1, "",
-         "GET /nic/update?hostname=chunk.ddns.net&myip=192.0.2.1 "},
+        {1, "chunk.ddns.net", "carol-secret", false, -1, "", "GET /nic/update?hostname=chunk.ddns.net&myip=192.0.2.1 "},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.host);

@@ -28,8 +28,9 @@ const std::pair<const char*, ServiceMode> kServiceModes[] = {
 };
 
 const std::vector<std::string> kServiceHosts = {
-    "dynupdate.no-ip.com", "www.duckdns.org", "api.cloudflare.com", "api.dynu.com",
-    "freedns.afraid.org", "dynamicdns.park-your-domain.com", "update.dedyn.io", "dyn.dns.he.net",
+    "dynupdate.no-ip.com", "www.duckdns.org",    "api.cloudflare.com",
+    "api.dynu.com",        "freedns.afraid.org", "dynamicdns.park-your-domain.com",
+    "update.dedyn.io",     "dyn.dns.he.net",
 };
 
 bool parse_service_mode(const std::string& s, ServiceMode& m) {
