@@ -102,17 +102,10 @@ int TakeJudgement(const ServiceEntry& service, Account& account, const ReplyJudg
 // A reply that could not be read: asked again after the usual wait.
 int TakeAsked(const ServiceEntry& service, Account& account, Asked asked) {
     if (asked == Asked::Failed) return -1;
-    ReplyJudgement unreadable;
-    unreadable.Reason = std::string(service.Name) + " gave no answer that could be read.";
-    unreadable.WaitSeconds = 10 * 60;
-    return TakeJudgement(service, account, unreadable, Sent{"", ""});
-}
-
-ReplyJudgement Refusal(std::string reason) {
-    ReplyJudgement refused;
-    refused.Verdict = ReplyVerdict::Refused;
-    refused.Reason = std::move(reason);
-    return refused;
+    return TakeJudgement(
+        service, account,
+        TemporaryReply(std::string(service.Name) + " gave no answer that could be read.", ServiceRetryWait),
+        Sent{"", ""});
 }
 
 // Cloudflare's names for the host's zone: the one the user gave, else the
@@ -156,12 +149,12 @@ int SendCloudflareUpdate(const ServiceEntry& service, Account& account, Sent sen
         if (FirstCloudflareResultId(reply.Body, zone)) break;
     }
     if (zone.empty())
-        return TakeJudgement(
-            service, account,
-            Refusal(account.ServiceUserName[0]
-                        ? std::string("Cloudflare has no zone named ") + account.ServiceUserName + " for this token!"
-                        : std::string("Cloudflare has no zone for ") + account.HostName + " for this token!"),
-            Sent{"", ""});
+        return TakeJudgement(service, account,
+                             RefusedReply(account.ServiceUserName[0] ? std::string("Cloudflare has no zone named ") +
+                                                                           account.ServiceUserName + " for this token!"
+                                                                     : std::string("Cloudflare has no zone for ") +
+                                                                           account.HostName + " for this token!"),
+                             Sent{"", ""});
     const std::string records = "/zones/" + zone + "/dns_records";
     for (const Sent one : {Sent{sent.V4, ""}, Sent{"", sent.V6}}) {
         const char* type = one.V4[0] ? "A" : "AAAA";
@@ -172,8 +165,8 @@ int SendCloudflareUpdate(const ServiceEntry& service, Account& account, Sent sen
             return result;
         if (!FirstCloudflareResultId(reply.Body, record))
             return TakeJudgement(service, account,
-                                 Refusal(std::string("Cloudflare has no ") + type + " record named " +
-                                         account.HostName + ": create it in the zone first."),
+                                 RefusedReply(std::string("Cloudflare has no ") + type + " record named " +
+                                              account.HostName + ": create it in the zone first."),
                                  Sent{"", ""});
         if (!ask("PATCH", records + "/" + record, CloudflareAddressBody(address), reply, result)) return result;
         result = TakeJudgement(service, account, JudgeServiceReply(service, reply), one);

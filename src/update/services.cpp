@@ -14,7 +14,6 @@
 namespace {
 
 constexpr std::int32_t Minutes = 60;
-constexpr std::int32_t DefaultWait = 10 * Minutes;
 constexpr std::int32_t ThrottleWait = 5 * Minutes;  // a 429 without Retry-After
 
 const char* const AuthorizationFailed = "Authorization failed! Wrong or missing user credentials?";
@@ -72,26 +71,12 @@ ReplyJudgement Accepted(bool noChange = false) {
     return j;
 }
 
-ReplyJudgement Refused(std::string reason) {
-    ReplyJudgement j;
-    j.Verdict = ReplyVerdict::Refused;
-    j.Reason = std::move(reason);
-    return j;
-}
-
-ReplyJudgement Temporary(std::string reason, std::int32_t wait) {
-    ReplyJudgement j;
-    j.Reason = std::move(reason);
-    j.WaitSeconds = wait;
-    return j;
-}
-
 // The code as a log line names it, with whatever the service said after it.
 std::string Quoted(const std::string& text) { return "\"" + ServerFirstLineForLog(text.c_str()) + "\""; }
 
 // A reply in none of the service's forms: it may be a page in its way, so it is asked again later.
 ReplyJudgement UnknownReply(const std::string& body) {
-    return Temporary("Unknown reply from the service: " + Quoted(body), DefaultWait);
+    return TemporaryReply("Unknown reply from the service: " + Quoted(body), ServiceRetryWait);
 }
 
 struct CodeMeaning {
@@ -142,13 +127,13 @@ ReplyJudgement JudgeDyndns2(const ServiceEntry& service, const std::string& body
             if (c.Verdict == ReplyVerdict::Accepted) {
                 // "good 127.0.0.1" is how services say they ignored a client they do not accept.
                 if (line.find("127.0.0.1") != std::string::npos)
-                    return Refused("The service ignored the update and answered " + Quoted(line));
+                    return RefusedReply("The service ignored the update and answered " + Quoted(line));
                 return Accepted(EqualsNoCase(word, "nochg"));
             }
             if (c.Verdict == ReplyVerdict::Refused)
-                return Refused(c.Line ? c.Line : "The service refused the update: " + Quoted(line));
-            std::int32_t wait = EqualsNoCase(word, "911") ? service.TroubleWait : DefaultWait;
-            return Temporary("The service asks to retry later: " + Quoted(line), wait);
+                return RefusedReply(c.Line ? c.Line : "The service refused the update: " + Quoted(line));
+            std::int32_t wait = EqualsNoCase(word, "911") ? service.TroubleWait : ServiceRetryWait;
+            return TemporaryReply("The service asks to retry later: " + Quoted(line), wait);
         }
     }
     return UnknownReply(body);
@@ -158,7 +143,7 @@ ReplyJudgement JudgeDuckDns(const std::string& body) {
     std::vector<std::string> lines = Lines(body);
     std::string word = lines.empty() ? "" : FirstWord(lines[0]);
     if (EqualsNoCase(word, "OK")) return Accepted();
-    if (EqualsNoCase(word, "KO")) return Refused("DuckDNS refused the token or the domain (\"KO\")");
+    if (EqualsNoCase(word, "KO")) return RefusedReply("DuckDNS refused the token or the domain (\"KO\")");
     return UnknownReply(body);
 }
 
@@ -167,7 +152,7 @@ ReplyJudgement JudgeFreeDns(const std::string& body) {
         if (line.find("has not changed") != std::string::npos || line.rfind("No IP change detected", 0) == 0)
             return Accepted(true);
         if (FirstWord(line) == "Updated") return Accepted();
-        if (FirstWord(line) == "ERROR:") return Refused("FreeDNS refused the update: " + Quoted(line));
+        if (FirstWord(line) == "ERROR:") return RefusedReply("FreeDNS refused the update: " + Quoted(line));
     }
     return UnknownReply(body);
 }
@@ -191,7 +176,7 @@ ReplyJudgement JudgeNamecheap(const std::string& body) {
         return UnknownReply(body);
     if (count == "0") return Accepted();
     if (!ElementText(body, "Err1", error)) error = count + " errors";
-    return Refused("Namecheap refused the update: " + Quoted(error));
+    return RefusedReply("Namecheap refused the update: " + Quoted(error));
 }
 
 ReplyJudgement JudgeCloudflare(int status, const std::string& body) {
@@ -210,8 +195,8 @@ ReplyJudgement JudgeCloudflare(int status, const std::string& body) {
     }
     // 10000: the token may not do this; 6003 and 6111: no usable Authorization header.
     if (status == 401 || status == 403 || code == 10000 || code == 6003 || code == 6111 || code == 9109)
-        return Refused(AuthorizationFailed);
-    return Refused("Cloudflare refused the update: " + Quoted(message) + " (" + std::to_string(code) + ")");
+        return RefusedReply(AuthorizationFailed);
+    return RefusedReply("Cloudflare refused the update: " + Quoted(message) + " (" + std::to_string(code) + ")");
 }
 
 }  // namespace
@@ -219,23 +204,23 @@ ReplyJudgement JudgeCloudflare(int status, const std::string& body) {
 const ServiceEntry Services[ServiceCount] = {
     {"No-IP", ServiceShape::Dyndns2, "dynupdate.no-ip.com", "/nic/update", TakesUserName | NeedsUserName, "User name",
      "Password", 30 * Minutes, IPv6Style::MyipList},
-    {"DuckDNS", ServiceShape::DuckDns, "www.duckdns.org", "/update", 0, "User name", "Token", DefaultWait,
+    {"DuckDNS", ServiceShape::DuckDns, "www.duckdns.org", "/update", 0, "User name", "Token", ServiceRetryWait,
      IPv6Style::DuckDns},
     {"Cloudflare", ServiceShape::Cloudflare, "api.cloudflare.com", "/client/v4", TakesUserName, "Zone", "API token",
-     DefaultWait, IPv6Style::Cloudflare},
+     ServiceRetryWait, IPv6Style::Cloudflare},
     {"Dynu", ServiceShape::Dyndns2, "api.dynu.com", "/nic/update", TakesUserName | NeedsUserName, "User name",
-     "Password", DefaultWait, IPv6Style::MyipV6},
+     "Password", ServiceRetryWait, IPv6Style::MyipV6},
     {"FreeDNS", ServiceShape::FreeDns, "freedns.afraid.org", "/dynamic/update.php", 0, "User name", "Token",
-     DefaultWait, IPv6Style::PerFamily},
+     ServiceRetryWait, IPv6Style::PerFamily},
     {"Namecheap", ServiceShape::Namecheap, "dynamicdns.park-your-domain.com", "/update", 0, "User name", "Password",
-     DefaultWait, IPv6Style::None},
-    {"deSEC", ServiceShape::Dyndns2, "update.dedyn.io", "/nic/update", 0, "User name", "Token", DefaultWait,
+     ServiceRetryWait, IPv6Style::None},
+    {"deSEC", ServiceShape::Dyndns2, "update.dedyn.io", "/nic/update", 0, "User name", "Token", ServiceRetryWait,
      IPv6Style::Desec},
     {"Hurricane Electric", ServiceShape::Dyndns2, "dyn.dns.he.net", "/nic/update", 0, "User name", "Update key",
-     DefaultWait, IPv6Style::PerFamily},
+     ServiceRetryWait, IPv6Style::PerFamily},
     {"Other dyndns2 server", ServiceShape::Dyndns2, nullptr, "/nic/update",
      TakesUserName | NeedsUserName | TakesWildcards | TakesMailExtender | TakesBackupMX | TakesUpdateServer,
-     "User name", "Password", DefaultWait, IPv6Style::MyipList},
+     "User name", "Password", ServiceRetryWait, IPv6Style::MyipList},
 };
 
 const ServiceEntry* ServiceRow(std::int32_t service) {
@@ -377,17 +362,32 @@ bool FirstCloudflareResultId(const std::string& body, std::string& id) {
     return !id.empty() && id.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
 }
 
+ReplyJudgement RefusedReply(std::string reason) {
+    ReplyJudgement j;
+    j.Verdict = ReplyVerdict::Refused;
+    j.Reason = std::move(reason);
+    return j;
+}
+
+ReplyJudgement TemporaryReply(std::string reason, std::int32_t waitSeconds) {
+    ReplyJudgement j;
+    j.Reason = std::move(reason);
+    j.WaitSeconds = waitSeconds;
+    return j;
+}
+
 ReplyJudgement JudgeServiceReply(const ServiceEntry& service, const HttpReply& reply) {
     int status = reply.Status;
     if (service.Shape == ServiceShape::Cloudflare && status != 429 && status / 100 != 5)
         return JudgeCloudflare(status, reply.Body);
-    if (status == 401) return Refused(AuthorizationFailed);
-    if (status == 404) return Refused(HostNotOwned);
-    if (status == 403) return Refused("The service refused the update (HTTP 403 Forbidden)");
+    if (status == 401) return RefusedReply(AuthorizationFailed);
+    if (status == 404) return RefusedReply(HostNotOwned);
+    if (status == 403) return RefusedReply("The service refused the update (HTTP 403 Forbidden)");
     if (status == 429)
-        return Temporary("The service asks to wait (HTTP 429)",
-                         reply.RetryAfter >= 0 ? reply.RetryAfter : ThrottleWait);
-    if (status / 100 != 2) return Temporary("The service answered HTTP " + std::to_string(status), DefaultWait);
+        return TemporaryReply("The service asks to wait (HTTP 429)",
+                              reply.RetryAfter >= 0 ? reply.RetryAfter : ThrottleWait);
+    if (status / 100 != 2)
+        return TemporaryReply("The service answered HTTP " + std::to_string(status), ServiceRetryWait);
     switch (service.Shape) {
     case ServiceShape::Dyndns2:
         return JudgeDyndns2(service, reply.Body);

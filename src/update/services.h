@@ -108,6 +108,14 @@ struct ReplyJudgement {
     std::int32_t WaitSeconds = 0;  // Temporary: not sent again before this has passed
 };
 
+// How long a service in trouble that names no wait of its own is left alone.
+constexpr std::int32_t ServiceRetryWait = 10 * 60;
+
+// A refusal, or trouble with its wait, as a judgement of what the service
+// answered (a missing Cloudflare record, a reply that could not be read).
+ReplyJudgement RefusedReply(std::string reason);
+ReplyJudgement TemporaryReply(std::string reason, std::int32_t waitSeconds);
+
 // Judges a whole reply: by the HTTP status first, then by the service's own
 // codes, the first word of each line (never a phrase anywhere in the text).
 ReplyJudgement JudgeServiceReply(const ServiceEntry& service, const HttpReply& reply);
