@@ -31,7 +31,7 @@ Target TargetOf(const PreferenceSet& p, const char* host, const Endpoint* endpoi
     Target target{};
     target.Secure = endpoint ? endpoint->Secure : p.UseHTTPS != 0;
     target.ThroughProxy = p.UseProxy != 0;
-    target.ServerPort = endpoint                ? static_cast<std::uint16_t>(endpoint->Port & 0xFFFF)
+    target.ServerPort = endpoint        ? static_cast<std::uint16_t>(endpoint->Port & 0xFFFF)
                         : target.Secure ? SecurePort(p.PortNumber)
                                         : static_cast<std::uint16_t>(p.PortNumber & 0xFFFF);
     if (target.ThroughProxy) {
@@ -61,21 +61,30 @@ void LogSocketFailure(int flags, const char* message) {
 
 std::string NumberToText(std::int32_t value) { return std::to_string(value); }
 
+namespace {
+// The lookup's verdict as every lookup logs it: a literal address needs
+// none; true when the name gave an address.
+bool LogLookUp(const char* name, bool literal, int error) {
+    if (literal) {
+        WriteLog(LogTrace, name, "is IP address already, no need for lookup");
+        return error == 0;
+    }
+    if (error != 0) {
+        WriteLog(LogTrace, "Failed to resolve hostname", name, " (winsock error:", NumberToText(error).c_str(), ")");
+        return false;
+    }
+    WriteLog(LogTrace, "Hostname", name, "resolved successfully");
+    return true;
+}
+}  // namespace
+
 std::uint32_t ResolveHost(const char* name) {
     WriteLog(LogTrace, "GetAddr for", name);
     if (name[0] == '\0') return 0;
     std::uint32_t address = TextToAddress(name);
-    if (address != NoAddress || std::strcmp(name, "255.255.255.255") == 0) {
-        WriteLog(LogTrace, name, "is IP address already, no need for lookup");
-        return address;
-    }
-    int error = LookUpHost(name, &address);
-    if (error != 0) {
-        WriteLog(LogTrace, "Failed to resolve hostname", name, " (winsock error:", NumberToText(error).c_str(), ")");
-        return 0;
-    }
-    WriteLog(LogTrace, "Hostname", name, "resolved successfully");
-    return address;
+    const bool literal = address != NoAddress || std::strcmp(name, "255.255.255.255") == 0;
+    const int error = literal ? 0 : LookUpHost(name, &address);
+    return LogLookUp(name, literal, error) ? address : 0;
 }
 
 SocketHandle OpenConnection() {
@@ -101,18 +110,10 @@ namespace {
 bool ResolveHostAddresses(const char* name, std::uint16_t port, std::vector<SocketAddress>& found) {
     WriteLog(LogTrace, "GetAddr for", name);
     if (name[0] == '\0') return false;
-    int error = LookUpHostAddresses(name, port, found);
+    const int error = LookUpHostAddresses(name, port, found);
     const bool ipv6 = error == 0 && std::strchr(name, ':');  // no name has a colon
-    if (ipv6 || TextToAddress(name) != NoAddress || std::strcmp(name, "255.255.255.255") == 0) {
-        WriteLog(LogTrace, name, "is IP address already, no need for lookup");
-        return error == 0;
-    }
-    if (error != 0) {
-        WriteLog(LogTrace, "Failed to resolve hostname", name, " (winsock error:", NumberToText(error).c_str(), ")");
-        return false;
-    }
-    WriteLog(LogTrace, "Hostname", name, "resolved successfully");
-    return true;
+    const bool literal = ipv6 || TextToAddress(name) != NoAddress || std::strcmp(name, "255.255.255.255") == 0;
+    return LogLookUp(name, literal, error);
 }
 
 // Tries the addresses in turn, each on a new socket of its family that
