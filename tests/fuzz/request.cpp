@@ -8,18 +8,24 @@
 #include "update/request.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    Account account;
-    if (size < sizeof account + 1) return 0;
-    std::memcpy(&account, data, sizeof account);
+    // A shorter input fills the record's front (the maker's fields come
+    // first) and leaves the rest zero, so the record may grow at its end
+    // without the corpus falling short of it.
+    Account account{};
+    const std::size_t taken = size < sizeof account ? size : sizeof account;
+    std::memcpy(&account, data, taken);
     // The rest: the proxy settings the request is shaped by.
-    Preferences.UseProxy = data[sizeof account] & 1;
-    Preferences.UseBasicAuthentication = (data[sizeof account] >> 1) & 1;
-    std::size_t rest = size - sizeof account - 1;
+    const std::uint8_t flags = size > taken ? data[taken] : 0;
+    Preferences.UseProxy = flags & 1;
+    Preferences.UseBasicAuthentication = (flags >> 1) & 1;
+    std::size_t rest = size > taken ? size - taken - 1 : 0;
     std::size_t half = rest / 2;
     std::memset(Preferences.ProxyUser, 0, sizeof Preferences.ProxyUser);
     std::memset(Preferences.ProxyPassword, 0, sizeof Preferences.ProxyPassword);
-    std::memcpy(Preferences.ProxyUser, data + sizeof account + 1, half < 32 ? half : 32);
-    std::memcpy(Preferences.ProxyPassword, data + sizeof account + 1 + half, rest - half < 32 ? rest - half : 32);
+    if (rest > 0) {
+        std::memcpy(Preferences.ProxyUser, data + taken + 1, half < 32 ? half : 32);
+        std::memcpy(Preferences.ProxyPassword, data + taken + 1 + half, rest - half < 32 ? rest - half : 32);
+    }
     char request[TransferBufferSize];
     BuildUpdateRequest(account, request, sizeof request);
     if (std::memchr(request, '\0', sizeof request) == nullptr) __builtin_trap();
