@@ -107,10 +107,10 @@ SocketHandle OpenConnection() {
 namespace {
 // Every address of a host name or address text, its lines as ResolveHost
 // logs them; false when it has none.
-bool ResolveHostAddresses(const char* name, std::uint16_t port, std::vector<SocketAddress>& found) {
+bool ResolveHostAddresses(const char* name, std::uint16_t port, bool ipv6Only, std::vector<SocketAddress>& found) {
     WriteLog(LogTrace, "GetAddr for", name);
     if (name[0] == '\0') return false;
-    const int error = LookUpHostAddresses(name, port, found);
+    const int error = LookUpHostAddresses(name, port, found, ipv6Only);
     const bool ipv6 = error == 0 && std::strchr(name, ':');  // no name has a colon
     const bool literal = ipv6 || TextToAddress(name) != NoAddress || std::strcmp(name, "255.255.255.255") == 0;
     return LogLookUp(name, literal, error);
@@ -147,7 +147,7 @@ int Send(SocketHandle& socket, const char* host, const char* request, const Pref
     // other server at each of its addresses, IPv6 or IPv4, in turn.
     std::vector<SocketAddress> addresses;
     const std::uint32_t address = endpoint ? 0 : ResolveHost(target.Name);
-    if (endpoint ? !ResolveHostAddresses(target.Name, target.Port, addresses)
+    if (endpoint ? !ResolveHostAddresses(target.Name, target.Port, endpoint->IPv6Only, addresses)
                  : (address == 0 || address == NoAddress)) {
         WriteLog(LogFailure, "Request failed, invalid server address!");
         return 0;

@@ -35,6 +35,7 @@ struct Endpoint {
     std::string Host;
     int Port = 443;
     bool Secure = true;
+    bool IPv6Only = false;  // reached over IPv6 alone: its IPv4 addresses are not tried
 };
 
 SocketHandle OpenConnection();

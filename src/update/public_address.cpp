@@ -13,6 +13,7 @@
 #include "update/address6.h"
 #include "update/connection.h"
 #include "update/request.h"
+#include "update/secure_channel.h"
 
 namespace {
 const char AddressMarker[] = "Current IP Address:";
@@ -42,24 +43,46 @@ bool ParseDotted(const char* begin, const char* end, std::uint32_t* address) {
     return true;
 }
 
-// The first run of digits and dots in text that is a whole dotted address
-// (a full stop after it does not count).
-bool FirstDottedIn(const char* text, std::uint32_t* address) {
+// The first address in text that parse reads whole: a run that starts at
+// a character begins takes and goes on over those continues takes (full
+// stops after it do not count).
+template <class Parse>
+bool FirstAddressIn(const char* text, bool (*begins)(char), bool (*continues)(char), Parse parse) {
     const char* p = text;
     while (*p) {
-        if (!IsDigit(*p)) {
+        if (!begins(*p)) {
             ++p;
             continue;
         }
         const char* end = p;
-        while (IsDigit(*end) || *end == '.') ++end;
+        while (continues(*end)) ++end;
         const char* last = end;
         while (last[-1] == '.') --last;
-        if (ParseDotted(p, last, address)) return true;
+        if (parse(p, last)) return true;
         p = end;
     }
     return false;
 }
+
+// Where a check-IP answer names its address: only a 2xx answer names one,
+// in its body, after the marker or as the whole body.
+template <class Parse>
+bool FindInAnswer(const char* answer, bool (*begins)(char), bool (*continues)(char), Parse parse) {
+    const char* body = std::strstr(answer, "\r\n\r\n");
+    if (AnswerStatus(answer) / 100 != 2 || !body) return false;
+    body += 4;
+    if (const char* marker = std::strstr(body, AddressMarker))
+        return FirstAddressIn(marker + sizeof AddressMarker - 1, begins, continues, parse);
+    const char* end = body + std::strlen(body);
+    while (body != end && IsBlank(*body)) ++body;
+    while (end != body && IsBlank(end[-1])) --end;
+    return parse(body, end);
+}
+
+bool IsHexDigit(char c) { return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+bool InDotted(char c) { return IsDigit(c) || c == '.'; }
+bool Begins6(char c) { return IsHexDigit(c) || c == ':'; }
+bool In6(char c) { return IsHexDigit(c) || c == ':' || c == '.'; }
 
 // Room for a whole check-IP answer; a longer one is refused, not cut.
 constexpr int CheckIpAnswerLimit = 4096;
@@ -87,18 +110,26 @@ bool ChooseCheckIpPage(ServiceTarget& page, std::string& label) {
     return true;
 }
 
-// Asks the check-IP service once. Gives the accepted address, or 0 with the
+// Asks the check-IP service once, over IPv6 alone when ipv6: true with its
+// 2xx answer in transfer (CheckIpAnswerLimit + 1 bytes), else false with the
 // reason in why.
-std::uint32_t AskPublicAddress(char* why, std::size_t whySize) {
+bool AskCheckIpService(bool ipv6, char* transfer, char* why, std::size_t whySize) {
     ServiceTarget page;
     std::string label = CheckIpHost;
     const bool onPage = ChooseCheckIpPage(page, label);
-    const Endpoint endpoint{page.Host, page.Port, page.Secure};
-    WriteLog(LogTrace, "Asking", label.c_str(), "for the public address...");
-    char transfer[CheckIpAnswerLimit + 1];
-    const char* failure = "the check-IP service did not answer";
+    Endpoint endpoint{page.Host, page.Port, page.Secure, ipv6};
+    if (ipv6 && !onPage) {
+        const PreferenceSet p = PreferenceSnapshot();
+        const bool secure = p.UseHTTPS != 0;
+        endpoint = {CheckIpHost, secure ? SecurePort(p.PortNumber) : static_cast<int>(p.PortNumber & 0xFFFF), secure,
+                    true};
+    }
+    WriteLog(LogTrace, "Asking", label.c_str(),
+             ipv6 ? "over IPv6 for the public IPv6 address..." : "for the public address...");
+    const char* failure =
+        ipv6 ? "the check-IP service did not answer over IPv6" : "the check-IP service did not answer";
     ExchangeOnce(
-        onPage ? page.Host.c_str() : CheckIpHost, transfer, sizeof transfer,
+        onPage ? page.Host.c_str() : CheckIpHost, transfer, CheckIpAnswerLimit + 1,
         [&](char* request, std::size_t size, const PreferenceSet& preferences) {
             return BuildCheckIpRequest(request, size, preferences, onPage ? &page : nullptr)[0] != '\0';
         },
@@ -116,19 +147,32 @@ std::uint32_t AskPublicAddress(char* why, std::size_t whySize) {
                 WriteLog(LogFailure, "Check-IP request failed, the service closed the connection without an answer!");
             }
         },
-        nullptr, ReplyReading::WholeAnswer, onPage ? &endpoint : nullptr);
+        nullptr, ReplyReading::WholeAnswer, onPage || ipv6 ? &endpoint : nullptr);
     if (failure) {
         CopyText(why, whySize, failure);
-        return 0;
+        return false;
     }
-
     // A captive portal's redirect or an error page is no answer, whatever it names.
     if (AnswerStatus(transfer) / 100 != 2) {
         const std::string status = ServerFirstLineForLog(transfer);
         WriteLog(LogFailure, ("The check-IP service answered " + status + " instead of an address!").c_str());
         CopyText(why, whySize, ("the check-IP service answered " + status).c_str());
-        return 0;
+        return false;
     }
+    return true;
+}
+
+// The refusal of an address the check-IP service named: logged, and told in why.
+void RefuseAnswered(const char* text, const char* verdict, char* why, std::size_t whySize) {
+    WriteLog(LogFailure, (std::string("The check-IP service named ") + text + ", which " + verdict + "!").c_str());
+    CopyText(why, whySize, (std::string(text) + " " + verdict).c_str());
+}
+
+// Asks the check-IP service once. Gives the accepted address, or 0 with the
+// reason in why.
+std::uint32_t AskPublicAddress(char* why, std::size_t whySize) {
+    char transfer[CheckIpAnswerLimit + 1];
+    if (!AskCheckIpService(false, transfer, why, whySize)) return 0;
     std::uint32_t address;
     if (!FindAnsweredAddress(transfer, &address)) {
         WriteLog(LogFailure, "The check-IP answer holds no valid IP address!");
@@ -138,13 +182,36 @@ std::uint32_t AskPublicAddress(char* why, std::size_t whySize) {
     char dotted[16];
     FormatAddress(address, dotted);
     if (!IsAcceptablePublicAddress(address)) {
-        std::string refusal = std::string("The check-IP service named ") + dotted + ", which is not a public address!";
-        WriteLog(LogFailure, refusal.c_str());
-        CopyText(why, whySize, (std::string(dotted) + " is not a public address").c_str());
+        RefuseAnswered(dotted, "is not a public address", why, whySize);
         return 0;
     }
     WriteLog(LogDetail, "Public address found on the web:", dotted);
     return address;
+}
+
+// The same over IPv6: the page's answer when it is reached over IPv6. Through
+// a proxy the page would see the proxy's address, so it is not asked.
+bool AskPublicAddress6(char out[Address6TextSize], char* why, std::size_t whySize) {
+    if (ReadShared(Preferences.UseProxy) != 0) {
+        CopyText(why, whySize, "the public IPv6 address is not asked through a proxy");
+        return false;
+    }
+    char transfer[CheckIpAnswerLimit + 1];
+    if (!AskCheckIpService(true, transfer, why, whySize)) return false;
+    Address6 address;
+    if (!FindAnsweredAddress6(transfer, address)) {
+        WriteLog(LogFailure, "The check-IP answer holds no valid IPv6 address!");
+        CopyText(why, whySize, "the check-IP answer holds no valid IPv6 address");
+        return false;
+    }
+    FormatAddress6(address, out);
+    if (const char* refusal = Address6Refusal(address)) {
+        RefuseAnswered(out, refusal, why, whySize);
+        out[0] = '\0';
+        return false;
+    }
+    WriteLog(LogDetail, "Public IPv6 address found on the web:", out);
+    return true;
 }
 
 // Ranges where no host of the Internet is reached, with the verdict logged.
@@ -163,15 +230,14 @@ const ReservedRange ReservedRanges[] = {
 }  // namespace
 
 bool FindAnsweredAddress(const char* answer, std::uint32_t* address) {
-    const char* body = std::strstr(answer, "\r\n\r\n");
-    if (AnswerStatus(answer) / 100 != 2 || !body) return false;
-    body += 4;
-    if (const char* marker = std::strstr(body, AddressMarker))
-        return FirstDottedIn(marker + sizeof AddressMarker - 1, address);
-    const char* end = body + std::strlen(body);
-    while (body != end && IsBlank(*body)) ++body;
-    while (end != body && IsBlank(end[-1])) --end;
-    return ParseDotted(body, end, address);
+    return FindInAnswer(answer, IsDigit, InDotted,
+                        [&](const char* begin, const char* end) { return ParseDotted(begin, end, address); });
+}
+
+bool FindAnsweredAddress6(const char* answer, Address6& address) {
+    return FindInAnswer(answer, Begins6, In6, [&](const char* begin, const char* end) {
+        return ParseAddress6(begin, address, static_cast<std::size_t>(end - begin));
+    });
 }
 
 bool IsAcceptablePublicAddress(std::uint32_t address) {
@@ -211,8 +277,7 @@ char* BuildCheckIpRequest(char* out, std::size_t outSize, const PreferenceSet& p
     std::string host = CheckIpHost, path = "/", server;
     bool absoluteForm = ProxyForm(preferences);
     if (page) {
-        host = page->Host;
-        if (page->Port != (page->Secure ? 443 : 80)) host += ":" + std::to_string(page->Port);
+        host = HostAndPort(page->Host, page->Port, page->Secure ? 443 : 80);
         path = page->Path;
         absoluteForm = preferences.UseProxy != 0 && !page->Secure;  // a secure page goes through a tunnel
     }
@@ -230,8 +295,11 @@ std::uint32_t RunAddress::Current(std::int32_t interfaceIndex, bool askWebWhenNo
         usePublic_ = ReadShared(Preferences.UsePublicAddress) != 0;
     }
     lastFromWeb_ = usePublic_;
+    lastLocal_ = 0;
     if (usePublic_) return WebAddress();
     const std::uint32_t local = GetLocalAddress(interfaceIndex);
+    lastIndex_ = interfaceIndex;
+    lastLocal_ = local;
     if (local != 0 || !askWebWhenNoInterface) return local;
     WriteLog(LogDetail, "No interface has an address to register; taking the public address from the web.");
     lastFromWeb_ = true;
@@ -246,18 +314,37 @@ std::uint32_t RunAddress::WebAddress() {
     return address_;
 }
 
-bool RunAddress::Current6(std::int32_t interfaceIndex, char out[46]) {
+bool RunAddress::Current6(std::int32_t interfaceIndex, char out[Address6TextSize], bool askWebWhenNoInterface) {
     out[0] = '\0';
-    // An interface chosen in Properties names its adapter; the first choice
-    // (or none behind a router) lets any adapter's address count.
-    const std::uint32_t adapter4 = interfaceIndex > 0 ? GetLocalAddress(interfaceIndex) : 0;
+    // An interface chosen in Properties names its adapter (as the IPv4
+    // question just found it, when it did); the first choice, or none behind
+    // a router, lets any adapter's address count.
+    std::uint32_t adapter4 = 0;
+    if (interfaceIndex > 0)
+        adapter4 = lastIndex_ == interfaceIndex && lastLocal_ ? lastLocal_ : GetLocalAddress(interfaceIndex);
+    lastLocal_ = 0;
     Address6 chosen;
     const char* why = nullptr;
-    if (!GetLocalAddress6(adapter4, chosen, why)) {
+    if (GetLocalAddress6(adapter4, chosen, why)) {
+        FormatAddress6(chosen, out);
+        return true;
+    }
+    if (!askWebWhenNoInterface) {
         WriteLog(LogFailure, "No IPv6 address to register:", why);
         return false;
     }
-    FormatAddress6(chosen, out);
+    // Behind a router that translates IPv6 prefixes only the web sees the public one.
+    WriteLog(LogDetail,
+             ("No IPv6 address to register here (" + std::string(why) + "); asking the web over IPv6.").c_str());
+    if (!web6Asked_) {
+        web6Asked_ = true;
+        AskPublicAddress6(address6_, why6_, sizeof why6_);
+    }
+    if (!address6_[0]) {
+        WriteLog(LogFailure, "No IPv6 address to register:", why6_);
+        return false;
+    }
+    CopyText(out, Address6TextSize, address6_);
     return true;
 }
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "model/preferences.h"
+#include "update/address6.h"
 #include "update/services.h"
 
 // The address in a whole check-IP answer: only a 2xx answer names one, and
@@ -15,6 +16,8 @@
 // Address:", or else a body that is one bare address. False when there is
 // none; the text is never trusted to be well formed.
 bool FindAnsweredAddress(const char* answer, std::uint32_t* address);
+// The same for an IPv6 address, in any of its text forms.
+bool FindAnsweredAddress6(const char* answer, Address6& address);
 
 // Judges an address named on the web as an interface address is judged
 // (127.x.x.x counts as loopback, having no flag to say so), and refuses the
@@ -49,8 +52,11 @@ public:
     // The address to register, 0 when there is none.
     std::uint32_t Current(std::int32_t interfaceIndex, bool askWebWhenNoInterface = false);
     // The IPv6 address to register, as text into out; false, with the
-    // reason logged, when there is none.
-    bool Current6(std::int32_t interfaceIndex, char out[46]);
+    // reason logged, when there is none. IPv6 has no address translation at
+    // home: an interface's global address is the public one, whatever
+    // "UsePublicAddress" says. Only when no interface has one may a question
+    // ask the web, over IPv6, once per run.
+    bool Current6(std::int32_t interfaceIndex, char out[Address6TextSize], bool askWebWhenNoInterface = false);
     // After the line that says no address is available: why, when the
     // question was answered from the web.
     void ExplainMissing() const;
@@ -64,4 +70,11 @@ private:
     bool lastFromWeb_ = false;  // the latest question was answered from the web
     std::uint32_t address_ = 0;
     char why_[80] = "";
+    // The interface address the latest IPv4 question found, for the IPv6
+    // question of the same account that follows it.
+    std::int32_t lastIndex_ = 0;
+    std::uint32_t lastLocal_ = 0;
+    bool web6Asked_ = false;
+    char address6_[Address6TextSize] = "";
+    char why6_[96] = "";
 };

@@ -67,6 +67,12 @@ const char* EncodeBase64(const char* text) {
 
 const char* OnOffText(std::int32_t flag) { return flag ? "ON" : "OFF"; }
 
+std::string HostAndPort(const std::string& host, int port, int defaultPort) {
+    std::string text = host.find(':') != std::string::npos ? "[" + host + "]" : host;
+    if (port != defaultPort) text += ":" + std::to_string(port);
+    return text;
+}
+
 bool ProxyForm(const PreferenceSet& preferences) { return preferences.UseProxy != 0 && preferences.UseHTTPS == 0; }
 
 char* BuildUpdateRequest(const Account& account, char* out, std::size_t outSize, const PreferenceSet& preferences) {

@@ -17,6 +17,10 @@ constexpr std::size_t ReplaceScratchSize = 1024;
 // proxy, but not inside a tunnel, which takes the direct form.
 bool ProxyForm(const PreferenceSet& preferences);
 
+// A host as a Host header, a CONNECT line or an address names it: an IPv6
+// address in brackets, and ":port" unless port is defaultPort.
+std::string HostAndPort(const std::string& host, int port, int defaultPort = 0);
+
 // Fills out (outSize bytes, normally TransferBufferSize) with the complete
 // request and gives out. An account without a valid server row, or a request
 // that would not fit, leaves out empty. The preferences are those of the

@@ -7,6 +7,7 @@
 
 #include "log/log.h"
 #include "update/connection.h"
+#include "update/request.h"
 #include "update/tls.h"
 
 namespace {
@@ -77,7 +78,7 @@ void LogTlsFailure(const TlsError& error, const char* host) {
 // CONNECT host:port, then the proxy's answer up to its empty line. Bytes
 // after it already belong to the channel and go to leftover.
 bool OpenTunnel(SocketHandle socket, const char* host, std::uint16_t port, std::string& leftover) {
-    const std::string target = std::string(host) + ":" + std::to_string(port);
+    const std::string target = HostAndPort(host, port);
     WriteLog(LogTrace, "Opening a tunnel through the proxy to", target.c_str());
     const std::string request = "CONNECT " + target + " HTTP/1.1\r\nHost: " + target + "\r\n\r\n";
     const Clock::time_point deadline = Deadline();

@@ -9,6 +9,7 @@
 #include "common/text.h"
 #include "log/log.h"
 #include "model/server_table.h"
+#include "update/address6.h"
 #include "update/request.h"
 
 namespace {
@@ -253,6 +254,19 @@ bool FindServiceTarget(const ServiceEntry& service, const char* updateServer, Se
         target.Path = text.substr(slash);
         text.erase(slash);
     }
+    // An IPv6 address stands in brackets, its colons not a port's.
+    std::string literal;
+    if (!text.empty() && text[0] == '[') {
+        const std::size_t close = text.find(']');
+        Address6 address;
+        if (close == std::string::npos || !ParseAddress6(text.c_str() + 1, address, close - 1) ||
+            (close + 1 < text.size() && text[close + 1] != ':')) {
+            why = "has no usable update server";
+            return false;
+        }
+        literal = text.substr(1, close - 1);
+        text.erase(0, close + 1);
+    }
     std::size_t colon = text.find(':');
     if (colon != std::string::npos) {
         std::string port = text.substr(colon + 1);
@@ -265,6 +279,10 @@ bool FindServiceTarget(const ServiceEntry& service, const char* updateServer, Se
             return false;
         }
         target.Port = static_cast<int>(value);
+    }
+    if (!literal.empty()) {
+        target.Host = literal;
+        return true;
     }
     if (text.empty() || text.find_first_of(" \t\r\n?#@") != std::string::npos) {
         why = "has no usable update server";
@@ -321,8 +339,7 @@ std::string BuildServiceRequest(const ServiceEntry& service, const ServiceTarget
     case ServiceShape::Cloudflare:
         return std::string();  // several requests: BuildCloudflareRequest
     }
-    std::string hostHeader = target.Host;
-    if (target.Port != (target.Secure ? 443 : 80)) hostHeader += ":" + std::to_string(target.Port);
+    const std::string hostHeader = HostAndPort(target.Host, target.Port, target.Secure ? 443 : 80);
     std::string request = "GET ";
     if (absoluteForm) request += std::string(target.Secure ? "https://" : "http://") + hostHeader;
     // A path that brings a query of its own gets the update's parameters after it.

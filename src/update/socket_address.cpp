@@ -37,10 +37,10 @@ int ConnectSocket(SocketHandle socket, std::uint32_t address, std::uint16_t port
     return ConnectSocketTo(socket, any, timeoutMs);
 }
 
-int LookUpHostAddresses(const char* name, std::uint16_t port, std::vector<SocketAddress>& out) {
+int LookUpHostAddresses(const char* name, std::uint16_t port, std::vector<SocketAddress>& out, bool ipv6Only) {
     out.clear();
     addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
+    hints.ai_family = ipv6Only ? AF_INET6 : AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
     int result = getaddrinfo(name, nullptr, &hints, &found);

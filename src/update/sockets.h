@@ -42,9 +42,9 @@ struct SocketAddress {
 };
 // Every address of a host name or address text, IPv6 and IPv4 in the
 // resolver's order, each with port (host order). Addresses no server has
-// (0.0.0.0, ::, 255.255.255.255) are left out. 0 when one is found, else the
-// error number.
-int LookUpHostAddresses(const char* name, std::uint16_t port, std::vector<SocketAddress>& out);
+// (0.0.0.0, ::, 255.255.255.255) are left out; ipv6Only leaves out IPv4. 0
+// when one is found, else the error number.
+int LookUpHostAddresses(const char* name, std::uint16_t port, std::vector<SocketAddress>& out, bool ipv6Only = false);
 // A stream socket of the address's family.
 SocketHandle CreateStreamSocketFor(const SocketAddress& address);
 // As ConnectSocket, to an address of either family.

@@ -74,7 +74,7 @@ int UpdateAtService(const ServiceEntry& service, Account& account, UpdateMode mo
         }
     }
     if (wants6) {
-        if (!run.Address.Current6(interfaceIndex, account.CurrentIP6)) {
+        if (!run.Address.Current6(interfaceIndex, account.CurrentIP6, true)) {
             result = -1;
         } else if (mode == Forced || std::strcmp(account.CurrentIP6, account.LastIP6) != 0 ||
                    DaysSince(account.LastUpdate6) >= daysToForcedUpdate) {

@@ -378,7 +378,9 @@ TEST_F(DialogsTest, PropertiesSecureConnectionBoxEditsUseHTTPSInARoomOfItsOwn) {
     EXPECT_TRUE(IntersectRect(&inside, &place, &client) && EqualRect(&inside, &place));
     for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
         const RECT other = placeOf(child);
-        if (child != box) EXPECT_FALSE(IntersectRect(&overlap, &place, &other)) << GetDlgCtrlID(child);
+        if (child != box) {
+            EXPECT_FALSE(IntersectRect(&overlap, &place, &other)) << GetDlgCtrlID(child);
+        }
     }
     Click(dialog, IDCANCEL);
 }

@@ -37,8 +37,15 @@ TEST(PublicAddress, AnswersGiveTheFirstAddressAfterTheTextOrABareBody) {
     const std::string head = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 99\r\n\r\n";
     struct Case {
         std::string reply;
-        const char* found;  // "" for none
+        const char* found;        // "" for none
+        std::string found6 = "";  // the IPv6 address found, "" for none
     } cases[] = {
+        {head + "<body>Current IP Address: 2001:470:1F0B::7</body>", "", "2001:470:1f0b::7"},
+        {head + "Current IP Address: ::ffff:203.0.113.7.", "203.0.113.7", "::ffff:203.0.113.7"},  // judged later
+        {head + " 2001:470:1f0b::7\n", "", "2001:470:1f0b::7"},
+        {head + "Current IP Address: 2001:470:1f0b::7::1 or 2001:470::9", "", "2001:470::9"},
+        {head + "Current IP Address: [2001:470:1f0b::7]", "", "2001:470:1f0b::7"},
+        {"HTTP/1.1 302 Found\r\n\r\n2001:470:1f0b::7", ""},
         {head + "<html><head><title>Current IP Check</title></head><body>Current IP Address: 203.0.113.7</body></html>",
          "203.0.113.7"},
         {head + "<body>Current IP Address: <b>203.0.113.9</b>.</body>", "203.0.113.9"},
@@ -67,6 +74,10 @@ TEST(PublicAddress, AnswersGiveTheFirstAddressAfterTheTextOrABareBody) {
         std::uint32_t address = 0;
         bool found = FindAnsweredAddress(c.reply.c_str(), &address);
         EXPECT_EQ(found ? Dotted(address) : "", c.found);
+        Address6 address6;
+        char text[Address6TextSize] = "";
+        if (FindAnsweredAddress6(c.reply.c_str(), address6)) FormatAddress6(address6, text);
+        EXPECT_EQ(text, c.found6);
     }
 }
 
@@ -307,5 +318,65 @@ TEST_F(PublicAddressRunTest, ACatalogueAccountWithoutAnInterfaceAddressAsksTheCh
         EXPECT_EQ(log.Text().find(sent) != std::string::npos, !c.host.empty());
         const std::string complaint = "*** The check-IP address (\"CheckIPAddress\") " + c.complaint;
         EXPECT_EQ(log.Text().find(complaint) != std::string::npos, !c.complaint.empty());
+    }
+}
+
+// With no global IPv6 address here, a question that may ask the web asks the
+// page over IPv6 (it reports the IPv6 address it sees), once per run; never
+// through a proxy, and its answer is judged as an interface's address is.
+TEST_F(PublicAddressRunTest, WithoutAGlobalIPv6AddressThePageIsAskedOverIPv6OncePerRun) {
+    SocketAddress loopback6;
+    std::vector<SocketAddress> found;
+    SocketHandle probe = InvalidSocket;
+    StartSockets(0x0202);
+    if (LookUpHostAddresses("::1", static_cast<std::uint16_t>(ServerPort()), found) == 0)
+        probe = CreateStreamSocketFor(loopback6 = found[0]);
+    const bool reached = probe != InvalidSocket && ConnectSocketTo(probe, loopback6, 1000) == 0;
+    if (probe != InvalidSocket) CloseSocket(probe);
+    StopSockets();
+    if (!reached) GTEST_SKIP() << "no IPv6 loopback here";
+    Interface6Entry global{}, local{};
+    ParseAddress6("2001:470:1f0b::10", global.Address);
+    ParseAddress6("fd00::5", local.Address);
+    const std::string page = "http://[::1]:" + std::to_string(ServerPort()) + "/";
+    const struct Case {
+        Interface6Entry interface6;
+        const char* control;
+        bool proxy;
+        const char* questions;  // c may ask the web, n may not
+        const char* answers;    // w the web's address, i the interface's, - none
+        int asked;
+        const char* why;  // the line each question without an address says
+    } cases[] = {
+        {local, "reset=1", false, "cnc", "w-w", 1, "no interface has a global IPv6 address"},
+        {global, "reset=1", false, "cn", "ii", 0, ""},
+        {local, "reset=1", true, "c", "-", 0, "the public IPv6 address is not asked through a proxy"},
+        {local, "address=fd00::1", false, "cc", "--", 1, "fd00::1 is unique-local (private)"},
+        {local, "address=198.51.100.4", false, "c", "-", 1, "the check-IP answer holds no valid IPv6 address"},
+        {local, "mode=garbage", false, "c", "-", 1, "the check-IP service answered HTTP/1.1 500 Internal Server Error"},
+    };
+    CopyText(Preferences.CheckIPAddress, page.c_str());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.control) + " " + c.questions);
+        InjectInterfaces6({c.interface6});
+        ServerGet(std::string("/__control/checkip?") + c.control);
+        Preferences.UseProxy = c.proxy;
+        const int asked = CheckIpQuestions();
+        LogCapture log(true);
+        RunAddress run;
+        std::string answers;
+        for (const char* q = c.questions; *q; ++q) {
+            char address[Address6TextSize];
+            const bool got = run.Current6(0, address, *q == 'c');
+            answers += !got ? '-' : std::string(address) == "2001:470:1f0b::7" ? 'w' : 'i';
+        }
+        EXPECT_EQ(answers, c.answers);
+        EXPECT_EQ(CheckIpQuestions(), asked + c.asked);
+        const std::string why = std::string("*** No IPv6 address to register: ") + c.why;
+        EXPECT_EQ(CountLines(log.Lines(), why), c.why[0] ? std::count(answers.begin(), answers.end(), '-') : 0);
+        if (c.asked) {
+            EXPECT_NE(log.Text().find("GET / HTTP/1.1\r\nHost: [::1]:" + std::to_string(ServerPort())),
+                      std::string::npos);
+        }
     }
 }

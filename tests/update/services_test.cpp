@@ -140,6 +140,9 @@ TEST(ServicesTest, BuildsEachShapesRequestAndTheLogShowsNoSecret) {
         {"Other dyndns2 server", "http://dyn.example.com:8245/update?system=dyndns", "home.example.net", true,
          "GET http://dyn.example.com:8245/update?system=dyndns&hostname=home.example.net&myip=192.0.2.10&wildcard=ON"
          "&mx=mx.example.net&backmx=YES HTTP/1.1\r\nHost: dyn.example.com:8245\r\n"},
+        {"Other dyndns2 server", "http://[2001:470::1]:8245", "h", true,
+         "GET http://[2001:470::1]:8245/nic/update?hostname=h&myip=192.0.2.10&wildcard=ON&mx=mx.example.net&backmx=YES"
+         " HTTP/1.1\r\nHost: [2001:470::1]:8245\r\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.service);
@@ -208,6 +211,11 @@ TEST(ServicesTest, OtherServerTextsAndCloudflareIds) {
         {"dyn.example.com:99999", false, "", 0, "", false},
         {"user@dyn.example.com", false, "", 0, "", false},
         {"dyn example.com", false, "", 0, "", false},
+        {"http://[2001:470::1]:8245/u", true, "2001:470::1", 8245, "/u", false},
+        {"[::1]", true, "::1", 443, "/nic/update", true},
+        {"[::1", false, "", 0, "", false},
+        {"[dyn.example.com]", false, "", 0, "", false},
+        {"[::1]x", false, "", 0, "", false},
         {"dyn.example.com/u\r\nX-Evil: 1", false, "", 0, "", false},
     };
     for (const Case& c : cases) {

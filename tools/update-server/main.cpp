@@ -37,23 +37,33 @@ constexpr int kMaxConnections = 64;
 
 void on_signal(int) { g_signalled = true; }
 
-// A listening socket on 127.0.0.1:port (0 = any free one); -1 on failure.
-int listen_on(unsigned long port, unsigned& chosen) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+// A listening socket on 127.0.0.1:port (0 = any free one), or with ipv6
+// on [::1]:port; -1 on failure.
+int listen_on(unsigned long port, unsigned& chosen, bool ipv6 = false) {
+    int fd = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return -1;
     int one = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t alen = sizeof addr;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 128) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &alen) != 0) {
+    sockaddr_storage storage{};
+    auto* addr = reinterpret_cast<sockaddr_in*>(&storage);
+    auto* addr6 = reinterpret_cast<sockaddr_in6*>(&storage);
+    if (ipv6) {
+        ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one);
+        addr6->sin6_family = AF_INET6;
+        addr6->sin6_port = htons(static_cast<uint16_t>(port));
+        addr6->sin6_addr = in6addr_loopback;
+    } else {
+        addr->sin_family = AF_INET;
+        addr->sin_port = htons(static_cast<uint16_t>(port));
+        addr->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    }
+    socklen_t alen = ipv6 ? sizeof *addr6 : sizeof *addr;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&storage), alen) != 0 || ::listen(fd, 128) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&storage), &alen) != 0) {
         ::close(fd);
         return -1;
     }
-    chosen = ntohs(addr.sin_port);
+    chosen = ntohs(addr->sin_port);  // sin_port and sin6_port share their place
     return fd;
 }
 
@@ -103,8 +113,9 @@ int main(int argc, char** argv) {
     sigaction(SIGINT, &sa, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
-    // Listener 0 is the plain one; with --tls-dir one more per TLS kind.
-    std::vector<int> listeners;
+    // Listener 0 is the plain one; with --tls-dir one more per TLS kind; the
+    // last, where the machine has IPv6, the plain one again on [::1].
+    std::vector<int> listeners, kinds;
     unsigned port = 0;
     int lfd = listen_on(cfg.port, port);
     if (lfd < 0) {
@@ -113,6 +124,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     listeners.push_back(lfd);
+    kinds.push_back(-1);
     if (!cfg.tls_dir.empty()) {
         if (!make_tls_contexts(cfg, err)) {
             std::fprintf(stderr, "vastrel-update-server: %s\n", err.c_str());
@@ -127,6 +139,7 @@ int main(int argc, char** argv) {
                 return 1;
             }
             listeners.push_back(fd);
+            kinds.push_back(kind);
             if (kind == 0) g_valid_tls_port = tls_port;
             ports += std::string(kTlsKindNames[kind]) + " " + std::to_string(tls_port) + "\n";
         }
@@ -135,6 +148,13 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "vastrel-update-server: %s\n", err.c_str());
             return 1;
         }
+    }
+
+    unsigned port6 = 0;
+    const int fd6 = listen_on(port, port6, true);
+    if (fd6 >= 0) {
+        listeners.push_back(fd6);
+        kinds.push_back(-1);
     }
 
     // Said before the port file is written: whoever sees the file finds the line too.
@@ -165,7 +185,7 @@ int main(int argc, char** argv) {
             }
             ++g_active;
             try {
-                std::thread(connection_main, c, static_cast<int>(i) - 1).detach();
+                std::thread(connection_main, c, kinds[i]).detach();
             } catch (...) {
                 --g_active;
                 ::close(c);

@@ -1,6 +1,8 @@
 // Answering a request: the dispatch by path, the modes that shape how an
 // answer goes out, and the version file, check-IP and test endpoints.
 
+#include <sys/socket.h>
+
 #include <algorithm>
 #include <string>
 #include <utility>
@@ -141,6 +143,12 @@ void handle_checkip(Peer& peer, const std::string& raw) {
     g_state.record(false, "", raw);
     g_state.count_checkip();
     std::pair<CheckIpMode, std::string> service = g_state.checkip();
+    // Asked over IPv6, a page names the IPv6 address it sees.
+    sockaddr_storage local{};
+    socklen_t length = sizeof local;
+    if (service.second == kDefaultCheckIpAddress &&
+        ::getsockname(peer.fd, reinterpret_cast<sockaddr*>(&local), &length) == 0 && local.ss_family == AF_INET6)
+        service.second = kDefaultCheckIpAddress6;
     if (g_verbose)
         log_line(std::string("check-IP (mode ") + kCheckIpModes[static_cast<int>(service.first)].first + ")");
     switch (service.first) {

@@ -38,6 +38,8 @@ inline constexpr int kSendTimeoutS = 5;
 
 inline constexpr const char* kDefaultVersion = "1.5.7";
 inline constexpr const char* kDefaultCheckIpAddress = "203.0.113.7";
+// What the check-IP page names by default when asked over IPv6.
+inline constexpr const char* kDefaultCheckIpAddress6 = "2001:470:1f0b::7";
 
 // ---------------------------------------------------------------- lifetime (main.cpp)
 
