@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cstdint>
 #include <functional>
@@ -47,6 +48,12 @@ void SetTrayState(HWND window, TrayState state, const char* tooltip);
 void ShowTrayMenu(HWND window);
 void SetBlinking(int on);
 void BlinkTick(HWND window);
+// A notice in a balloon (or toast) at the icon, without a sound; a click
+// on it opens the Accounts dialog when opensAccounts, else the log window.
+BOOL ShowTrayNotice(HWND window, const char* text, bool opensAccounts, bool warning);
+extern bool NoticeOpensAccounts;  // what a click on the latest notice opens
+// The shell's tray call (Shell_NotifyIconA); tests record the records.
+extern BOOL(WINAPI* NotifyShell)(DWORD, PNOTIFYICONDATAA);
 // What the tray shows now, for the re-add after an Explorer restart and tests.
 extern TrayState ShownTrayState;
 extern char ShownTooltip[64];

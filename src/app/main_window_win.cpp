@@ -184,6 +184,11 @@ void ConnectShell() {
     Shell.OpenPage = [](const char* url) { OpenWithShell(MainWindow, "open", url, nullptr, nullptr, SW_SHOWNORMAL); };
     GetVersionText = GetOwnVersion;
     Shell.ArmTimer = ArmTimer;
+    Shell.Notify = [](const char* text, bool opensAccounts, bool warning) {
+        RunOnGuiThread([&] {
+            if (MainWindow) ShowTrayNotice(MainWindow, text, opensAccounts, warning);
+        });
+    };
     TaskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated");
 }
 
@@ -214,6 +219,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case TrayCallbackMessage:
         if (lParam == WM_LBUTTONDBLCLK) MenuWindows.ShowLog(true);
         if (lParam == WM_RBUTTONDOWN) ShowTrayMenu(window);
+        // As the menu's command, so that an open dialog or window comes to the front.
+        if (lParam == NIN_BALLOONUSERCLICK)
+            PostMessageA(window, WM_COMMAND, NoticeOpensAccounts ? IDM_ACCOUNTS : IDM_VIEWLOG, 0);
         return 0;
     case RunCallMessage:
         (*reinterpret_cast<const std::function<void()>*>(lParam))();

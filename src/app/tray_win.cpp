@@ -11,6 +11,8 @@ int BlinkIcon = IDI_GLOBE;
 int EnableItemLabel = IDS_DISABLE;
 TrayState ShownTrayState = Enabled;
 char ShownTooltip[64];
+BOOL(WINAPI* NotifyShell)(DWORD, PNOTIFYICONDATAA) = Shell_NotifyIconA;
+bool NoticeOpensAccounts = false;
 
 BOOL NotifyTray(HWND window, DWORD operation, HICON icon, const char* tooltip) {
     NOTIFYICONDATAA data{};
@@ -22,9 +24,26 @@ BOOL NotifyTray(HWND window, DWORD operation, HICON icon, const char* tooltip) {
     data.uCallbackMessage = TrayCallbackMessage;
     data.hIcon = icon;
     CopyText(data.szTip, 64, tooltip ? tooltip : "");  // at most 63 characters
-    BOOL done = Shell_NotifyIconA(operation, &data);
+    BOOL done = NotifyShell(operation, &data);
     if (icon) DestroyIcon(icon);
     return done;
+}
+
+BOOL ShowTrayNotice(HWND window, const char* text, bool opensAccounts, bool warning) {
+    NOTIFYICONDATAA data{};
+    // The balloon's fields come with the second form; the icon's other
+    // operations keep the first.
+    data.cbSize = NOTIFYICONDATAA_V2_SIZE;
+    data.hWnd = window;
+    data.uID = 1;
+    data.uFlags = NIF_INFO;
+    CopyText(data.szInfo, sizeof data.szInfo, text);
+    CopyText(data.szInfoTitle, sizeof data.szInfoTitle, "Vastrel");
+    data.uTimeout = 10000;
+    // The system's own notice sound is left out: the program makes none.
+    data.dwInfoFlags = (warning ? NIIF_WARNING : NIIF_INFO) | NIIF_NOSOUND;
+    NoticeOpensAccounts = opensAccounts;
+    return NotifyShell(NIM_MODIFY, &data);
 }
 
 void AddTrayIcon(HWND window) {

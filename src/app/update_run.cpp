@@ -6,7 +6,9 @@
 #include <thread>
 #include <vector>
 
+#include "app/notices.h"
 #include "app/shell.h"
+#include "log/clock.h"
 #include "log/log.h"
 #include "model/account_edits.h"
 #include "model/preferences.h"
@@ -107,6 +109,7 @@ int RunAccounts(UpdateMode mode) {
 
     bool anyFailed = false;
     RunContext run;  // one check-IP question and one time limit per host at most
+    RunNotices notices;
     {
         SharedDataGuard guard(SharedDataMutex());
         RunFailed = 0;
@@ -134,8 +137,10 @@ int RunAccounts(UpdateMode mode) {
         }
         visited.push_back(id);
         Account worked = before;
+        TakeLastFailure();  // the step's own reason, not an earlier one
         int result = UpdateAccount(worked, mode, run);
         RecordRunResult(id, before, worked);
+        notices.Take(before, worked, TakeLastFailure());
         SharedDataGuard guard(SharedDataMutex());
         if (result == -1) {
             anyFailed = true;
@@ -150,6 +155,9 @@ int RunAccounts(UpdateMode mode) {
         SharedDataGuard guard(SharedDataMutex());
         RunFailed = anyFailed ? 1 : 0;
     }
+    Notice notice;
+    if (notices.Choose(anyFailed, CurrentTime(), notice) && ReadShared(Preferences.ShowNotifications))
+        Shell.Notify(notice.Text.c_str(), notice.OpensAccounts, notice.Warning);
     if (anyFailed) {
         Shell.SetTrayState(Failed, "Update failed");
         WriteLog(LogStep, "Some or all accounts failed to update!");

@@ -12,6 +12,8 @@ void ReleaseProcessMutex() { VersionMutex.unlock(); }
 bool AnswerNo(const char*, const char*) { return false; }
 void NoPage(const char*) {}
 void NoTimer(int, std::uint32_t) {}
+void NoNotice(const char*, bool, bool) {}
 }  // namespace
 
-ShellCalls Shell = {NoTrayState, NoBlinking, NoQuit, TakeProcessMutex, ReleaseProcessMutex, AnswerNo, NoPage, NoTimer};
+ShellCalls Shell = {NoTrayState, NoBlinking, NoQuit,  TakeProcessMutex, ReleaseProcessMutex,
+                    AnswerNo,    NoPage,     NoTimer, NoNotice};

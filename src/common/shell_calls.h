@@ -24,6 +24,9 @@ struct ShellCalls {
     void (*OpenPage)(const char* url);
     // Arms a timer of the main window (start-up's first timers); GUI thread.
     void (*ArmTimer)(int timer, std::uint32_t delayMs);
+    // Shows a notice at the tray icon; a click on it opens the Accounts
+    // dialog (opensAccounts) or the log window. warning: something is wrong.
+    void (*Notify)(const char* text, bool opensAccounts, bool warning);
 };
 
 // Calls that do nothing until the shell connects.

@@ -20,7 +20,24 @@ std::mutex& LogFileMutex() {
     static std::mutex mutex;
     return mutex;
 }
+
+thread_local std::string LastFailure;
+
+// The pieces of a line after the first, each after a blank.
+void AppendPieces(std::string& line, const char* const (&more)[4]) {
+    for (const char* piece : more) {
+        if (!piece) continue;
+        line += ' ';
+        line += piece;
+    }
+}
 }  // namespace
+
+std::string TakeLastFailure() {
+    std::string taken;
+    taken.swap(LastFailure);
+    return taken;
+}
 
 void AppendLogFile(const char* line) {
     std::lock_guard<std::mutex> guard(LogFileMutex());
@@ -60,6 +77,15 @@ std::string ServerFirstLineForLog(const char* answer) {
 
 void WriteLog(int flags, const char* first, const char* second, const char* third, const char* fourth,
               const char* fifth) {
+    const char* const more[] = {second, third, fourth, fifth};
+    if (flags & LogBitErrorMark) {
+        try {
+            LastFailure = first;
+            AppendPieces(LastFailure, more);
+        } catch (const std::bad_alloc&) {
+            LastFailure.clear();
+        }
+    }
     if (flags & (LogBitIndentedDetail | LogBitDetail)) {
         SharedDataGuard guard(SharedDataMutex());
         if (Preferences.DetailedLogging == 0) return;
@@ -68,7 +94,6 @@ void WriteLog(int flags, const char* first, const char* second, const char* thir
 
     std::string line;
     try {
-        const char* more[] = {second, third, fourth, fifth};
         std::size_t size = std::strlen(first) + 128;
         for (const char* piece : more)
             if (piece) size += std::strlen(piece);
@@ -80,11 +105,7 @@ void WriteLog(int flags, const char* first, const char* second, const char* thir
         if (flags & LogBitIndentedDetail) line += "   ";
         if (flags & LogBitErrorMark) line += "*** ";
         line += first;
-        for (const char* piece : more) {
-            if (!piece) continue;
-            line += ' ';
-            line += piece;
-        }
+        AppendPieces(line, more);
     } catch (const std::bad_alloc&) {
         return;  // no memory for the line: it is lost
     }

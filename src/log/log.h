@@ -43,6 +43,11 @@ std::string ServerFirstLineForLog(const char* answer);
 void WriteLog(int flags, const char* first, const char* second = nullptr, const char* third = nullptr,
               const char* fourth = nullptr, const char* fifth = nullptr);
 
+// The text of the latest marked line ("*** ...") this thread wrote since the
+// last call, whether "DetailedLogging" let it reach the log or not; "" when
+// none. The update run tells the user its reasons in these words.
+std::string TakeLastFailure();
+
 // Appends one finished line and CR LF to the log file.
 void AppendLogFile(const char* line);
 

@@ -33,6 +33,7 @@ struct PreferenceSet {
     // The check-IP page that names the public address: "http://host[:port]/path"
     // or "https://..."; empty: the build's check-IP host (CheckIpHost).
     char CheckIPAddress[512];
+    std::int32_t ShowNotifications;  // 1: the tray tells of refusals, waits, failing runs and address changes
 };
 
 // Before the settings are loaded everything is zero or empty, but the port.

@@ -83,5 +83,6 @@
 #define IDC_ACCOUNT_UPDATE_SERVER       1044
 #define IDC_CHECKIP_ADDRESS    1045 /* Properties: "CheckIPAddress" */
 #define IDC_ACCOUNT_ADDRESSES  1046 /* Accounts: "IPv4", "IPv6" or both */
+#define IDC_SHOW_NOTIFICATIONS 1047 /* Properties: "ShowNotifications" */
 
 #endif

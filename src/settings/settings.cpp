@@ -88,6 +88,7 @@ void AddPreferenceDescriptors() {
     r.AddNumber("UseHTTPS", &p.UseHTTPS, 0);
     r.AddNumber("UsePublicAddress", &p.UsePublicAddress, 0);
     r.AddTextIfChanged("CheckIPAddress", p.CheckIPAddress, sizeof p.CheckIPAddress, DefaultCheckIpPage);
+    r.AddNumber("ShowNotifications", &p.ShowNotifications, 0);
 }
 // A damaged stored count never binds descriptors beyond the table and never
 // invents accounts: the accounts whose keys are there (from the first on,

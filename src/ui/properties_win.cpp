@@ -62,6 +62,7 @@ void Open(HWND dialog) {
     char page[sizeof p.CheckIPAddress];
     CopyField(page, p.CheckIPAddress);
     SetField(dialog, IDC_CHECKIP_ADDRESS, page, sizeof page - 1);
+    Check(dialog, IDC_SHOW_NOTIFICATIONS, p.ShowNotifications);
     EnableProxyFields(dialog);
     EnableInterfaceList(dialog);
     SetForegroundWindow(dialog);
@@ -135,6 +136,7 @@ bool Accept(HWND dialog) {
         p.UseHTTPS = Checked(dialog, IDC_USE_HTTPS);
         p.UsePublicAddress = Checked(dialog, IDC_USE_PUBLIC_ADDRESS);
         CopyText(p.CheckIPAddress, page);
+        p.ShowNotifications = Checked(dialog, IDC_SHOW_NOTIFICATIONS);
     }
     StoreSettings();
     return true;

@@ -62,6 +62,20 @@ HINSTANCE WINAPI RecordShellCall(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR pa
     shellCalls.push_back(call);
     return reinterpret_cast<HINSTANCE>(42);
 }
+// Every notice handed to the shell, as the real tray took it (its result),
+// and how many of the icon's other records were not of the first form.
+std::vector<std::pair<NOTIFYICONDATAA, BOOL>> notices;
+int otherForms = 0;
+BOOL WINAPI RecordNotifyShell(DWORD operation, PNOTIFYICONDATAA data) {
+    const BOOL done = Shell_NotifyIconA(operation, data);
+    if (data->uFlags & NIF_INFO)
+        notices.push_back({*data, done});
+    else
+        otherForms += data->cbSize != NOTIFYICONDATAA_V1_SIZE;
+    return done;
+}
+int accountsOpened = 0;
+
 bool IconPresent() {
     NOTIFYICONDATAA data{};
     data.cbSize = NOTIFYICONDATAA_V1_SIZE;
@@ -118,6 +132,7 @@ protected:
         WriteStoredNumber(ProductKey, "UseProxy", 1);
         WriteStoredText(ProductKey, "ProxyServer", "127.0.0.1");
         WriteStoredNumber(ProductKey, "ProxyPort", ServerPort());
+        NotifyShell = RecordNotifyShell;
         started = StartProgram(GetModuleHandleA(nullptr), "");
         // The run's addresses: loopback and one documentation address.
         InjectInterfaces({{InterfaceLoopback, Address("127.0.0.1")}, {0, Address("192.0.2.77")}});
@@ -288,6 +303,42 @@ TEST_F(ShellTest, RunWithOneFailingAccountBlinksAndStores) {
     EXPECT_EQ(StoredNumber("Software\\Brannock\\Vastrel\\Accounts\\1", "Update"), 0);
     EXPECT_EQ(StoredNumber("Software\\Brannock\\Vastrel\\Accounts\\2", "LastIP"),
               static_cast<std::int32_t>(Address("192.0.2.77")));
+    Command(IDM_SNOOZE);
+}
+
+// No notice while "ShowNotifications" is off, the refusal above included;
+// with it on, a refusal is told in a balloon the real tray takes, and a
+// click on it opens the Accounts dialog.
+TEST_F(ShellTest, ARefusalIsToldAtTheIconOnlyWithNotificationsOn) {
+    EXPECT_TRUE(notices.empty());
+    {
+        SharedDataGuard guard(SharedDataMutex());
+        Preferences.ShowNotifications = 1;
+        AccountTable.Accounts[1].Update = 1;  // office, refused above
+    }
+    Command(IDM_CHECKNOW);
+    PumpUntilRunsEnd();
+    ASSERT_EQ(notices.size(), 1u);
+    const NOTIFYICONDATAA& shown = notices[0].first;
+    EXPECT_TRUE(notices[0].second);
+    EXPECT_EQ(shown.cbSize, NOTIFYICONDATAA_V2_SIZE);
+    EXPECT_EQ(shown.uFlags, static_cast<UINT>(NIF_INFO));
+    EXPECT_STREQ(shown.szInfoTitle, "Vastrel");
+    EXPECT_EQ(std::string(shown.szInfo), std::string("office.") + ServerTable[0].Domain +
+                                             ": the service refused the user name or password. The account is "
+                                             "disabled; enable it in Accounts after correcting it.");
+    EXPECT_EQ(shown.dwInfoFlags, static_cast<DWORD>(NIIF_WARNING | NIIF_NOSOUND));
+    EXPECT_EQ(otherForms, 0);
+    const MenuWindowCalls saved = MenuWindows;
+    MenuWindows.ShowAccounts = [] { ++accountsOpened; };
+    SendMessageA(MainWindow, TrayCallbackMessage, 1, NIN_BALLOONUSERCLICK);
+    Pump(50);
+    MenuWindows = saved;
+    EXPECT_EQ(accountsOpened, 1);
+    {
+        SharedDataGuard guard(SharedDataMutex());
+        Preferences.ShowNotifications = 0;
+    }
     Command(IDM_SNOOZE);
 }
 

@@ -10,8 +10,11 @@
 #include <thread>
 #include <vector>
 
+#include "app/notices.h"
 #include "app/shell.h"
+#include "common/text.h"
 #include "app/update_run.h"
+#include "log/clock.h"
 #include "model/account_edits.h"
 #include "model/preferences.h"
 #include "model/server_table.h"
@@ -49,6 +52,9 @@ void RecordBlink(int on) {
     Record("blink " + std::to_string(on));
 }
 void RecordQuit() { Record("quit"); }
+void RecordNotice(const char* text, bool opensAccounts, bool) {
+    Record(std::string("notice ") + text + (opensAccounts ? " | Accounts" : " | log"));
+}
 
 int dialUpAnswer = -1, dialUpAsked = 0;
 int FakeDialUp() {
@@ -73,6 +79,7 @@ protected:
         Shell.SetTrayState = RecordTray;
         Shell.SetBlinking = RecordBlink;
         Shell.PostQuit = RecordQuit;
+        Shell.Notify = RecordNotice;
         DialUpCheck = FakeDialUp;
     }
     void TearDown() override {
@@ -153,10 +160,13 @@ TEST_F(UpdateRunTest, DialUpGateDecidesBeforeAnyAccount) {
 
 TEST_F(UpdateRunTest, OneFailingAccountFailsTheRunButAllAreTried) {
     AutoExit = 1;
+    Preferences.ShowNotifications = 1;
     AddAccounts({{"home", "secret"}, {"office", "wrong"}, {"proxy", "secret"}});
     int home = ServerRequestCount(Full("home")), proxy = ServerRequestCount(Full("proxy"));
     UpdateRun(Forced);
-    EXPECT_EQ(calls, (Calls{"blink 0", "tray Busy", "tray Failed Update failed", "blink 1"}));  // no quit
+    const std::string notice = "notice " + Full("office") + ": the service refused the user name or password. The " +
+                               "account is disabled; enable it in Accounts after correcting it. | Accounts";
+    EXPECT_EQ(calls, (Calls{"blink 0", "tray Busy", notice, "tray Failed Update failed", "blink 1"}));  // no quit
     EXPECT_EQ(RunFailed, 1);
     EXPECT_EQ(ServerRequestCount(Full("home")), home + 1);
     EXPECT_EQ(ServerRequestCount(Full("proxy")), proxy + 1);
@@ -246,4 +256,80 @@ TEST_F(UpdateRunTest, AWaitingRunTakesTheStrongestModeAskedFor) {
     };
     while (UpdateRunsPending()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     EXPECT_EQ(ended(), 2);
+}
+
+// One notice a run, the one that most needs the user; failing runs are told
+// once an hour has passed since the first of them, and again only after a
+// run went well.
+TEST(RunNoticesTest, EachRunToldOnceByWhatMostNeedsTheUser) {
+    ResetSharedState();
+    FixClock(1000000);
+    Account home = MakeAccount("home", 0, "alice", "secret"), duck = MakeAccount("me.duckdns.org", -1, "", "t");
+    duck.Service = 2;
+    auto with = [](Account a, std::uint32_t ip, const char* ip6, std::int32_t update, std::int32_t retryAt) {
+        a.LastIP = ip;
+        CopyText(a.LastIP6, ip6);
+        a.Update = update;
+        a.RetryAt = retryAt;
+        return a;
+    };
+    const std::uint32_t ip = Address("192.0.2.10");
+    const std::string full = std::string("home.") + ServerTable[0].Domain;
+    const std::string refused = "Authorization failed! Wrong or missing user credentials?";
+    char until[18];
+    FormatTimeStamp(1000600, until);
+    struct Step {
+        Account before, after;
+        std::string failure;
+    };
+    const struct Case {
+        std::vector<Step> steps;
+        std::string text;  // "" for none
+        bool accounts;
+    } cases[] = {
+        {{{home, with(home, ip, "", 1, 0), ""}, {duck, with(duck, 0, "", 0, 0), refused}},
+         "me.duckdns.org: the service refused the user name or password. The account is disabled; enable it in "
+         "Accounts after correcting it.",
+         true},
+        {{{home, with(home, 0, "", 0, 0), "The service refused the update: \"badagent\""}},
+         full + ": the service refused the update: \"badagent\". The account is disabled; enable it in Accounts after "
+                "correcting it.",
+         true},
+        {{{home, with(home, ip, "", 1, 0), ""}, {duck, with(duck, ip, "2001:470::1", 1, 0), ""}},
+         full + " and 1 more account now point at 192.0.2.10",
+         false},
+        {{{duck, with(duck, ip, "2001:470::1", 1, 0), ""}},
+         "me.duckdns.org now points at 192.0.2.10 and 2001:470::1",
+         false},
+        {{{home, with(home, ip, "", 1, 0), ""}, {duck, with(duck, 0, "", 1, 1000600), "KO"}},
+         "me.duckdns.org: DuckDNS asks Vastrel to wait; nothing is sent to it before " + std::string(until) + ".",
+         false},
+        {{{with(duck, 0, "", 1, 1000600), with(duck, 0, "", 1, 1000600), ""}, {home, home, ""}}, "", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        RunNotices notices;
+        for (const Step& s : c.steps) notices.Take(s.before, s.after, s.failure);
+        Notice notice;
+        EXPECT_EQ(notices.Choose(false, 1000000, notice), !c.text.empty());
+        EXPECT_EQ(notice.Text, c.text);
+        EXPECT_EQ(notice.OpensAccounts, c.accounts);
+    }
+    // Runs that fail: (the run's time, whether it failed) and what is told.
+    const std::pair<std::int64_t, bool> runs[] = {{100000, true},  {103599, true}, {103600, true}, {107200, true},
+                                                  {107300, false}, {108000, true}, {111599, true}, {111600, true}};
+    std::string told;
+    for (const auto& run : runs) {
+        RunNotices notices;
+        notices.Take(home, home, run.second ? "Request failed, could not connect! (winsock error: 111 )" : "");
+        Notice notice;
+        told += notices.Choose(run.second, run.first, notice) ? "!" : ".";
+        if (!notice.Text.empty()) {
+            EXPECT_EQ(notice.Text,
+                      "Vastrel could not update your accounts for an hour: Request failed, could not "
+                      "connect! (winsock error: 111 )");
+        }
+    }
+    EXPECT_EQ(told, "..!....!");
+    RestoreClock();
 }

@@ -28,8 +28,9 @@ clear_profile
 wine "$work/vastrel.exe" >/dev/null 2>&1 &
 check "first start logs the start-up line" wait_for 20 log_has "Vastrel 1.5.7 initialized properly."
 check "defaults stored" test "$(query "$product" SleepTime)" = 0x493e0
-check "21 values in the product key" test "$(wine reg query "$product" 2>/dev/null | grep -c REG_)" = 21
-check "UseHTTPS and UsePublicAddress are off" test "$(query "$product" UseHTTPS)$(query "$product" UsePublicAddress)" = 0x00x0
+check "22 values in the product key" test "$(wine reg query "$product" 2>/dev/null | grep -c REG_)" = 22
+check "UseHTTPS, UsePublicAddress and ShowNotifications are off" \
+    test "$(query "$product" UseHTTPS)$(query "$product" UsePublicAddress)$(query "$product" ShowNotifications)" = 0x00x00x0
 check "account count 0" test "$(query "$product\\Accounts" Count)" = 0x0
 check "Run value holds the program path" test "$(wine reg query "$run_key" /v Vastrel 2>/dev/null | tr -d '\r' |
     awk '/Vastrel/ { $1 = ""; $2 = ""; sub(/^ +/, ""); print }')" = "$(winepath -w "$work/vastrel.exe")"
@@ -122,12 +123,17 @@ wait_for 20 stopped
 
 # 7. A failing run under /autoexit keeps the program running; the menu then
 #    offers "Snooze". Detailed logging shows the refusal and the run's end.
+#    With notifications on, the refusal is told at the icon, and a click on
+#    the notice opens the Accounts dialog.
 configure wrong
 wine reg add "$product" /v DetailedLogging /t REG_DWORD /d 1 /f >/dev/null 2>&1
+wine reg add "$product" /v ShowNotifications /t REG_DWORD /d 1 /f >/dev/null 2>&1
 wine "$work/vastrel.exe" /autoexit >/dev/null 2>&1 &
 check "the failing run is logged" wait_for 20 log_has "   Some or all accounts failed to update!"
 check "the refusal is logged" log_has "\*\*\* Authorization failed! Wrong or missing user credentials?"
 check "a failed run does not end /autoexit" answers_commands
+sleep 3  # Wine's tray shows a balloon two seconds after the notice
+shot notice-refusal
 wine "$poke" tray $WM_RBUTTONDOWN >/dev/null 2>&1
 sleep 1.5
 shot tray-menu-snooze-enabled
@@ -137,6 +143,10 @@ tray_shot failed-b
 wine "$poke" close-menu >/dev/null 2>&1
 sleep 0.5
 check "the refused account was disabled and stored" test "$(query "$product\\Accounts\\0" Update)" = 0x0
+wine "$poke" tray $NIN_BALLOONUSERCLICK >/dev/null 2>&1
+check "a click on the notice opens Accounts" wait_for 20 box "Vastrel Accounts"
+wine "$poke" click "Vastrel Accounts" $IDCANCEL >/dev/null 2>&1
+wait_for 10 closed "Vastrel Accounts"
 wine "$poke" command $IDM_EXIT >/dev/null 2>&1
 wait_for 20 stopped
 

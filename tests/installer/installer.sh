@@ -64,10 +64,15 @@ check "the first start wrote the Run value" test -n "$(query "$run_key" Vastrel)
 
 # 4. At 200 %: the tray icon, the dialogs and the menu. An older build
 #    stands in the program file, for the upgrade below to replace.
+#    Its first run registers the address anew and tells so at the icon.
 printf 'an older build' >>"$install_dir/vastrel.exe"
+wine reg add "$product" /v ShowNotifications /t REG_DWORD /d 1 /f >/dev/null 2>&1
+wine reg add "$product\\Accounts\\0" /v LastIP /t REG_DWORD /d 0 /f >/dev/null 2>&1
 wine "$install_dir/vastrel.exe" >/dev/null 2>&1 &
 check "the program runs" wait_for 20 running
-sleep 1
+check "its first run registers the address" wait_for 20 stored_ip
+sleep 3
+shot notice-address-${dpi}dpi
 tray_shot enabled-${dpi}dpi "$dpi"
 photograph_dialog $IDM_PROPERTIES "Vastrel Properties" properties-dialog-${dpi}dpi 2
 photograph_dialog $IDM_ACCOUNTS "Vastrel Accounts" accounts-dialog-${dpi}dpi 2

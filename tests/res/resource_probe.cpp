@@ -361,12 +361,14 @@ constexpr short WiderLabel = 66 - 41;
 constexpr short TwoMoreBoxes = 219 - 197;
 // Ours: the check-IP page's label and field below them, by as much again.
 constexpr short ThePageField = 247 - 219;
+// Ours: the box of "ShowNotifications" below the page, by as much again.
+constexpr short NoticesBox = 260 - 247;
 
 const DialogLayout PropertiesLayout = {
     102,
     TrayDialog | DS_CONTEXTHELP,
     163,
-    240 + ThePageField,
+    240 + ThePageField + NoticesBox,
     "Vastrel Properties",
     {
         Control(1002, "Button", AutoCheckBox, 7, 7, 149, 8, "Start automatically"),
@@ -376,8 +378,8 @@ const DialogLayout PropertiesLayout = {
         Control(1020, "Button", AutoCheckBox, 7, 113, 149, 10, "Use proxy server"),
         Control(1016, "Edit", EditField | WS_DISABLED, 76, 124, 80, 12),
         Control(1017, "Edit", EditField | ES_NUMBER | WS_DISABLED, 76, 140, 80, 12),
-        Control(IDOK, "Button", DefaultButton, 7, 197 + TwoMoreBoxes + ThePageField, 50, 14, "OK"),
-        Control(IDCANCEL, "Button", PushButton, 106, 197 + TwoMoreBoxes + ThePageField, 50, 14, "Cancel"),
+        Control(IDOK, "Button", DefaultButton, 7, 197 + TwoMoreBoxes + ThePageField + NoticesBox, 50, 14, "OK"),
+        Control(IDCANCEL, "Button", PushButton, 106, 197 + TwoMoreBoxes + ThePageField + NoticesBox, 50, 14, "Cancel"),
         Control(NoId, "Static", Label, 7, 49, 41 + WiderLabel, 11, "Check every"),
         Control(NoId, "Static", Label, 7, 81, 41 + WiderLabel, 11, "Connection"),
         Control(NoId, "Static", Label, 7, 126, 41 + WiderLabel, 11, "Proxy server"),
@@ -398,6 +400,7 @@ const DialogLayout PropertiesLayout = {
                 "Find the public address on the web (behind a router)"),
         Control(NoId, "Static", Label, 7, 218, 149, 8, "Check-IP page"),
         Control(1045, "Edit", EditField, 7, 228, 149, 12),
+        Control(1047, "Button", AutoCheckBox, 7, 245, 149, 8, "Show notifications"),
     }};
 
 // Ours: the notice line (the layout leaves its text to us), and the web
