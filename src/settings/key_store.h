@@ -3,6 +3,7 @@
 // around each single operation.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -14,6 +15,8 @@ enum ValueType : std::uint32_t { TypeNone = 0, TypeText = 1, TypeExpandText = 2,
 // 0 when the key could neither be opened nor created, 1 when it was created
 // (with any missing key above it), 2 when an existing key was opened.
 int OpenOrCreateKey(const char* path, KeyHandle* handle);
+// How many keys OpenOrCreateKey has opened so far, for the tests and the bench.
+extern std::atomic<std::uint32_t> KeyOpens;
 void CloseKey(KeyHandle handle);
 // True when the key exists; creates nothing.
 bool KeyExists(const char* path);

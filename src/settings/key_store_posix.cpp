@@ -24,6 +24,7 @@
 #include "settings/key_store_text.h"
 
 char KeyStoreFile[4096];
+std::atomic<std::uint32_t> KeyOpens{0};
 bool (*CommitKeyStoreFile)(const char* temporary, const char* path) = [](const char* temporary, const char* path) {
     return std::rename(temporary, path) == 0;
 };
@@ -287,6 +288,7 @@ int OpenOrCreateKey(const char* path, KeyHandle* handle) {
     bool created = CreatePath(store, wanted);
     if (created && !Save(store)) return 0;
     *handle = new OpenKey{wanted};
+    ++KeyOpens;
     return created ? 1 : 2;
 }
 

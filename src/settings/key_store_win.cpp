@@ -4,6 +4,7 @@
 #include "settings/key_store.h"
 
 char KeyStoreFile[4096];
+std::atomic<std::uint32_t> KeyOpens{0};
 
 int OpenOrCreateKey(const char* path, KeyHandle* handle) {
     HKEY key = nullptr;
@@ -11,6 +12,7 @@ int OpenOrCreateKey(const char* path, KeyHandle* handle) {
     LONG result = RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, const_cast<char*>(""), REG_OPTION_NON_VOLATILE,
                                   KEY_READ | KEY_WRITE, nullptr, &key, &disposition);
     if (result != ERROR_SUCCESS) return 0;
+    ++KeyOpens;
     *handle = key;
     return disposition == REG_OPENED_EXISTING_KEY ? 2 : 1;
 }

@@ -1,5 +1,6 @@
 #include "settings/reg_info.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -143,17 +144,47 @@ StoreSnapshot RegInfo::Snapshot() const {
     return values;
 }
 
+namespace {
+// The indices 0 to count - 1 key by key: the keys in the order they first
+// appear, each key's own in list order. Walked so, a store or a retrieval
+// opens each key once, and writes each key's values in their order.
+template <class KeyOf>
+std::vector<std::size_t> KeyByKey(std::size_t count, KeyOf keyOf) {
+    std::vector<std::size_t> order;
+    order.reserve(count);
+    std::vector<bool> taken(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (taken[i]) continue;
+        for (std::size_t j = i; j < count; ++j) {
+            if (taken[j] || keyOf(j) != keyOf(i)) continue;
+            taken[j] = true;
+            order.push_back(j);
+        }
+    }
+    return order;
+}
+}  // namespace
+
 void RegInfo::Write(const StoreSnapshot& values) {
     KeyStoreBatch batch;
-    for (const StoredValue& v : values) {
-        KeyHandle key;
-        if (!OpenOrCreateKey(v.KeyPath.c_str(), &key)) continue;
+    KeyHandle key = nullptr;
+    int opened = 0;
+    const std::string* openPath = nullptr;
+    for (std::size_t i :
+         KeyByKey(values.size(), [&](std::size_t n) -> const std::string& { return values[n].KeyPath; })) {
+        const StoredValue& v = values[i];
+        if (!openPath || v.KeyPath != *openPath) {
+            if (opened) CloseKey(key);
+            opened = OpenOrCreateKey(v.KeyPath.c_str(), &key);
+            openPath = &v.KeyPath;
+        }
+        if (!opened) continue;
         if (v.Remove)
             DeleteValue(key, v.ValueName.c_str());
         else
             WriteValue(key, v.ValueName.c_str(), v.Type, v.Data.data(), static_cast<std::uint32_t>(v.Data.size()));
-        CloseKey(key);
     }
+    if (opened) CloseKey(key);
 }
 
 void RegInfo::Store() const {
@@ -170,25 +201,44 @@ void RegInfo::Store() const {
 int RegInfo::Retrieve(const std::function<void()>& placed) {
     // Read everything first, then place it under one hold of the lock, so a
     // record is never seen half retrieved.
-    std::vector<std::pair<const RegEntry*, std::string>> read;
+    struct Read {
+        std::size_t Index;
+        std::string Bytes;
+        bool FellBack;
+    };
+    std::vector<Read> read;
     read.reserve(entries_.size());
-    int result = 0;
+    std::size_t failedAt = entries_.size();  // the first entry whose key cannot be opened
     {
         KeyStoreBatch batch;
-        for (const RegEntry& e : entries_) {
-            KeyHandle key;
-            if (!OpenKey(e.SubKey.c_str(), &key)) {
-                result = -1;
-                break;
+        KeyHandle key = nullptr;
+        const std::string* openKey = nullptr;
+        for (std::size_t i :
+             KeyByKey(entries_.size(), [&](std::size_t n) -> const std::string& { return entries_[n].SubKey; })) {
+            const RegEntry& e = entries_[i];
+            if (!openKey || e.SubKey != *openKey) {
+                if (openKey) CloseKey(key);
+                openKey = OpenKey(e.SubKey.c_str(), &key) ? &e.SubKey : nullptr;
+                if (!openKey) {
+                    failedAt = i;
+                    break;
+                }
             }
             bool fellBack = false;
-            read.emplace_back(&e, ReadEntry(e, key, &fellBack));
-            if (fellBack) result = 1;
-            CloseKey(key);
+            std::string bytes = ReadEntry(e, key, &fellBack);
+            read.push_back({i, std::move(bytes), fellBack});
         }
+        if (openKey) CloseKey(key);
     }
+    // As in list order: the entries after the one that failed stay untouched.
+    int result = failedAt < entries_.size() ? -1 : 0;
+    read.erase(std::remove_if(read.begin(), read.end(), [&](const Read& r) { return r.Index > failedAt; }), read.end());
+    for (const Read& r : read)
+        if (r.FellBack && result == 0) result = 1;
     SharedDataGuard guard(SharedDataMutex());
-    for (const auto& [e, bytes] : read) {
+    for (const Read& r : read) {
+        const RegEntry* e = &entries_[r.Index];
+        const std::string& bytes = r.Bytes;
         if (e->ValueKind == RegEntry::Number) {
             std::memcpy(e->Variable, bytes.data(), 4);
         } else if (e->Size) {

@@ -265,8 +265,8 @@ TEST_F(SettingsTest, AccountsRoundTripAndMissingSubKeyGetsDefaults) {
 }
 
 TEST_F(SettingsTest, CatalogueValuesAreStoredOnlyForCatalogueAccounts) {
-    const char* const optional[] = {"Service", "ServiceUserName", "ServicePassword", "UpdateServer", "RetryAt",
-                                    "Addresses",  "LastIP6",         "LastUpdate6"};
+    const char* const optional[] = {"Service", "ServiceUserName", "ServicePassword", "UpdateServer",
+                                    "RetryAt", "Addresses",       "LastIP6",         "LastUpdate6"};
     Start();
     Account service = Sample(1);
     service.Server = -1;
@@ -415,6 +415,42 @@ TEST_F(SettingsTest, StoresOnAWorkerWhileTheGuiRebuildsAndEdits) {
         std::string number = std::string(a.HostName).substr(4);
         EXPECT_EQ(std::string(a.UserName), "user" + number) << "torn record " << i;
     }
+}
+
+// A store and a retrieval open each key once (the product key, "Accounts",
+// each record's), and the store leaves what one open for every value left.
+TEST_F(SettingsTest, EachKeyIsOpenedOnceAndTheStoreHoldsWhatAnOpenAValueWrote) {
+    Start();
+    Account service = Sample(2);
+    service.Server = -1;
+    service.Service = 1;
+    for (const Account& a : {Sample(0), Sample(1), service}) ASSERT_EQ(AppendAccount(a), 1);
+    CreateAccountRegInfo();
+    auto text = [] {
+        std::ifstream file(KeyStoreFile, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    };
+    const std::string start = text();
+    std::uint32_t before = KeyOpens;
+    PreferenceRegInfo.Store();
+    AccountRegInfo.Store();
+    EXPECT_EQ(KeyOpens - before, 5u);
+    before = KeyOpens;
+    EXPECT_EQ(PreferenceRegInfo.Retrieve() | AccountRegInfo.Retrieve(), 0);
+    EXPECT_EQ(KeyOpens - before, 5u);
+#ifndef _WIN32
+    const std::string once = text();
+    std::ofstream(KeyStoreFile, std::ios::binary) << start;
+    for (const RegInfo* r : {&PreferenceRegInfo, &AccountRegInfo}) {
+        for (const StoredValue& v : r->Snapshot()) {
+            KeyHandle key;
+            ASSERT_TRUE(OpenOrCreateKey(v.KeyPath.c_str(), &key));
+            if (!v.Remove) WriteValue(key, v.ValueName.c_str(), v.Type, v.Data.data(), std::uint32_t(v.Data.size()));
+            CloseKey(key);
+        }
+    }
+    EXPECT_EQ(text(), once);
+#endif
 }
 
 #ifndef _WIN32
