@@ -1,5 +1,7 @@
 // Schannel implementation of the channel defined in update/tls.h, through
 // SSPI; CRYPT32 checks the certificate against the system's trusted roots.
+// Both libraries are loaded by name at the first secure exchange: a program
+// that never uses HTTPS never maps them, nor all they bring with them.
 #define SECURITY_WIN32
 #include <windows.h>
 #include <wincrypt.h>
@@ -22,6 +24,43 @@ struct TlsChannel {
 };
 
 namespace {
+// What the channel takes from SECUR32 and CRYPT32.
+struct TlsLibraries {
+    PSecurityFunctionTableA Table = nullptr;
+    decltype(&CertGetCertificateChain) GetChain = nullptr;
+    decltype(&CertVerifyCertificateChainPolicy) VerifyPolicy = nullptr;
+    decltype(&CertFreeCertificateChain) FreeChain = nullptr;
+    decltype(&CertFreeCertificateContext) FreeCertificate = nullptr;
+};
+
+template <class Function>
+void Find(HMODULE library, const char* name, Function& function) {
+    function = library ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(library, name))) : nullptr;
+}
+
+// Loaded once, by the first channel; null when a library or a function is
+// missing, which fails that channel and every later one.
+const TlsLibraries* LoadedTlsLibraries() {
+    static const TlsLibraries* const loaded = []() -> const TlsLibraries* {
+        static TlsLibraries libraries;
+        HMODULE secur32 = LoadLibraryA("secur32.dll"), crypt32 = LoadLibraryA("crypt32.dll");
+        INIT_SECURITY_INTERFACE_A initialize = nullptr;
+        Find(secur32, "InitSecurityInterfaceA", initialize);
+        libraries.Table = initialize ? initialize() : nullptr;
+        Find(crypt32, "CertGetCertificateChain", libraries.GetChain);
+        Find(crypt32, "CertVerifyCertificateChainPolicy", libraries.VerifyPolicy);
+        Find(crypt32, "CertFreeCertificateChain", libraries.FreeChain);
+        Find(crypt32, "CertFreeCertificateContext", libraries.FreeCertificate);
+        const bool whole = libraries.Table && libraries.GetChain && libraries.VerifyPolicy && libraries.FreeChain &&
+                           libraries.FreeCertificate;
+        return whole ? &libraries : nullptr;
+    }();
+    return loaded;
+}
+// Once a channel exists, both are there.
+const SecurityFunctionTableA& Sspi() { return *LoadedTlsLibraries()->Table; }
+const TlsLibraries& Crypt() { return *LoadedTlsLibraries(); }
+
 // Schannel's own check is off: CheckCertificate below makes it, the same way
 // on every version of Windows, with the host name.
 constexpr ULONG RequestFlags = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY |
@@ -45,7 +84,7 @@ SecBuffer Buffer(unsigned long type, void* data = nullptr, std::size_t size = 0)
 void TakeToken(SecBuffer& token, std::string& output) {
     if (!token.pvBuffer) return;
     output.append(static_cast<const char*>(token.pvBuffer), token.cbBuffer);
-    FreeContextBuffer(token.pvBuffer);
+    Sspi().FreeContextBuffer(token.pvBuffer);
     token.pvBuffer = nullptr;
 }
 
@@ -87,7 +126,8 @@ TlsFault FaultOfPolicyError(DWORD code) {
 // other servers.
 TlsStatus CheckCertificate(TlsChannel* channel, TlsError* error) {
     PCCERT_CONTEXT certificate = nullptr;
-    SECURITY_STATUS status = QueryContextAttributesA(&channel->Context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate);
+    SECURITY_STATUS status =
+        Sspi().QueryContextAttributesA(&channel->Context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate);
     if (status != SEC_E_OK || !certificate)
         return Fail(error, TlsFault::Certificate, static_cast<unsigned long>(status));
 
@@ -100,11 +140,10 @@ TlsStatus CheckCertificate(TlsChannel* channel, TlsError* error) {
     chainPara.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
     PCCERT_CHAIN_CONTEXT chain = nullptr;
     DWORD result = 0;
-    if (!CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &chainPara, 0, nullptr,
-                                 &chain)) {
+    if (!Crypt().GetChain(nullptr, certificate, nullptr, certificate->hCertStore, &chainPara, 0, nullptr, &chain)) {
         result = GetLastError();
     } else if ((result = ChainError(chain)) != 0) {
-        CertFreeCertificateChain(chain);
+        Crypt().FreeChain(chain);
     } else {
         WCHAR name[256] = L"";  // host names have at most 253 characters; a longer one matches no certificate
         if (MultiByteToWideChar(CP_ACP, 0, channel->Host.c_str(), -1, name, 256) == 0) name[0] = L'\0';
@@ -117,19 +156,20 @@ TlsStatus CheckCertificate(TlsChannel* channel, TlsError* error) {
         policy.pvExtraPolicyPara = &server;
         CERT_CHAIN_POLICY_STATUS verdict{};
         verdict.cbSize = sizeof verdict;
-        if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &verdict))
+        if (!Crypt().VerifyPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &verdict))
             result = GetLastError();
         else
             result = verdict.dwError;
-        CertFreeCertificateChain(chain);
+        Crypt().FreeChain(chain);
     }
-    CertFreeCertificateContext(certificate);
+    Crypt().FreeCertificate(certificate);
     if (result != 0) return Fail(error, FaultOfPolicyError(result), result);
     return TlsStatus::Done;
 }
 
 TlsStatus Established(TlsChannel* channel, TlsError* error) {
-    SECURITY_STATUS status = QueryContextAttributesA(&channel->Context, SECPKG_ATTR_STREAM_SIZES, &channel->Sizes);
+    SECURITY_STATUS status =
+        Sspi().QueryContextAttributesA(&channel->Context, SECPKG_ATTR_STREAM_SIZES, &channel->Sizes);
     if (status != SEC_E_OK) return Fail(error, TlsFault::Protocol, static_cast<unsigned long>(status));
     TlsStatus verdict = CheckCertificate(channel, error);
     channel->Established = verdict == TlsStatus::Done;
@@ -138,6 +178,10 @@ TlsStatus Established(TlsChannel* channel, TlsError* error) {
 }  // namespace
 
 TlsChannel* NewTlsChannel(const char* host, TlsError* error) {
+    if (!LoadedTlsLibraries()) {
+        Fail(error, TlsFault::Protocol, ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
     TlsChannel* channel = new TlsChannel;
     channel->Host = host;
     SCHANNEL_CRED credentials{};
@@ -146,8 +190,9 @@ TlsChannel* NewTlsChannel(const char* host, TlsError* error) {
     credentials.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT;
     credentials.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
     char package[] = UNISP_NAME_A;
-    SECURITY_STATUS status = AcquireCredentialsHandleA(nullptr, package, SECPKG_CRED_OUTBOUND, nullptr, &credentials,
-                                                       nullptr, nullptr, &channel->Credentials, nullptr);
+    SECURITY_STATUS status =
+        Sspi().AcquireCredentialsHandleA(nullptr, package, SECPKG_CRED_OUTBOUND, nullptr, &credentials, nullptr,
+                                         nullptr, &channel->Credentials, nullptr);
     if (status != SEC_E_OK) {
         Fail(error, TlsFault::Protocol, static_cast<unsigned long>(status));
         delete channel;
@@ -168,7 +213,7 @@ TlsStatus TlsHandshake(TlsChannel* channel, std::string& input, std::string& out
         SecBufferDesc outDesc{SECBUFFER_VERSION, 1, out};
         unsigned long attributes = 0;
         const ULONG flags = RequestFlags | (channel->WithoutCertificate ? ISC_REQ_USE_SUPPLIED_CREDS : 0);
-        SECURITY_STATUS status = InitializeSecurityContextA(
+        SECURITY_STATUS status = Sspi().InitializeSecurityContextA(
             &channel->Credentials, first ? nullptr : &channel->Context, &channel->Host[0], flags, 0, 0,
             first ? nullptr : &inDesc, 0, first ? &channel->Context : nullptr, &outDesc, &attributes, nullptr);
         if (first && status >= 0) channel->HaveContext = true;
@@ -189,7 +234,7 @@ TlsStatus TlsHandshake(TlsChannel* channel, std::string& input, std::string& out
 
 const char* TlsProtocolName(TlsChannel* channel) {
     SecPkgContext_ConnectionInfo info{};
-    if (QueryContextAttributesA(&channel->Context, SECPKG_ATTR_CONNECTION_INFO, &info) != SEC_E_OK) return "TLS";
+    if (Sspi().QueryContextAttributesA(&channel->Context, SECPKG_ATTR_CONNECTION_INFO, &info) != SEC_E_OK) return "TLS";
     if (info.dwProtocol & SP_PROT_TLS1_3) return "TLS 1.3";
     if (info.dwProtocol & SP_PROT_TLS1_2) return "TLS 1.2";
     return "TLS";
@@ -206,7 +251,7 @@ bool TlsEncrypt(TlsChannel* channel, const char* data, std::size_t length, std::
                                 Buffer(SECBUFFER_STREAM_TRAILER, &record[sizes.cbHeader + part], sizes.cbTrailer),
                                 Buffer(SECBUFFER_EMPTY)};
         SecBufferDesc description{SECBUFFER_VERSION, 4, buffers};
-        SECURITY_STATUS status = EncryptMessage(&channel->Context, 0, &description, 0);
+        SECURITY_STATUS status = Sspi().EncryptMessage(&channel->Context, 0, &description, 0);
         if (status != SEC_E_OK) {
             Fail(error, TlsFault::Protocol, static_cast<unsigned long>(status));
             return false;
@@ -225,7 +270,7 @@ TlsStatus TlsDecrypt(TlsChannel* channel, std::string& input, std::size_t limit,
         SecBuffer buffers[4] = {Buffer(SECBUFFER_DATA, &input[0], input.size()), Buffer(SECBUFFER_EMPTY),
                                 Buffer(SECBUFFER_EMPTY), Buffer(SECBUFFER_EMPTY)};
         SecBufferDesc description{SECBUFFER_VERSION, 4, buffers};
-        SECURITY_STATUS status = DecryptMessage(&channel->Context, &description, 0, nullptr);
+        SECURITY_STATUS status = Sspi().DecryptMessage(&channel->Context, &description, 0, nullptr);
         if (status == SEC_E_INCOMPLETE_MESSAGE) return TlsStatus::NeedInput;
         if (status == SEC_I_CONTEXT_EXPIRED) return TlsStatus::Closed;
         // Only TLS 1.2 is offered, so no post-handshake message is expected;
@@ -252,16 +297,16 @@ void EndTlsChannel(TlsChannel* channel, std::string& output) {
         DWORD shutdown = SCHANNEL_SHUTDOWN;
         SecBuffer control = Buffer(SECBUFFER_TOKEN, &shutdown, sizeof shutdown);
         SecBufferDesc controlDesc{SECBUFFER_VERSION, 1, &control};
-        if (ApplyControlToken(&channel->Context, &controlDesc) == SEC_E_OK) {
+        if (Sspi().ApplyControlToken(&channel->Context, &controlDesc) == SEC_E_OK) {
             SecBuffer out[1] = {Buffer(SECBUFFER_TOKEN)};
             SecBufferDesc outDesc{SECBUFFER_VERSION, 1, out};
             unsigned long attributes = 0;
-            InitializeSecurityContextA(&channel->Credentials, &channel->Context, &channel->Host[0], RequestFlags, 0, 0,
-                                       nullptr, 0, nullptr, &outDesc, &attributes, nullptr);
+            Sspi().InitializeSecurityContextA(&channel->Credentials, &channel->Context, &channel->Host[0], RequestFlags,
+                                              0, 0, nullptr, 0, nullptr, &outDesc, &attributes, nullptr);
             TakeToken(out[0], output);
         }
     }
-    if (channel->HaveContext) DeleteSecurityContext(&channel->Context);
-    if (channel->HaveCredentials) FreeCredentialsHandle(&channel->Credentials);
+    if (channel->HaveContext) Sspi().DeleteSecurityContext(&channel->Context);
+    if (channel->HaveCredentials) Sspi().FreeCredentialHandle(&channel->Credentials);
     delete channel;
 }

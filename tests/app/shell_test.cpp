@@ -607,6 +607,8 @@ TEST_F(ShellTest, ExitEndsTheLoopAndShutdownStores) {
     ShutDownProgram();
     EXPECT_FALSE(IconPresent());
     EXPECT_LE(notices.size(), 1u);  // none but the one shown with "ShowNotifications" on
+    // No exchange of the suite was secure, so the secure channel's libraries were never loaded.
+    for (const char* library : {"secur32.dll", "crypt32.dll"}) EXPECT_EQ(GetModuleHandleA(library), nullptr) << library;
     EXPECT_EQ(StoredNumber(ProductKey, "SleepTime"), 654000);
     std::string log = Log();
     EXPECT_EQ(log.substr(log.size() - 30), "Vastrel terminated properly.\r\n");

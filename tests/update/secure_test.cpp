@@ -215,8 +215,8 @@ TEST_F(SecureUpdateTest, RefusedChannelsSendNothingAndKeepTheAccount) {
 namespace {
 // Windows answers SEC_I_INCOMPLETE_CREDENTIALS when the server asks for a
 // client certificate; Wine's Schannel never does, so the test gives that
-// answer once in its place, through the program's import table.
-decltype(&InitializeSecurityContextA) realInitialize;
+// answer once in its place, in SSPI's table of functions.
+INITIALIZE_SECURITY_CONTEXT_FN_A realInitialize;
 bool certificateAsked = false;
 SECURITY_STATUS SEC_ENTRY AskForCertificate(PCredHandle a, PCtxtHandle context, SEC_CHAR* c, ULONG d, ULONG e, ULONG f,
                                             PSecBufferDesc input, ULONG h, PCtxtHandle i, PSecBufferDesc j, PULONG k,
@@ -226,29 +226,22 @@ SECURITY_STATUS SEC_ENTRY AskForCertificate(PCredHandle a, PCtxtHandle context, 
     return SEC_I_INCOMPLETE_CREDENTIALS;
 }
 
-// The slot of the program's import table that holds function.
-ULONG_PTR* ImportSlot(FARPROC function) {
-    auto* base = reinterpret_cast<BYTE*>(GetModuleHandleA(nullptr));
-    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& table = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IAT];
-    auto* slots = reinterpret_cast<ULONG_PTR*>(base + table.VirtualAddress);
-    for (std::size_t i = 0; i < table.Size / sizeof *slots; ++i)
-        if (slots[i] == reinterpret_cast<ULONG_PTR>(function)) return &slots[i];
-    return nullptr;
-}
 }  // namespace
 
 TEST_F(SecureUpdateTest, AServerAskingForAClientCertificateGetsNoneAndTheUpdateGoesThrough) {
-    ULONG_PTR* slot = ImportSlot(GetProcAddress(GetModuleHandleA("secur32.dll"), "InitializeSecurityContextA"));
-    ASSERT_NE(slot, nullptr);
+    // The channel calls SSPI through the table SECUR32 hands out, which is one per process.
+    auto initialize = reinterpret_cast<INIT_SECURITY_INTERFACE_A>(
+        reinterpret_cast<void*>(GetProcAddress(LoadLibraryA("secur32.dll"), "InitSecurityInterfaceA")));
+    ASSERT_NE(initialize, nullptr);
+    PSecurityFunctionTableA table = initialize();
     DWORD access;
-    VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &access);
-    realInitialize = reinterpret_cast<decltype(realInitialize)>(*slot);
-    *slot = reinterpret_cast<ULONG_PTR>(AskForCertificate);
+    VirtualProtect(&table->InitializeSecurityContextA, sizeof(void*), PAGE_READWRITE, &access);
+    realInitialize = table->InitializeSecurityContextA;
+    table->InitializeSecurityContextA = AskForCertificate;
     Through(false, TlsTestPort("valid"));
     Account a = MakeAccount("home", 0, "alice", "secret");
     const int result = UpdateAccount(a, Timer);
-    *slot = reinterpret_cast<ULONG_PTR>(realInitialize);
+    table->InitializeSecurityContextA = realInitialize;
     EXPECT_TRUE(certificateAsked);
     EXPECT_EQ(result, 0);  // not a stall until the time limit
 }
