@@ -19,8 +19,9 @@ start_reference_server "$server" "$state" --accounts "$here/tests/update/server-
 echo "== native, Release ($(sed -n 's/^CMAKE_CXX_FLAGS_RELEASE:STRING=//p' "$native/CMakeCache.txt")), Release reference server"
 (cd "$state" && "$native/tools/bench/vastrel_bench" "$port")
 echo "== Windows build under Wine, Release, same server"
-(cd "$state" && "$here/tools/wine-env.sh" wine "$windows/tools/bench/vastrel_bench.exe" "$port")
 exe="$windows/src/vastrel.exe"
+(cd "$state" && "$here/tools/wine-env.sh" bash -c \
+    'wine "$0" "$1" 15 30000 "$(winepath -w "$2")"' "$windows/tools/bench/vastrel_bench.exe" "$port" "$exe")
 shipped="$windows/tools/dist/stage/vastrel.exe"
 echo "== vastrel.exe: $(stat -c %s "$exe") bytes static, $(stat -c %s "$shipped") bytes stripped as shipped"
 for package in "$windows"/dist/*; do echo "== $(basename "$package"): $(stat -c %s "$package") bytes"; done

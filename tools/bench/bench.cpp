@@ -1,6 +1,9 @@
 // Benchmark: one update run over 32 accounts against the reference server on
-// loopback, beside a bare request/answer baseline measured in the same run.
-//   usage: vastrel_bench PORT [RUNS] [TIMEOUT_MS]
+// loopback, beside a bare request/answer baseline measured in the same run,
+// with the run's parts apart: the exchanges, the store and the log. On
+// Windows, given the program, also its peak memory during an /autoexit run
+// of the same accounts (through the server as their proxy).
+//   usage: vastrel_bench PORT [RUNS] [TIMEOUT_MS] [PROGRAM]
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -18,6 +21,7 @@
 
 #include "app/update_run.h"
 #include "common/text.h"
+#include "log/log.h"
 #include "model/preferences.h"
 #include "settings/key_store.h"
 #include "settings/settings.h"
@@ -52,10 +56,14 @@ void UseAccounts(const char* odd) {
     }
 }
 
-double TimeRun() {
+template <class Work>
+double Time(Work work) {
     auto start = Clock::now();
-    UpdateRun(Forced);
+    work();
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+double TimeRun() {
+    return Time([] { UpdateRun(Forced); });
 }
 
 // The same exchanges with nothing of the program around them.
@@ -74,17 +82,35 @@ double TimeBaseline(int port, const std::string& request) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-double PeakMemoryMiB() {
 #ifdef _WIN32
+double PeakMemoryMiB(HANDLE process = GetCurrentProcess()) {
     PROCESS_MEMORY_COUNTERS counters{};
-    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+    GetProcessMemoryInfo(process, &counters, sizeof counters);
     return counters.PeakWorkingSetSize / 1048576.0;
+}
+
+// The program's peak memory over an /autoexit run of the stored accounts; 0
+// when it could not be started.
+double ProgramPeakMiB(const char* program) {
+    std::string command = std::string("\"") + program + "\" /autoexit";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started{};
+    if (!CreateProcessA(program, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started))
+        return 0;
+    WaitForSingleObject(started.hProcess, 60000);
+    const double peak = PeakMemoryMiB(started.hProcess);
+    CloseHandle(started.hThread);
+    CloseHandle(started.hProcess);
+    return peak;
+}
 #else
+double PeakMemoryMiB() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss / 1024.0;
-#endif
 }
+#endif
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -112,17 +138,32 @@ int main(int argc, char** argv) {
 
     char request[TransferBufferSize];
     BuildUpdateRequest(AccountTable.Accounts[0], request, sizeof request);
-    std::vector<double> runTimes, baseTimes;
+    std::vector<double> runTimes, quietTimes, storeTimes, baseTimes;
+    const std::string logFile = "bench.log";
     TimeRun();  // warm-up
+    std::uint32_t opens = 0;
     for (int i = 0; i < runs; ++i) {
+        CopyText(LogFilePath, logFile.c_str());
         runTimes.push_back(TimeRun());
+        LogFilePath[0] = '\0';  // the same run without its log file
+        quietTimes.push_back(TimeRun());
+        const std::uint32_t before = KeyOpens;
+        storeTimes.push_back(Time(StoreSettings));
+        opens = KeyOpens - before;
         baseTimes.push_back(TimeBaseline(port, request));
     }
-    double run = Median(runTimes), base = Median(baseTimes);
+    std::remove(logFile.c_str());
+    double run = Median(runTimes), base = Median(baseTimes), store = Median(storeTimes);
+    double log = run - Median(quietTimes);
     std::printf(
         "update run, %d accounts:      median %6.1f ms over %d runs = %.3f ms an account"
         " (settings stored each run)\n",
         MaxAccounts, run, runs, run / MaxAccounts);
+    std::printf("  the %d exchanges:           %6.1f ms (the run less its store and its log)\n", MaxAccounts,
+                run - store - log);
+    std::printf("  the store:                  %6.1f ms (median alone, %u keys opened)\n", store,
+                static_cast<unsigned>(opens));
+    std::printf("  the log:                    %6.1f ms (the run with its log file less the run without)\n", log);
     std::printf("bare loopback exchanges, %d:  median %6.1f ms = %.3f ms an exchange\n", MaxAccounts, base,
                 base / MaxAccounts);
     std::printf("ratio run / baseline:         %.2f, the program's own cost %.3f ms an account\n", run / base,
@@ -133,5 +174,20 @@ int main(int argc, char** argv) {
     double silent = TimeRun();
     std::printf("one of %d never answers:      %.1f ms (time limit %d ms)\n", MaxAccounts, silent, NetworkTimeoutMs);
     std::printf("peak memory of the process:   %.1f MiB\n", PeakMemoryMiB());
+#ifdef _WIN32
+    if (argc > 4) {
+        UseAccounts(nullptr);
+        CreateAccountRegInfo();
+        {
+            // The program finds the maker's host through the server as its proxy.
+            SharedDataGuard guard(SharedDataMutex());
+            Preferences.UseProxy = 1;
+            CopyText(Preferences.ProxyServer, "127.0.0.1");
+            Preferences.ProxyPort = port;
+        }
+        StoreSettings();
+        std::printf("peak memory of %s /autoexit: %.1f MiB\n", argv[4], ProgramPeakMiB(argv[4]));
+    }
+#endif
     return 0;
 }
