@@ -5,6 +5,7 @@
 #include <new>
 #include <string>
 
+#include "common/text.h"
 #include "log/clock.h"
 #include "log/log_file.h"
 #include "model/preferences.h"
@@ -21,7 +22,9 @@ std::mutex& LogFileMutex() {
     return mutex;
 }
 
-thread_local std::string LastFailure;
+// A plain buffer: a thread-local object with a destructor is not safe in
+// the detached run threads under every runtime (MinGW's crashed at exit).
+thread_local char LastFailure[512];
 
 // The pieces of a line after the first, each after a blank.
 void AppendPieces(std::string& line, const char* const (&more)[4]) {
@@ -34,8 +37,8 @@ void AppendPieces(std::string& line, const char* const (&more)[4]) {
 }  // namespace
 
 std::string TakeLastFailure() {
-    std::string taken;
-    taken.swap(LastFailure);
+    std::string taken = LastFailure;
+    LastFailure[0] = '\0';
     return taken;
 }
 
@@ -79,12 +82,12 @@ void WriteLog(int flags, const char* first, const char* second, const char* thir
               const char* fifth) {
     const char* const more[] = {second, third, fourth, fifth};
     if (flags & LogBitErrorMark) {
+        LastFailure[0] = '\0';
         try {
-            LastFailure = first;
-            AppendPieces(LastFailure, more);
-        } catch (const std::bad_alloc&) {
-            LastFailure.clear();
-        }
+            std::string text = first;
+            AppendPieces(text, more);
+            CopyText(LastFailure, text.c_str());  // a longer reason is cut
+        } catch (const std::bad_alloc&) {}
     }
     if (flags & (LogBitIndentedDetail | LogBitDetail)) {
         SharedDataGuard guard(SharedDataMutex());

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <type_traits>
 
 #include "log/log.h"
 #include "update/connection.h"
@@ -14,12 +15,21 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // The channel of this thread's connection; nothing survives the connection.
+// Plain pointers only: a thread-local object with a destructor is not safe
+// in the detached run threads under every runtime (MinGW's crashed at exit).
 struct SecureState {
     SocketHandle Socket = InvalidSocket;
     TlsChannel* Channel = nullptr;
-    std::string Input;  // received, not yet used by the channel
+    std::string* Input = nullptr;  // received, not yet used by the channel; owned
 };
+static_assert(std::is_trivially_destructible<SecureState>::value, "a thread-local with a destructor");
 thread_local SecureState Secure;
+
+// Forgets the channel, which its owner has ended.
+void ForgetSecureChannel() {
+    delete Secure.Input;
+    Secure = SecureState{};
+}
 
 constexpr std::size_t TunnelAnswerLimit = 4096;
 
@@ -154,7 +164,7 @@ bool Handshake(SocketHandle socket, const char* host, std::string input) {
     }
     Secure.Socket = socket;
     Secure.Channel = channel;
-    Secure.Input = input;
+    Secure.Input = new std::string(input);
     WriteLog(LogTrace, (std::string("Secure connection established (") + TlsProtocolName(channel) +
                         "), certificate of " + host + " verified.")
                            .c_str());
@@ -173,7 +183,7 @@ bool OpenSecureChannel(SocketHandle socket, const char* host, bool throughProxy,
     if (Secure.Channel) {  // never carry a channel over from an earlier connection
         std::string dropped;
         EndTlsChannel(Secure.Channel, dropped);
-        Secure = SecureState{};
+        ForgetSecureChannel();
     }
     std::string leftover;
     if (throughProxy && !OpenTunnel(socket, host, port, leftover)) return false;
@@ -199,7 +209,7 @@ int ReceiveOnce(SocketHandle socket, char* buffer, int length, int timeoutMs) {
     std::string plain, output;
     for (;;) {
         TlsError error;
-        TlsStatus status = TlsDecrypt(Secure.Channel, Secure.Input, limit - plain.size(), plain, output, &error);
+        TlsStatus status = TlsDecrypt(Secure.Channel, *Secure.Input, limit - plain.size(), plain, output, &error);
         if (!output.empty())
             SendPlain(socket, output.data(), output.size(), 0, &deadline);  // answers to the peer's messages
         output.clear();
@@ -216,7 +226,7 @@ int ReceiveOnce(SocketHandle socket, char* buffer, int length, int timeoutMs) {
         int received = ReceiveSome(socket, chunk, sizeof chunk, plain.empty() ? MillisecondsLeft(deadline) : 0);
         if (received <= 0 && !plain.empty()) break;
         if (received <= 0) return received;
-        Secure.Input.append(chunk, static_cast<std::size_t>(received));
+        Secure.Input->append(chunk, static_cast<std::size_t>(received));
     }
     std::memcpy(buffer, plain.data(), plain.size());
     return static_cast<int>(plain.size());
@@ -227,5 +237,5 @@ void EndSecureChannel(SocketHandle socket) {
     std::string closing;
     EndTlsChannel(Secure.Channel, closing);
     SendPlain(socket, closing.data(), closing.size(), 0);
-    Secure = SecureState{};
+    ForgetSecureChannel();
 }

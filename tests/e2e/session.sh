@@ -13,6 +13,8 @@ check() {  # check NAME CONDITION...
     else
         failures=$((failures + 1))
         echo "FAILED: $name"
+        # What the program logged last, for a failure seen only in CI.
+        [ -n "${log:-}" ] && [ -f "$log" ] && tail -n 20 "$log" | sed 's/^/    log: /' || true
     fi
 }
 wait_for() {  # wait_for SECONDS CONDITION...
