@@ -1,6 +1,6 @@
 // A hierarchical key-value store below the current user's root: the registry
-// on Windows, a file of the user's natively. Keys are opened and closed
-// around each single operation.
+// on Windows, a file of the user's natively. A key is opened for the values
+// of one store or retrieval and closed after them; no handle outlives it.
 #pragma once
 
 #include <atomic>
