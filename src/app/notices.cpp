@@ -16,12 +16,12 @@ struct PlainWords {
     const char* Line;
     const char* Words;
 };
-// The refusals every service may answer, as the log and the maker's replies word them.
+// The refusals every service may answer, by their log lines.
 const PlainWords RefusalWords[] = {
-    {"Authorization failed! Wrong or missing user credentials?", "the service refused the user name or password"},
-    {"Host not owned by you!", "the service says this host is not in your account"},
-    {"Account is blocked due to abuse!", "the service blocked this host for abuse"},
-    {"Bad or unknown host name!", "the service does not know this host name"},
+    {AuthorizationFailed, "the service refused the user name or password"},
+    {HostNotOwned, "the service says this host is not in your account"},
+    {BlockedForAbuse, "the service blocked this host for abuse"},
+    {BadHostName, "the service does not know this host name"},
 };
 
 std::string HostOf(const Account& account) {

@@ -17,11 +17,6 @@ namespace {
 constexpr std::int32_t Minutes = 60;
 constexpr std::int32_t ThrottleWait = 5 * Minutes;  // a 429 without Retry-After
 
-const char* const AuthorizationFailed = "Authorization failed! Wrong or missing user credentials?";
-const char* const HostNotOwned = "Host not owned by you!";
-const char* const BlockedForAbuse = "Account is blocked due to abuse!";
-const char* const BadHostName = "Bad or unknown host name!";
-
 }  // namespace
 
 std::string UrlEncoded(const char* text) {

@@ -99,6 +99,13 @@ std::string CloudflareAddressBody(const char* address);
 // list is empty or the answer is no such list.
 bool FirstCloudflareResultId(const std::string& body, std::string& id);
 
+// The refusals every service may answer, in the maker's words: the log line
+// of each, whichever service answered it.
+inline constexpr const char* AuthorizationFailed = "Authorization failed! Wrong or missing user credentials?";
+inline constexpr const char* HostNotOwned = "Host not owned by you!";
+inline constexpr const char* BlockedForAbuse = "Account is blocked due to abuse!";
+inline constexpr const char* BadHostName = "Bad or unknown host name!";
+
 enum class ReplyVerdict { Accepted, Refused, Temporary };
 
 struct ReplyJudgement {

@@ -12,6 +12,7 @@
 #include "update/connection.h"
 #include "update/request.h"
 #include "update/service_update.h"
+#include "update/services.h"
 
 namespace {
 
@@ -23,11 +24,9 @@ struct ReplyClass {
 
 // Searched in this order; the first marker found decides.
 const ReplyClass ReplyClasses[] = {
-    {"NOERROR", true, "DNS update successful!"},
-    {"401 Authorization Required", false, "Authorization failed! Wrong or missing user credentials?"},
-    {"Invalid Hostname", false, "Host not owned by you!"},
-    {"Hostname blocked due to abuse", false, "Account is blocked due to abuse!"},
-    {"Bad Client Input", false, "Bad or unknown host name!"},
+    {"NOERROR", true, "DNS update successful!"}, {"401 Authorization Required", false, AuthorizationFailed},
+    {"Invalid Hostname", false, HostNotOwned},   {"Hostname blocked due to abuse", false, BlockedForAbuse},
+    {"Bad Client Input", false, BadHostName},
 };
 }  // namespace
 
