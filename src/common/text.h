@@ -5,6 +5,10 @@
 #include <cstddef>
 #include <cstring>
 
+// The longest host name DNS has (RFC 1035): a name is resolved, sent and
+// checked whole, and a longer one is refused, never cut.
+constexpr std::size_t MaxHostNameLength = 253;
+
 // Length of a text held in a buffer of the given size; never reads past it.
 inline std::size_t BoundedLength(const char* text, std::size_t size) {
     if (text == nullptr) return 0;
