@@ -105,15 +105,21 @@ SocketHandle OpenConnection() {
 }
 
 namespace {
-// Every address of a host name or address text, its lines as ResolveHost
-// logs them; false when it has none.
-bool ResolveHostAddresses(const char* name, std::uint16_t port, bool ipv6Only, std::vector<SocketAddress>& found) {
+// Every address of family of a host name or address text, its lines as
+// ResolveHost logs them; false when it has none.
+bool ResolveHostAddresses(const char* name, std::uint16_t port, AddressFamily family,
+                          std::vector<SocketAddress>& found) {
     WriteLog(LogTrace, "GetAddr for", name);
     if (name[0] == '\0') return false;
-    const int error = LookUpHostAddresses(name, port, found, ipv6Only);
+    const int error = LookUpHostAddresses(name, port, found, family == AddressFamily::IPv6);
     const bool ipv6 = error == 0 && std::strchr(name, ':');  // no name has a colon
     const bool literal = ipv6 || TextToAddress(name) != NoAddress || std::strcmp(name, "255.255.255.255") == 0;
-    return LogLookUp(name, literal, error);
+    if (!LogLookUp(name, literal, error)) return false;
+    if (family != AddressFamily::IPv4) return true;
+    const auto isIPv6 = [](const SocketAddress& a) { return AddressText(a).find(':') != std::string::npos; };
+    found.erase(std::remove_if(found.begin(), found.end(), isIPv6), found.end());
+    if (found.empty()) WriteLog(LogTrace, "Hostname", name, "has no IPv4 address");
+    return !found.empty();
 }
 
 // Tries the addresses in turn, each on a new socket of its family that
@@ -147,7 +153,8 @@ int Send(SocketHandle& socket, const char* host, const char* request, const Pref
     // other server at each of its addresses, IPv6 or IPv4, in turn.
     std::vector<SocketAddress> addresses;
     const std::uint32_t address = endpoint ? 0 : ResolveHost(target.Name);
-    if (endpoint ? !ResolveHostAddresses(target.Name, target.Port, endpoint->IPv6Only, addresses)
+    const AddressFamily family = endpoint && !target.ThroughProxy ? endpoint->Family : AddressFamily::Any;
+    if (endpoint ? !ResolveHostAddresses(target.Name, target.Port, family, addresses)
                  : (address == 0 || address == NoAddress)) {
         WriteLog(LogFailure, "Request failed, invalid server address!");
         return 0;

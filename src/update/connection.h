@@ -29,13 +29,17 @@ std::uint32_t ResolveHost(const char* name);
 // stalls costs a run one time limit, not one for every step of every account.
 using TimedOutHosts = std::vector<std::string>;
 
+// Which of a server's addresses an exchange tries when it connects to the
+// server itself (a proxy is reached at any of its addresses).
+enum class AddressFamily { Any, IPv4, IPv6 };
+
 // A server other than the maker's: its own port and whether over TLS,
 // whatever "PortNumber" and "UseHTTPS" say; the proxy applies as to every request.
 struct Endpoint {
     std::string Host;
     int Port = 443;
     bool Secure = true;
-    bool IPv6Only = false;  // reached over IPv6 alone: its IPv4 addresses are not tried
+    AddressFamily Family = AddressFamily::Any;
 };
 
 SocketHandle OpenConnection();

@@ -110,19 +110,21 @@ bool ChooseCheckIpPage(ServiceTarget& page, std::string& label) {
     return true;
 }
 
-// Asks the check-IP service once, over IPv6 alone when ipv6: true with its
-// 2xx answer in transfer (CheckIpAnswerLimit + 1 bytes), else false with the
-// reason in why.
+// Asks the check-IP service once, over the one family ipv6 names (a page
+// that answers both names the address of the family it was reached over):
+// true with its 2xx answer in transfer (CheckIpAnswerLimit + 1 bytes), else
+// false with the reason in why.
 bool AskCheckIpService(bool ipv6, char* transfer, char* why, std::size_t whySize) {
     ServiceTarget page;
     std::string label = CheckIpHost;
     const bool onPage = ChooseCheckIpPage(page, label);
-    Endpoint endpoint{page.Host, page.Port, page.Secure, ipv6};
+    const AddressFamily family = ipv6 ? AddressFamily::IPv6 : AddressFamily::IPv4;
+    Endpoint endpoint{page.Host, page.Port, page.Secure, family};
     if (ipv6 && !onPage) {
         const PreferenceSet p = PreferenceSnapshot();
         const bool secure = p.UseHTTPS != 0;
         endpoint = {CheckIpHost, secure ? SecurePort(p.PortNumber) : static_cast<int>(p.PortNumber & 0xFFFF), secure,
-                    true};
+                    family};
     }
     WriteLog(LogTrace, "Asking", label.c_str(),
              ipv6 ? "over IPv6 for the public IPv6 address..." : "for the public address...");
