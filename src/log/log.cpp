@@ -42,6 +42,8 @@ std::string TakeLastFailure() {
     return taken;
 }
 
+void ReplaceLastFailure(const char* plain) { CopyText(LastFailure, plain); }
+
 void AppendLogFile(const char* line) {
     std::lock_guard<std::mutex> guard(LogFileMutex());
     if (LogFilePath[0] == '\0') return;

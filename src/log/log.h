@@ -47,6 +47,9 @@ void WriteLog(int flags, const char* first, const char* second = nullptr, const 
 // last call, whether "DetailedLogging" let it reach the log or not; "" when
 // none. The update run tells the user its reasons in these words.
 std::string TakeLastFailure();
+// Puts plain words in place of the latest marked line this thread wrote, for
+// a line that quotes a server: the user is told the program's own words.
+void ReplaceLastFailure(const char* plain);
 
 // Appends one finished line and CR LF to the log file.
 void AppendLogFile(const char* line);

@@ -114,10 +114,20 @@ void ShowServerFields(HWND dialog) {
     enable(IDC_ACCOUNT_BACKUPMX, TakesBackupMX);
     enable(IDC_ACCOUNT_UPDATE_SERVER, TakesUpdateServer);
     EnableWindow(GetDlgItem(dialog, IDC_ACCOUNT_ADDRESSES), shape.TakesAddresses);
-    if (!shape.TakesAddresses && Selection(dialog, IDC_ACCOUNT_ADDRESSES) != AddressesIPv4) {
+    // A service that keeps one family an account offers no "IPv4 and IPv6".
+    const int selected = Selection(dialog, IDC_ACCOUNT_ADDRESSES);
+    const LRESULT rows = shape.AddressChoices == 2 ? 2 : AddressesChoiceCount;
+    LRESULT count = SendDlgItemMessageA(dialog, IDC_ACCOUNT_ADDRESSES, CB_GETCOUNT, 0, 0);
+    for (; count > rows; --count) SendDlgItemMessageA(dialog, IDC_ACCOUNT_ADDRESSES, CB_DELETESTRING, count - 1, 0);
+    for (; count >= 0 && count < rows; ++count)
+        SendDlgItemMessageA(dialog, IDC_ACCOUNT_ADDRESSES, CB_ADDSTRING, 0,
+                            reinterpret_cast<LPARAM>(AddressesLabels[count]));
+    if (selected >= shape.AddressChoices && selected != AddressesIPv4) {
         // Shown as "IPv4", and so stored: the record's other choice must not come back unseen.
         SendDlgItemMessageA(dialog, IDC_ACCOUNT_ADDRESSES, CB_SETCURSEL, AddressesIPv4, 0);
         touched.insert(IDC_ACCOUNT_ADDRESSES);
+    } else {
+        SendDlgItemMessageA(dialog, IDC_ACCOUNT_ADDRESSES, CB_SETCURSEL, selected, 0);
     }
 }
 
@@ -230,6 +240,11 @@ void Apply(HWND dialog) {
                               (field->NoBlanks ? "blanks or control characters." : "control characters.");
         MessageBoxA(dialog, message.c_str(), Caption, MB_OK | MB_ICONWARNING);
         return;  // the form keeps what was typed
+    }
+    const std::string problem = AccountFormProblem(form);
+    if (!problem.empty()) {
+        MessageBoxA(dialog, problem.c_str(), Caption, MB_OK | MB_ICONWARNING);
+        return;
     }
     bool full = false;
     {

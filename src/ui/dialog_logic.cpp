@@ -57,7 +57,8 @@ AccountFormShape AccountFormFor(std::int32_t server, std::int32_t service) {
     if (entry && server == -1) {
         AccountFormShape shape = {entry->UserLabel, entry->PasswordLabel, entry->Fields,
                                   sizeof(Account::ServiceUserName) - 1, sizeof(Account::ServicePassword) - 1};
-        shape.TakesAddresses = entry->IPv6 != IPv6Style::None;
+        shape.AddressChoices = AddressChoices(*entry);
+        shape.TakesAddresses = shape.AddressChoices > 1;
         return shape;
     }
     return {"User name", "Password", TakesUserName | NeedsUserName | TakesWildcards | TakesMailExtender | TakesBackupMX,
@@ -78,8 +79,9 @@ void SetFormPassword(Account& form, const char* text) {
 }
 
 int AddressesChoiceOf(const Account& account) {
-    const bool valid = account.Addresses >= 0 && account.Addresses < AddressesChoiceCount;
-    return valid && AccountFormFor(account.Server, account.Service).TakesAddresses ? account.Addresses : AddressesIPv4;
+    const bool valid =
+        account.Addresses >= 0 && account.Addresses < AccountFormFor(account.Server, account.Service).AddressChoices;
+    return valid ? account.Addresses : AddressesIPv4;
 }
 
 void ClearFieldsNotTaken(Account& form) {
@@ -104,6 +106,20 @@ bool AccountFormComplete(const Account& form) {
     return chosen && form.HostName[0] && AccountPassword(form)[0] &&
            (AccountUserName(form)[0] || !(fields & NeedsUserName)) &&
            (form.UpdateServer[0] || !(fields & TakesUpdateServer));
+}
+
+std::string AccountFormProblem(const Account& form) {
+    const ServiceEntry* service = form.Server == -1 ? ServiceRow(form.Service) : nullptr;
+    if (!service) return "";
+    ServiceTarget target;
+    const char* why = "has no usable update server";
+    if (!FindServiceTarget(*service, form.UpdateServer, target, why))
+        return std::string("The account ") + why + ". Type it as host[:port][/path], with http:// in front for plain HTTP.";
+    std::string part;
+    if (service->Shape == ServiceShape::Namecheap && !NamecheapHostPart(form.HostName, form.ServiceUserName, part))
+        return std::string("The host must be the domain ") + form.ServiceUserName + " itself or a name within it, such as www." +
+               form.ServiceUserName + ".";
+    return "";
 }
 
 NumberField ReadNumberField(const char* text, std::uint32_t maximum, std::uint32_t* value) {

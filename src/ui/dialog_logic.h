@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "common/text.h"  // IsWebAddress, which the dialogs use
 #include "model/account.h"
@@ -53,6 +54,7 @@ struct AccountFormShape {
     int UserLimit;
     int PasswordLimit;
     bool TakesAddresses = false;  // the "Addresses" choice: a service that takes IPv6
+    int AddressChoices = 1;       // its rows offered: "IPv4", "IPv6", "IPv4 and IPv6"
 };
 AccountFormShape AccountFormFor(std::int32_t server, std::int32_t service);
 constexpr int HostLimit = sizeof(Account::HostName) - 1;
@@ -79,6 +81,10 @@ void ClearFieldsNotTaken(Account& form);
 // account ever gets a Server that is no row, and host name, password and the
 // user name and update server where the choice needs them typed.
 bool AccountFormComplete(const Account& form);
+// What keeps a complete form from being applied, as the message that says
+// so; "" when nothing does: an update server that names no usable host or
+// path, a Namecheap host outside its domain.
+std::string AccountFormProblem(const Account& form);
 
 enum class NumberField { Ok, NotANumber, TooLarge };
 // Reads an unsigned decimal field; an empty or all-blank field is 0. Digits

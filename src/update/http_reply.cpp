@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "common/text.h"
+#include "log/clock.h"
 
 namespace {
 
@@ -17,6 +18,29 @@ bool ReadDecimal(const char* text, std::size_t size, std::int32_t& value) {
         v = v * 10 + (text[i] - '0');
     }
     value = v;
+    return true;
+}
+
+// A Retry-After date in the one form servers must send ("Wed, 21 Oct 2026
+// 07:28:00 GMT") as seconds since 1970; false for any other text.
+bool ReadHttpDate(const char* text, std::size_t size, std::int64_t& time) {
+    while (size && (*text == ' ' || *text == '\t')) ++text, --size;
+    while (size && (text[size - 1] == ' ' || text[size - 1] == '\t')) --size;
+    static const char Months[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
+    if (size != 29 || text[3] != ',' || std::memcmp(text + 25, " GMT", 4) != 0) return false;
+    std::int32_t day, year, hour, minute, second;
+    if (!ReadDecimal(text + 5, 2, day) || !ReadDecimal(text + 12, 4, year) || !ReadDecimal(text + 17, 2, hour) ||
+        !ReadDecimal(text + 20, 2, minute) || !ReadDecimal(text + 23, 2, second) || text[19] != ':' ||
+        text[22] != ':')
+        return false;
+    int month = 0;
+    while (month < 12 && std::memcmp(Months + 3 * month, text + 8, 3) != 0) ++month;
+    if (month == 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60) return false;
+    // Days from 1970-01-01 to the date, on the proleptic Gregorian calendar.
+    const std::int64_t y = year - (month < 2), era = y / 400, yearOfEra = y - era * 400;
+    const std::int64_t dayOfYear = (153 * (month < 2 ? month + 10 : month - 2) + 2) / 5 + day - 1;
+    const std::int64_t days = era * 146097 + yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear - 719468;
+    time = days * 86400 + hour * 3600 + minute * 60 + second;
     return true;
 }
 
@@ -57,9 +81,11 @@ HttpReplyState DecodeChunked(const char* data, std::size_t size, std::string& bo
 
 }  // namespace
 
-HttpReplyState ParseHttpReply(const char* data, std::size_t size, bool closed, HttpReply& reply) {
+namespace {
+
+// One response, or the interim head before it (a 1xx head is Complete with its Size).
+HttpReplyState ParseOneReply(const char* data, std::size_t size, bool closed, HttpReply& reply) {
     reply = HttpReply();
-    if (size > HttpReplyLimit) return HttpReplyState::Malformed;
     // The head ends at the first empty line (CR LF, or LF alone from careless servers).
     std::size_t headEnd = 0, bodyStart = 0;
     for (std::size_t i = 0; i + 1 < size && !bodyStart; ++i) {
@@ -96,7 +122,16 @@ HttpReplyState ParseHttpReply(const char* data, std::size_t size, bool closed, H
                 chunked = StartsWithNoCase(value, "chunked", valueSize);
             } else if (nameSize == 11 && StartsWithNoCase(line, "retry-after", nameSize)) {
                 std::int32_t seconds;
-                if (ReadDecimal(value, valueSize, seconds)) reply.RetryAfter = seconds;
+                std::int64_t date;
+                if (ReadDecimal(value, valueSize, seconds)) {
+                    reply.RetryAfter = seconds;
+                } else if (ReadHttpDate(value, valueSize, date)) {
+                    const std::int64_t left = date - CurrentTime();
+                    reply.RetryAfter = static_cast<std::int32_t>(left < 0 ? 0 : left > INT32_MAX ? INT32_MAX : left);
+                }
+            } else if (nameSize == 8 && StartsWithNoCase(line, "location", nameSize)) {
+                while (valueSize && *value == ' ') ++value, --valueSize;
+                reply.Location.assign(value, valueSize < 200 ? valueSize : 200);
             }
         }
         line = next ? next + 1 : end;
@@ -124,4 +159,21 @@ HttpReplyState ParseHttpReply(const char* data, std::size_t size, bool closed, H
     reply.Body.assign(body, bodySize);
     reply.Size = size;
     return HttpReplyState::Complete;
+}
+
+}  // namespace
+
+HttpReplyState ParseHttpReply(const char* data, std::size_t size, bool closed, HttpReply& reply) {
+    if (size > HttpReplyLimit) return HttpReplyState::Malformed;
+    // "100 Continue" and other interim heads come before the answer itself.
+    std::size_t skipped = 0;
+    for (;;) {
+        const HttpReplyState state = ParseOneReply(data + skipped, size - skipped, closed, reply);
+        if (state == HttpReplyState::Complete && reply.Status < 200) {
+            skipped += reply.Size;
+            continue;
+        }
+        reply.Size += skipped;
+        return state;
+    }
 }

@@ -14,8 +14,11 @@ constexpr std::size_t HttpReplyLimit = 16384;
 
 struct HttpReply {
     int Status = 0;
-    // Seconds from a "Retry-After" header; -1 when absent or a date.
+    // Seconds from a "Retry-After" header, in seconds or as a date (0 for a
+    // date past); -1 when absent or unreadable.
     std::int32_t RetryAfter = -1;
+    // Where a redirect sends the client, as the server wrote it.
+    std::string Location;
     std::string Body;
     // The bytes the response takes from the start of the data (its head and
     // its body as framed); whatever follows belongs to no response.
@@ -25,6 +28,7 @@ struct HttpReply {
 enum class HttpReplyState { Complete, Incomplete, Malformed };
 
 // Reads the response from the bytes received so far; closed says the server
-// closed the connection after them. Incomplete: more bytes may complete it.
-// Malformed: no HTTP response, a body cut short, or past HttpReplyLimit.
+// closed the connection after them. Interim (1xx) heads before it are passed
+// over. Incomplete: more bytes may complete it. Malformed: no HTTP response,
+// a body cut short, or past HttpReplyLimit.
 HttpReplyState ParseHttpReply(const char* data, std::size_t size, bool closed, HttpReply& reply);

@@ -15,9 +15,10 @@ namespace {
 enum class Asked { Answered, Failed, Unreadable };
 
 // One request and its whole reply. build gets whether the request goes to a
-// plain HTTP proxy (its line then names the server).
+// plain HTTP proxy (its line then names the server). An API's answers name
+// the owner's zones and account: the detailed log shows only their verdict.
 Asked AskService(const ServiceTarget& target, const std::function<std::string(bool proxyForm)>& build, HttpReply& reply,
-                 TimedOutHosts& timedOut) {
+                 TimedOutHosts& timedOut, bool apiAnswers = false) {
     std::vector<char> transfer(HttpReplyLimit + 1);
     const Endpoint endpoint{target.Host, target.Port, target.Secure};
     Asked asked = Asked::Failed;
@@ -34,7 +35,9 @@ Asked AskService(const ServiceTarget& target, const std::function<std::string(bo
         },
         [&](int received) {
             if (received > 0) {
-                WriteLog(LogTrace, "Received from server:", ServerTextForLog(transfer.data()).c_str());
+                WriteLog(LogTrace, "Received from server:",
+                         ServerTextForLog(apiAnswers ? CloudflareAnswerForLog(reply).c_str() : transfer.data())
+                             .c_str());
                 asked = Asked::Answered;
             } else if (received == -2) {
                 WriteLog(LogFailure, "The service's answer is cut short, too long or no HTTP answer!");
@@ -86,6 +89,8 @@ int TakeJudgement(const ServiceEntry& service, Account& account, const ReplyJudg
     case ReplyVerdict::Refused:
         account.Update = 0;
         WriteLog(LogFailure, judgement.Reason.c_str());
+        // A notice tells the program's own words, never the server's text.
+        if (!judgement.Plain.empty()) ReplaceLastFailure(judgement.Plain.c_str());
         return -1;
     case ReplyVerdict::Temporary:
         break;
@@ -94,6 +99,7 @@ int TakeJudgement(const ServiceEntry& service, Account& account, const ReplyJudg
     if (wait < 0 || wait > MaxServiceWait) wait = MaxServiceWait;
     account.RetryAt = static_cast<std::int32_t>(now + wait);
     WriteLog(LogFailure, judgement.Reason.c_str());
+    if (!judgement.Plain.empty()) ReplaceLastFailure(judgement.Plain.c_str());
     WriteLog(LogFailure, account.HostName, "is not sent to", service.Name, "again before",
              Until(account.RetryAt).c_str());
     return -1;
@@ -131,7 +137,8 @@ int SendCloudflareUpdate(const ServiceEntry& service, Account& account, Sent sen
     auto ask = [&](const char* method, const std::string& path, const std::string& body, HttpReply& reply,
                    int& result) {
         const Asked asked = AskService(
-            target, [&](bool) { return BuildCloudflareRequest(method, path, token.c_str(), body); }, reply, timedOut);
+            target, [&](bool) { return BuildCloudflareRequest(method, path, token.c_str(), body); }, reply, timedOut,
+            true);
         if (asked != Asked::Answered) {
             result = TakeAsked(service, account, asked);
             return false;
@@ -143,34 +150,52 @@ int SendCloudflareUpdate(const ServiceEntry& service, Account& account, Sent sen
     };
     int result = -1;
     HttpReply reply;
+    const auto refuse = [&](const std::string& why) {
+        return TakeJudgement(service, account, RefusedReply(why), Sent{"", ""});
+    };
     std::string zone = IsCloudflareId(account.ServiceUserName) ? account.ServiceUserName : "";
     for (const std::string& name : zone.empty() ? ZoneNames(account) : std::vector<std::string>()) {
         if (!ask("GET", "/zones?name=" + UrlEncoded(name.c_str()), "", reply, result)) return result;
-        if (FirstCloudflareResultId(reply.Body, zone)) break;
+        // A pending or moved zone is not the one that answers for the name.
+        const std::vector<std::string> zones = CloudflareResultIds(reply.Body, true);
+        if (!zones.empty()) {
+            zone = zones[0];
+            break;
+        }
     }
     if (zone.empty())
-        return TakeJudgement(service, account,
-                             RefusedReply(account.ServiceUserName[0] ? std::string("Cloudflare has no zone named ") +
-                                                                           account.ServiceUserName + " for this token!"
-                                                                     : std::string("Cloudflare has no zone for ") +
-                                                                           account.HostName + " for this token!"),
-                             Sent{"", ""});
+        return refuse(account.ServiceUserName[0]
+                          ? std::string("Cloudflare has no active zone named ") + account.ServiceUserName +
+                                " for this token!"
+                          : std::string("Cloudflare has no active zone for ") + account.HostName + " for this token!");
     const std::string records = "/zones/" + zone + "/dns_records";
+    result = 0;
     for (const Sent one : {Sent{sent.V4, ""}, Sent{"", sent.V6}}) {
         const char* type = one.V4[0] ? "A" : "AAAA";
         const char* address = one.V4[0] ? one.V4 : one.V6;
         if (!address[0]) continue;
-        std::string record;
-        if (!ask("GET", records + "?type=" + type + "&name=" + UrlEncoded(account.HostName), "", reply, result))
-            return result;
-        if (!FirstCloudflareResultId(reply.Body, record))
-            return TakeJudgement(service, account,
-                                 RefusedReply(std::string("Cloudflare has no ") + type + " record named " +
-                                              account.HostName + ": create it in the zone first."),
-                                 Sent{"", ""});
-        if (!ask("PATCH", records + "/" + record, CloudflareAddressBody(address), reply, result)) return result;
-        result = TakeJudgement(service, account, JudgeServiceReply(service, reply), one);
-        if (result != 0) return result;
+        int failed = -1;
+        if (!ask("GET", records + "?type=" + type + "&name=" + UrlEncoded(account.HostName), "", reply, failed))
+            return failed;
+        const std::vector<std::string> found = CloudflareResultIds(reply.Body);
+        // Which of several records the user means is the user's to say.
+        if (found.size() > 1)
+            return refuse("Cloudflare has " + std::to_string(found.size()) + " " + type + " records named " +
+                          account.HostName + "; keep one of them. Nothing was changed.");
+        if (found.empty()) {
+            const std::string missing =
+                std::string("Cloudflare has no ") + type + " record named " + account.HostName + ": create it in the zone first.";
+            // Beside an A record the AAAA record fails alone, as a missing IPv6 address does.
+            if (one.V6[0] && UpdatesIPv4(account)) {
+                WriteLog(LogFailure, missing.c_str());
+                result = -1;
+                continue;
+            }
+            return refuse(missing);
+        }
+        if (!ask("PATCH", records + "/" + found[0], CloudflareAddressBody(address), reply, failed)) return failed;
+        failed = TakeJudgement(service, account, JudgeServiceReply(service, reply), one);
+        if (failed != 0) return failed;
     }
     return result;
 }
@@ -207,6 +232,13 @@ int SendServiceUpdate(const ServiceEntry& service, Account& account, const char*
     const char* why = "has no usable update server";
     if (!FindServiceTarget(service, account.UpdateServer, target, why)) {
         WriteLog(LogShownFailure, "Account", account.HostName, why, "and was not updated!");
+        return -1;
+    }
+    std::string part;
+    if (service.Shape == ServiceShape::Namecheap &&
+        !NamecheapHostPart(account.HostName, account.ServiceUserName, part)) {
+        WriteLog(LogShownFailure, "Account", account.HostName, "is not within its domain", account.ServiceUserName,
+                 "and was not updated!");
         return -1;
     }
     // A service that takes one family a request gets two, the second only after the first went well.

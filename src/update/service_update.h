@@ -9,10 +9,6 @@
 #include "update/connection.h"
 #include "update/services.h"
 
-// The longest a service's wait may keep an account from being sent: a
-// Retry-After of years is taken as a day.
-constexpr std::int32_t MaxServiceWait = 24 * 60 * 60;
-
 // Whether the account waits for its service (RetryAt still ahead), and the
 // log line that says until when.
 bool WaitsForService(const ServiceEntry& service, const Account& account, int logFlags);

@@ -42,6 +42,12 @@ bool EqualsNoCase(const std::string& word, const char* code) {
     return word.size() == std::strlen(code) && EqualNoCase(word.c_str(), code);
 }
 
+bool EndsWithNoCase(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && EqualsNoCase(text.substr(text.size() - end.size()), end.c_str());
+}
+
+bool IsHex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
 // The body's lines, each cut at its end (CR LF or LF), blanks at the ends dropped.
 std::vector<std::string> Lines(const std::string& body) {
     std::vector<std::string> lines;
@@ -70,9 +76,18 @@ ReplyJudgement Accepted(bool noChange = false) {
 // The code as a log line names it, with whatever the service said after it.
 std::string Quoted(const std::string& text) { return "\"" + ServerFirstLineForLog(text.c_str()) + "\""; }
 
+std::string StatusText(int status) { return "HTTP " + std::to_string(status); }
+
 // A reply in none of the service's forms: it may be a page in its way, so it is asked again later.
-ReplyJudgement UnknownReply(const std::string& body) {
-    return TemporaryReply("Unknown reply from the service: " + Quoted(body), ServiceRetryWait);
+ReplyJudgement UnknownReply(const ServiceEntry& service, int status, const std::string& body) {
+    return TemporaryReply("Unknown reply from the service: " + Quoted(body), ServiceRetryWait,
+                          std::string("Unknown reply from ") + service.Name + " (" + StatusText(status) + ")");
+}
+
+// A refusal in the service's own words: the log quotes them, a notice does not.
+ReplyJudgement RefusedSaying(const ServiceEntry& service, int status, const std::string& said) {
+    return RefusedReply(std::string(service.Name) + " refused the update: " + Quoted(said),
+                        std::string(service.Name) + " refused the update (" + StatusText(status) + ")");
 }
 
 struct CodeMeaning {
@@ -94,6 +109,7 @@ const CodeMeaning Dyndns2Codes[] = {
     {"numhost", ReplyVerdict::Refused, nullptr},
     {"badagent", ReplyVerdict::Refused, nullptr},
     {"badsys", ReplyVerdict::Refused, nullptr},
+    {"badip", ReplyVerdict::Refused, nullptr},
     {"911", ReplyVerdict::Temporary, nullptr},
     {"dnserr", ReplyVerdict::Temporary, nullptr},
     {"servererror", ReplyVerdict::Temporary, nullptr},
@@ -105,8 +121,8 @@ std::string Dyndns2Addresses(IPv6Style style, const char* v4, const char* v6) {
     const std::string a4 = UrlEncoded(v4), a6 = UrlEncoded(v6);
     switch (style) {
     case IPv6Style::MyipV6:
-        // "no" keeps the service from taking the connection's IPv4 address.
-        return "&myip=" + (v4[0] ? a4 : std::string("no")) + (v6[0] ? "&myipv6=" + a6 : "");
+        // "no" keeps the service from filling a family from the connection's address.
+        return "&myip=" + (v4[0] ? a4 : std::string("no")) + "&myipv6=" + (v6[0] ? a6 : std::string("no"));
     case IPv6Style::Desec:
         return "&myipv4=" + (v4[0] ? a4 : std::string("preserve")) +
                "&myipv6=" + (v6[0] ? a6 : std::string("preserve"));
@@ -115,42 +131,45 @@ std::string Dyndns2Addresses(IPv6Style style, const char* v4, const char* v6) {
     }
 }
 
-ReplyJudgement JudgeDyndns2(const ServiceEntry& service, const std::string& body) {
-    for (const std::string& line : Lines(body)) {
-        std::string word = FirstWord(line);
-        for (const CodeMeaning& c : Dyndns2Codes) {
-            if (!EqualsNoCase(word, c.Code)) continue;
-            if (c.Verdict == ReplyVerdict::Accepted) {
-                // "good 127.0.0.1" is how services say they ignored a client they do not accept.
-                if (line.find("127.0.0.1") != std::string::npos)
-                    return RefusedReply("The service ignored the update and answered " + Quoted(line));
-                return Accepted(EqualsNoCase(word, "nochg"));
-            }
-            if (c.Verdict == ReplyVerdict::Refused)
-                return RefusedReply(c.Line ? c.Line : "The service refused the update: " + Quoted(line));
-            std::int32_t wait = EqualsNoCase(word, "911") ? service.TroubleWait : ServiceRetryWait;
-            return TemporaryReply("The service asks to retry later: " + Quoted(line), wait);
+// One host a request: the first line that is not empty holds its code, exactly as the service writes it.
+ReplyJudgement JudgeDyndns2(const ServiceEntry& service, int status, const std::string& body) {
+    const std::vector<std::string> lines = Lines(body);
+    const std::string line = lines.empty() ? "" : lines[0], word = FirstWord(line);
+    for (const CodeMeaning& c : Dyndns2Codes) {
+        if (word != c.Code) continue;
+        const std::string plain = std::string(service.Name) + " answered \"" + c.Code + "\"";
+        if (c.Verdict == ReplyVerdict::Accepted) {
+            // "good 127.0.0.1" is how services say they ignored a client they do not accept.
+            if (line.find("127.0.0.1") != std::string::npos)
+                return RefusedReply("The service ignored the update and answered " + Quoted(line),
+                                    std::string(service.Name) + " ignored the update");
+            return Accepted(word == "nochg");
         }
+        if (c.Verdict == ReplyVerdict::Refused)
+            return c.Line ? RefusedReply(c.Line)
+                          : RefusedReply("The service refused the update: " + Quoted(line), plain);
+        const std::int32_t wait = word == "911" ? service.TroubleWait : ServiceRetryWait;
+        return TemporaryReply("The service asks to retry later: " + Quoted(line), wait, plain);
     }
-    return UnknownReply(body);
+    return UnknownReply(service, status, body);
 }
 
-ReplyJudgement JudgeDuckDns(const std::string& body) {
+ReplyJudgement JudgeDuckDns(const ServiceEntry& service, int status, const std::string& body) {
     std::vector<std::string> lines = Lines(body);
     std::string word = lines.empty() ? "" : FirstWord(lines[0]);
-    if (EqualsNoCase(word, "OK")) return Accepted();
-    if (EqualsNoCase(word, "KO")) return RefusedReply("DuckDNS refused the token or the domain (\"KO\")");
-    return UnknownReply(body);
+    if (word == "OK") return Accepted();
+    if (word == "KO") return RefusedReply("DuckDNS refused the token or the domain (\"KO\")");
+    return UnknownReply(service, status, body);
 }
 
-ReplyJudgement JudgeFreeDns(const std::string& body) {
-    for (const std::string& line : Lines(body)) {
-        if (line.find("has not changed") != std::string::npos || line.rfind("No IP change detected", 0) == 0)
-            return Accepted(true);
-        if (FirstWord(line) == "Updated") return Accepted();
-        if (FirstWord(line) == "ERROR:") return RefusedReply("FreeDNS refused the update: " + Quoted(line));
-    }
-    return UnknownReply(body);
+ReplyJudgement JudgeFreeDns(const ServiceEntry& service, int status, const std::string& body) {
+    const std::vector<std::string> lines = Lines(body);
+    const std::string line = lines.empty() ? "" : lines[0];
+    if (line.find("has not changed") != std::string::npos || line.rfind("No IP change detected", 0) == 0)
+        return Accepted(true);
+    if (FirstWord(line) == "Updated") return Accepted();
+    if (FirstWord(line) == "ERROR:") return RefusedSaying(service, status, line);
+    return UnknownReply(service, status, body);
 }
 
 // The text of an XML element that stands in the body, or false.
@@ -165,22 +184,23 @@ bool ElementText(const std::string& body, const char* name, std::string& text) {
     return true;
 }
 
-ReplyJudgement JudgeNamecheap(const std::string& body) {
+ReplyJudgement JudgeNamecheap(const ServiceEntry& service, int status, const std::string& body) {
     std::string count, error;
     if (!ElementText(body, "ErrCount", count) || count.empty() ||
         count.find_first_not_of("0123456789") != std::string::npos)
-        return UnknownReply(body);
+        return UnknownReply(service, status, body);
     if (count == "0") return Accepted();
     if (!ElementText(body, "Err1", error)) error = count + " errors";
-    return RefusedReply("Namecheap refused the update: " + Quoted(error));
+    return RefusedSaying(service, status, error);
 }
 
-ReplyJudgement JudgeCloudflare(int status, const std::string& body) {
+ReplyJudgement JudgeCloudflare(const ServiceEntry& service, int status, const std::string& body) {
     nlohmann::json answer = nlohmann::json::parse(body, nullptr, false);
-    if (answer.is_discarded() || !answer.is_object()) return UnknownReply(body);
+    if (answer.is_discarded() || !answer.is_object()) return UnknownReply(service, status, body);
+    // Without its "success" field the JSON is no answer of Cloudflare's API (a proxy's page, say).
     auto success = answer.find("success");
-    if (status / 100 == 2 && success != answer.end() && success->is_boolean() && success->get<bool>())
-        return Accepted();
+    if (success == answer.end() || !success->is_boolean()) return UnknownReply(service, status, body);
+    if (status / 100 == 2 && success->get<bool>()) return Accepted();
     long code = 0;
     std::string message;
     auto errors = answer.find("errors");
@@ -192,7 +212,47 @@ ReplyJudgement JudgeCloudflare(int status, const std::string& body) {
     // 10000: the token may not do this; 6003 and 6111: no usable Authorization header.
     if (status == 401 || status == 403 || code == 10000 || code == 6003 || code == 6111 || code == 9109)
         return RefusedReply(AuthorizationFailed);
-    return RefusedReply("Cloudflare refused the update: " + Quoted(message) + " (" + std::to_string(code) + ")");
+    return RefusedReply("Cloudflare refused the update: " + Quoted(message) + " (" + std::to_string(code) + ")",
+                        "Cloudflare refused the update (error " + std::to_string(code) + ", " + StatusText(status) +
+                            ")");
+}
+
+// The body in the shape's own words, whatever the status.
+ReplyJudgement JudgeBody(const ServiceEntry& service, int status, const std::string& body) {
+    switch (service.Shape) {
+    case ServiceShape::Dyndns2:
+        return JudgeDyndns2(service, status, body);
+    case ServiceShape::DuckDns:
+        return JudgeDuckDns(service, status, body);
+    case ServiceShape::FreeDns:
+        return JudgeFreeDns(service, status, body);
+    case ServiceShape::Namecheap:
+        return JudgeNamecheap(service, status, body);
+    case ServiceShape::Cloudflare:
+        break;
+    }
+    return JudgeCloudflare(service, status, body);
+}
+
+// A URL path as the request line takes it: what a path or query does not
+// allow, percent-encoded; an escape kept. False for a "%" that starts none.
+bool EncodePath(const std::string& typed, std::string& path) {
+    static const char Hex[] = "0123456789ABCDEF";
+    path.clear();
+    for (std::size_t i = 0; i < typed.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(typed[i]);
+        if (c == '%') {
+            if (i + 2 >= typed.size() || !IsHex(typed[i + 1]) || !IsHex(typed[i + 2])) return false;
+            path += typed.substr(i, 3);
+            i += 2;
+        } else if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                   std::strchr("-._~!$&'()*+,;=:@/?", c)) {
+            path += static_cast<char>(c);
+        } else {
+            path += {'%', Hex[c >> 4], Hex[c & 15]};
+        }
+    }
+    return true;
 }
 
 }  // namespace
@@ -207,11 +267,11 @@ const ServiceEntry Services[ServiceCount] = {
     {"Dynu", ServiceShape::Dyndns2, "api.dynu.com", "/nic/update", TakesUserName | NeedsUserName, "User name",
      "Password", ServiceRetryWait, IPv6Style::MyipV6},
     {"FreeDNS", ServiceShape::FreeDns, "freedns.afraid.org", "/dynamic/update.php", 0, "User name", "Token",
-     ServiceRetryWait, IPv6Style::PerFamily},
-    {"Namecheap", ServiceShape::Namecheap, "dynamicdns.park-your-domain.com", "/update", 0, "User name", "Password",
-     ServiceRetryWait, IPv6Style::None},
+     ServiceRetryWait, IPv6Style::OneFamily},
+    {"Namecheap", ServiceShape::Namecheap, "dynamicdns.park-your-domain.com", "/update", TakesUserName | NeedsUserName,
+     "Domain", "Password", ServiceRetryWait, IPv6Style::None},
     {"deSEC", ServiceShape::Dyndns2, "update.dedyn.io", "/nic/update", 0, "User name", "Token", ServiceRetryWait,
-     IPv6Style::Desec},
+     IPv6Style::Desec, true},
     {"Hurricane Electric", ServiceShape::Dyndns2, "dyn.dns.he.net", "/nic/update", 0, "User name", "Update key",
      ServiceRetryWait, IPv6Style::PerFamily},
     {"Other dyndns2 server", ServiceShape::Dyndns2, nullptr, "/nic/update",
@@ -221,6 +281,29 @@ const ServiceEntry Services[ServiceCount] = {
 
 const ServiceEntry* ServiceRow(std::int32_t service) {
     return service >= 1 && service <= ServiceCount ? &Services[service - 1] : nullptr;
+}
+
+int AddressChoices(const ServiceEntry& service) {
+    return service.IPv6 == IPv6Style::None ? 1 : service.IPv6 == IPv6Style::OneFamily ? 2 : 3;
+}
+
+bool NamecheapHostPart(const char* hostName, const char* domain, std::string& part) {
+    const std::string host = hostName;
+    std::string zone = domain;
+    if (zone.empty()) {
+        // The last two labels: right for example.com, the common case.
+        const std::size_t last = host.rfind('.');
+        const std::size_t before = last == std::string::npos || last == 0 ? std::string::npos : host.rfind('.', last - 1);
+        zone = before == std::string::npos ? host : host.substr(before + 1);
+    }
+    if (zone.empty()) return false;
+    if (EqualsNoCase(host, zone.c_str())) {
+        part = "@";
+        return true;
+    }
+    if (host.size() <= zone.size() + 1 || !EndsWithNoCase(host, "." + zone)) return false;
+    part = host.substr(0, host.size() - zone.size() - 1);
+    return true;
 }
 
 bool FindServiceTarget(const ServiceEntry& service, const char* updateServer, ServiceTarget& target, const char*& why) {
@@ -246,7 +329,10 @@ bool FindServiceTarget(const ServiceEntry& service, const char* updateServer, Se
     }
     std::size_t slash = text.find('/');
     if (slash != std::string::npos) {
-        target.Path = text.substr(slash);
+        if (!EncodePath(text.substr(slash), target.Path)) {
+            why = "has an update server whose path holds a \"%\" that starts no escape";
+            return false;
+        }
         text.erase(slash);
     }
     // An IPv6 address stands in brackets, its colons not a port's.
@@ -297,7 +383,8 @@ std::string BuildServiceRequest(const ServiceEntry& service, const ServiceTarget
     switch (service.Shape) {
     case ServiceShape::Dyndns2:
         query = "?hostname=" + UrlEncoded(in.HostName) + Dyndns2Addresses(service.IPv6, v4, v6);
-        if (service.Fields & TakesWildcards) query += std::string("&wildcard=") + (in.Wildcards ? "ON" : "OFF");
+        // Unchecked sends nothing: "OFF" would clear what the user set on the service's site.
+        if ((service.Fields & TakesWildcards) && in.Wildcards) query += "&wildcard=ON";
         if ((service.Fields & TakesMailExtender) && in.MailExtender[0]) {
             query += "&mx=" + UrlEncoded(in.MailExtender);
             if (service.Fields & TakesBackupMX) query += std::string("&backmx=") + (in.BackupMX ? "YES" : "NO");
@@ -305,10 +392,12 @@ std::string BuildServiceRequest(const ServiceEntry& service, const ServiceTarget
         basic = true;
         break;
     case ServiceShape::DuckDns: {
-        // DuckDNS knows its sub-names without its own domain.
-        const char* suffix = ".duckdns.org";
-        std::size_t cut = host.size() >= std::strlen(suffix) ? host.size() - std::strlen(suffix) : std::string::npos;
-        if (cut != std::string::npos && EqualsNoCase(host.substr(cut), suffix)) host.erase(cut);
+        // DuckDNS knows its domains by the label before its own name: sub.mine.duckdns.org is "mine".
+        const std::string suffix = ".duckdns.org";
+        if (EndsWithNoCase(host, suffix)) {
+            host.erase(host.size() - suffix.size());
+            host.erase(0, host.rfind('.') + 1);
+        }
         query = "?domains=" + UrlEncoded(host.c_str()) + "&token=" + UrlEncoded(in.Password);
         if (v4[0]) query += "&ip=" + UrlEncoded(v4);
         if (v6[0]) query += "&ipv6=" + UrlEncoded(v6);
@@ -318,15 +407,10 @@ std::string BuildServiceRequest(const ServiceEntry& service, const ServiceTarget
         query = "?" + UrlEncoded(in.Password) + "&address=" + UrlEncoded(v4[0] ? v4 : v6);
         break;
     case ServiceShape::Namecheap: {
-        // The host and its domain travel apart; the domain itself is "@".
-        std::size_t dots = 0;
-        for (char c : host) dots += c == '.';
-        std::string sub = "@", domain = host;
-        if (dots >= 2) {
-            std::size_t split = host.find('.');
-            sub = host.substr(0, split);
-            domain = host.substr(split + 1);
-        }
+        // The host and its registered domain travel apart; the domain itself is "@".
+        std::string sub = "@", domain = in.UserName;
+        NamecheapHostPart(in.HostName, in.UserName, sub);
+        if (domain.empty()) domain = sub == "@" ? host : host.substr(sub.size() + 1);
         query = "?host=" + UrlEncoded(sub.c_str()) + "&domain=" + UrlEncoded(domain.c_str()) +
                 "&password=" + UrlEncoded(in.Password) + "&ip=" + UrlEncoded(v4);
         break;
@@ -363,56 +447,81 @@ std::string BuildCloudflareRequest(const char* method, const std::string& path, 
 
 std::string CloudflareAddressBody(const char* address) { return nlohmann::json{{"content", address}}.dump(); }
 
-bool FirstCloudflareResultId(const std::string& body, std::string& id) {
+std::vector<std::string> CloudflareResultIds(const std::string& body, bool activeOnly) {
+    std::vector<std::string> ids;
     nlohmann::json answer = nlohmann::json::parse(body, nullptr, false);
-    if (answer.is_discarded() || !answer.is_object()) return false;
+    if (answer.is_discarded() || !answer.is_object()) return ids;
     auto result = answer.find("result");
-    if (result == answer.end() || !result->is_array() || result->empty() || !(*result)[0].is_object()) return false;
-    auto found = (*result)[0].find("id");
-    if (found == (*result)[0].end() || !found->is_string()) return false;
-    id = found->get<std::string>();
-    return !id.empty() && id.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+    if (result == answer.end() || !result->is_array()) return ids;
+    for (const nlohmann::json& entry : *result) {
+        if (!entry.is_object()) continue;
+        auto id = entry.find("id"), status = entry.find("status");
+        if (id == entry.end() || !id->is_string()) continue;
+        if (activeOnly && (status == entry.end() || !status->is_string() || *status != "active")) continue;
+        const std::string text = id->get<std::string>();
+        if (!text.empty() && text.size() <= 64 && text.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos)
+            ids.push_back(text);
+    }
+    return ids;
 }
 
-ReplyJudgement RefusedReply(std::string reason) {
+std::string CloudflareAnswerForLog(const HttpReply& reply) {
+    const std::string status = StatusText(reply.Status);
+    nlohmann::json answer = nlohmann::json::parse(reply.Body, nullptr, false);
+    if (answer.is_discarded() || !answer.is_object())
+        return status + ", no JSON answer (" + std::to_string(reply.Body.size()) + " bytes)";
+    nlohmann::json shown = nlohmann::json::object();
+    for (const char* field : {"success", "errors"})
+        if (answer.contains(field)) shown[field] = answer[field];
+    return status + " " + shown.dump(-1, ' ', true, nlohmann::json::error_handler_t::replace);
+}
+
+ReplyJudgement RefusedReply(std::string reason, std::string plain) {
     ReplyJudgement j;
     j.Verdict = ReplyVerdict::Refused;
     j.Reason = std::move(reason);
+    j.Plain = std::move(plain);
     return j;
 }
 
-ReplyJudgement TemporaryReply(std::string reason, std::int32_t waitSeconds) {
+ReplyJudgement TemporaryReply(std::string reason, std::int32_t waitSeconds, std::string plain) {
     ReplyJudgement j;
     j.Reason = std::move(reason);
     j.WaitSeconds = waitSeconds;
+    j.Plain = std::move(plain);
     return j;
 }
 
 ReplyJudgement JudgeServiceReply(const ServiceEntry& service, const HttpReply& reply) {
-    int status = reply.Status;
-    if (service.Shape == ServiceShape::Cloudflare && status != 429 && status / 100 != 5)
-        return JudgeCloudflare(status, reply.Body);
-    if (status == 401) return RefusedReply(AuthorizationFailed);
-    if (status == 404) return RefusedReply(HostNotOwned);
-    if (status == 403) return RefusedReply("The service refused the update (HTTP 403 Forbidden)");
-    if (status == 429)
-        return TemporaryReply("The service asks to wait (HTTP 429)",
-                              reply.RetryAfter >= 0 ? reply.RetryAfter : ThrottleWait);
-    if (status / 100 != 2)
-        return TemporaryReply("The service answered HTTP " + std::to_string(status), ServiceRetryWait);
-    switch (service.Shape) {
-    case ServiceShape::Dyndns2:
-        return JudgeDyndns2(service, reply.Body);
-    case ServiceShape::DuckDns:
-        return JudgeDuckDns(reply.Body);
-    case ServiceShape::FreeDns:
-        return JudgeFreeDns(reply.Body);
-    case ServiceShape::Namecheap:
-        return JudgeNamecheap(reply.Body);
-    case ServiceShape::Cloudflare:
-        break;  // judged above
+    const int status = reply.Status;
+    const std::string http = StatusText(status);
+    if (status == 429 || status == 503) {
+        const std::int32_t wait = reply.RetryAfter >= 0 ? std::min(reply.RetryAfter, MaxServiceWait)
+                                  : status == 429       ? ThrottleWait
+                                                        : ServiceRetryWait;
+        return TemporaryReply("The service asks to wait (" + http + ")", wait);
     }
-    return JudgeCloudflare(status, reply.Body);
+    // Sent elsewhere, the request would carry its credentials to a host nobody chose: the user looks first.
+    if (status / 100 == 3) {
+        const std::string plain = "The service answered " + http + " and sends Vastrel elsewhere";
+        return RefusedReply(plain + (reply.Location.empty() ? "" : " (" + Quoted(reply.Location) + ")") +
+                                "; check the account's service or update server.",
+                            plain);
+    }
+    if (service.Shape == ServiceShape::Cloudflare && status / 100 != 5)
+        return JudgeCloudflare(service, status, reply.Body);
+    if (status == 401) return RefusedReply(AuthorizationFailed);
+    if (service.RefusesByStatus) {
+        if (status == 404) return RefusedReply(HostNotOwned);
+        if (status == 400 || status == 403) return RefusedReply("The service refused the update (" + http + ")");
+    }
+    if (status / 100 == 2) return JudgeBody(service, status, reply.Body);
+    // A 403 or 404 page may come from a proxy or a CDN in the way: only the service's own code refuses.
+    if (status / 100 == 4) {
+        ReplyJudgement judged = JudgeBody(service, status, reply.Body);
+        if (judged.Verdict == ReplyVerdict::Refused) return judged;
+    }
+    return TemporaryReply("The service answered " + http, ServiceRetryWait);
 }
 
 std::string MaskSecrets(const std::string& request) {

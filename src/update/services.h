@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "update/http_reply.h"
 
@@ -33,7 +34,8 @@ enum class IPv6Style {
     MyipV6,      // myip=v4&myipv6=v6, myip=no when IPv4 is not sent (Dynu)
     DuckDns,     // ip=v4&ipv6=v6
     Desec,       // myipv4= and myipv6=, "preserve" for a family not sent: an omitted one is deleted
-    PerFamily,   // one request per family, the address where IPv4's goes (Hurricane Electric, FreeDNS)
+    PerFamily,   // one request per family, the address where IPv4's goes (Hurricane Electric)
+    OneFamily,   // one family an account: each record has a token of its own (FreeDNS)
     Cloudflare,  // the AAAA record beside the A record
 };
 
@@ -47,7 +49,14 @@ struct ServiceEntry {
     const char* PasswordLabel;
     std::int32_t TroubleWait;  // seconds before a retry after the service's own trouble code
     IPv6Style IPv6 = IPv6Style::None;
+    // The service answers by status alone and documents 400, 403 and 404 as
+    // refusals (deSEC); elsewhere such a page may come from a proxy in the way.
+    bool RefusesByStatus = false;
 };
+
+// How many rows of the "Addresses" choice a service offers: 1 (IPv4 alone),
+// 2 (IPv4 or IPv6) or 3 (both too).
+int AddressChoices(const ServiceEntry& service);
 
 constexpr int ServiceCount = 9;
 extern const ServiceEntry Services[ServiceCount];
@@ -64,8 +73,9 @@ struct ServiceTarget {
     bool Secure = true;
 };
 // The service's own host, or for "Other dyndns2 server" the one the user
-// gave ("http://" in front for plain HTTP, an optional ":port" and path).
-// False, with why set, when the text names no usable host.
+// gave ("http://" in front for plain HTTP, an optional ":port" and path; what
+// a URL path does not allow is percent-encoded). False, with why set, when
+// the text names no usable host or a "%" starts no escape.
 bool FindServiceTarget(const ServiceEntry& service, const char* updateServer, ServiceTarget& target, const char*& why);
 
 // What one update request carries.
@@ -95,9 +105,19 @@ std::string BuildCloudflareRequest(const char* method, const std::string& path, 
 std::string UrlEncoded(const char* text);
 // The PATCH body that sets a record's content to the address.
 std::string CloudflareAddressBody(const char* address);
-// The "id" of the first entry of a list answer's "result"; false when the
-// list is empty or the answer is no such list.
-bool FirstCloudflareResultId(const std::string& body, std::string& id);
+// The "id" of each entry of a list answer's "result" (with activeOnly, of
+// each whose "status" is "active", as zones have it); an entry without a
+// usable id is left out. None when the answer is no such list.
+std::vector<std::string> CloudflareResultIds(const std::string& body, bool activeOnly = false);
+// A Cloudflare answer as the detailed log shows it: its status, "success"
+// and "errors"; the rest (zone and account details) stays out.
+std::string CloudflareAnswerForLog(const HttpReply& reply);
+
+// Namecheap's "host": what stands before the registered domain in the host
+// name, "@" for the domain itself. An empty domain (an account stored before
+// the domain was asked for) is taken as the host's last two labels. False
+// when the host is not within the domain.
+bool NamecheapHostPart(const char* hostName, const char* domain, std::string& part);
 
 // The refusals every service may answer, in the maker's words: the log line
 // of each, whichever service answered it.
@@ -113,18 +133,27 @@ struct ReplyJudgement {
     bool NoChange = false;         // accepted, but services block hosts that repeat it
     std::string Reason;            // the log line
     std::int32_t WaitSeconds = 0;  // Temporary: not sent again before this has passed
+    // The reason in the program's own words and the status code, for a
+    // notice, when the log line quotes the server; empty: Reason is ours.
+    std::string Plain;
 };
 
 // How long a service in trouble that names no wait of its own is left alone.
 constexpr std::int32_t ServiceRetryWait = 10 * 60;
+// The longest a service's wait may keep an account from being sent: a
+// Retry-After of years is taken as a day.
+constexpr std::int32_t MaxServiceWait = 24 * 60 * 60;
 
 // A refusal, or trouble with its wait, as a judgement of what the service
 // answered (a missing Cloudflare record, a reply that could not be read).
-ReplyJudgement RefusedReply(std::string reason);
-ReplyJudgement TemporaryReply(std::string reason, std::int32_t waitSeconds);
+ReplyJudgement RefusedReply(std::string reason, std::string plain = std::string());
+ReplyJudgement TemporaryReply(std::string reason, std::int32_t waitSeconds, std::string plain = std::string());
 
 // Judges a whole reply: by the HTTP status first, then by the service's own
-// codes, the first word of each line (never a phrase anywhere in the text).
+// codes, matched exactly as the first word of the first line that is not
+// empty (never a phrase anywhere in the text). A redirect, and what cannot
+// get better by waiting, refuses; a 403 or 404 page that carries none of the
+// service's codes is trouble, unless the service answers by status alone.
 ReplyJudgement JudgeServiceReply(const ServiceEntry& service, const HttpReply& reply);
 
 // The request as the detailed log shows it: the Authorization value and the

@@ -51,12 +51,15 @@ std::int64_t DaysSince(std::int32_t storedTime) { return (CurrentTime() - stored
 
 namespace {
 // A catalogue account: each family it keeps current is found and, when it
-// changed (or the forced update is due), sent; a family that cannot be found
-// fails alone and the other goes on.
+// changed (or with "Force update"), sent; a family that cannot be found fails
+// alone and the other goes on. An unchanged address is never sent again on
+// its own: services answer "nochg", and block clients that repeat it.
 int UpdateAtService(const ServiceEntry& service, Account& account, UpdateMode mode, RunContext& run,
-                    std::int32_t interfaceIndex, std::int32_t daysToForcedUpdate, int quietFlags) {
-    const bool wants4 = UpdatesIPv4(account) || service.IPv6 == IPv6Style::None;
-    const bool wants6 = UpdatesIPv6(account) && service.IPv6 != IPv6Style::None;
+                    std::int32_t interfaceIndex, int quietFlags) {
+    // A choice the service does not offer reads as IPv4 alone, as the form shows it.
+    const std::int32_t choice =
+        account.Addresses >= 0 && account.Addresses < AddressChoices(service) ? account.Addresses : AddressesIPv4;
+    const bool wants4 = choice != AddressesIPv6, wants6 = choice != AddressesIPv4;
     int result = 0;
     char v4[16] = "", v6[sizeof account.CurrentIP6] = "";
     if (wants4) {
@@ -68,15 +71,13 @@ int UpdateAtService(const ServiceEntry& service, Account& account, UpdateMode mo
             result = -1;
         } else {
             account.CurrentIP = address;
-            if (mode == Forced || address != account.LastIP || DaysSince(account.LastUpdate) >= daysToForcedUpdate)
-                FormatAddress(address, v4);
+            if (mode == Forced || address != account.LastIP) FormatAddress(address, v4);
         }
     }
     if (wants6) {
         if (!run.Address.Current6(interfaceIndex, account.CurrentIP6, true)) {
             result = -1;
-        } else if (mode == Forced || std::strcmp(account.CurrentIP6, account.LastIP6) != 0 ||
-                   DaysSince(account.LastUpdate6) >= daysToForcedUpdate) {
+        } else if (mode == Forced || std::strcmp(account.CurrentIP6, account.LastIP6) != 0) {
             CopyText(v6, account.CurrentIP6);
         }
     }
@@ -134,7 +135,7 @@ int UpdateAccount(Account& account, UpdateMode mode, RunContext& run) {
         interfaceIndex = Preferences.Interface;
         daysToForcedUpdate = Preferences.DaysToForcedUpdate;
     }
-    if (service) return UpdateAtService(*service, account, mode, run, interfaceIndex, daysToForcedUpdate, quietFlags);
+    if (service) return UpdateAtService(*service, account, mode, run, interfaceIndex, quietFlags);
 
     std::uint32_t address = run.Address.Current(interfaceIndex);
     if (address == 0) {

@@ -254,8 +254,11 @@ if [ -n "${VASTREL_TEST_CA_TRUSTED:-}" ]; then
     add_service_account 12 home.cloud.example "" cf-token-0123 accounts-dialog-cloudflare
     add_service_account 10 nochg.ddns.net carol wrong
     add_service_account 10 wait.ddns.net carol carol-secret
+    # Namecheap takes the registered domain; Dynu, set to "IPv4", is told to leave the AAAA record alone.
+    add_service_account 15 www.example.co.uk example.co.uk nc-password-0123 accounts-dialog-namecheap
+    add_service_account 13 busy.ddns.net carol carol-secret
     check "the service accounts are listed as typed" test "$(rows "Vastrel Accounts" $IDC_ACCOUNT_LIST | tr '\n' ' ')" = \
-        "home.ddns.net mine home.cloud.example nochg.ddns.net wait.ddns.net "
+        "home.ddns.net mine home.cloud.example nochg.ddns.net wait.ddns.net www.example.co.uk busy.ddns.net "
     accounts click $IDOK
     wait_for 10 closed "Vastrel Accounts"
     account_value() { query "$product\\Accounts\\$1" "$2"; }
@@ -264,7 +267,7 @@ if [ -n "${VASTREL_TEST_CA_TRUSTED:-}" ]; then
     wine "$poke" command $IDM_CHECKNOW >/dev/null 2>&1
     waited() { test -n "$(account_value 4 RetryAt)" && test "$(account_value 4 RetryAt)" != 0x0; }
     check "the 911 stores a wait" wait_for 60 waited
-    for i in 0 1 2; do check "account $i stores its address" test "$(account_value $i LastIP)" = 0xa0200c0; done
+    for i in 0 1 2 5 6; do check "account $i stores its address" test "$(account_value $i LastIP)" = 0xa0200c0; done
     check "badauth disables its account" test "$(account_value 3 Update)" = 0x0
     check "911 keeps its account enabled" test "$(account_value 4 Update)" = 0x1
     all=$(server_text "/__requests")
@@ -275,7 +278,12 @@ if [ -n "${VASTREL_TEST_CA_TRUSTED:-}" ]; then
     check "No-IP's user agent" grep -q "User-Agent: Brannock Vastrel/Windows-" <<<"$all"
     check "DuckDNS's request" grep -q "GET /update?domains=mine&token=duck-token-0123&ip=192.0.2.10 HTTP/1.1" <<<"$all"
     check "Cloudflare's record updated" grep -q '{"content":"192.0.2.10"}' <<<"$all"
-    check "no secret in the log" sh -c "! grep -q -e carol-secret -e duck-token-0123 -e cf-token-0123 '$log'"
+    check "Namecheap's request names the host within its domain" \
+        grep -q "GET /update?host=www&domain=example.co.uk&password=nc-password-0123&ip=192.0.2.10 HTTP/1.1" <<<"$all"
+    check "Dynu's request keeps the AAAA record" \
+        grep -q "GET /nic/update?hostname=busy.ddns.net&myip=192.0.2.10&myipv6=no HTTP/1.1" <<<"$all"
+    check "no secret in the log" sh -c "! grep -q -e carol-secret -e duck-token-0123 -e cf-token-0123 -e nc-password-0123 '$log'"
+    check "no Cloudflare account details in the log" sh -c "! grep -q 'Owner of' '$log'"
     check "the 911 was sent once" test "$(requests_for wait.ddns.net)" = 1
     wine "$poke" command $IDM_CHECKNOW >/dev/null 2>&1
     check "a second Check now names the wait" wait_for 60 log_has "wait.ddns.net waits as No-IP asked"

@@ -1,5 +1,6 @@
 // A catalogue service's reply, in whatever pieces it arrives: read as HTTP,
-// judged for every service, and the request masker over the same bytes.
+// judged for every service, and the request masker and Cloudflare's readers
+// over the same bytes.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -16,12 +17,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (reply.Body.size() > HttpReplyLimit || reply.Size > size) __builtin_trap();
         for (const ServiceEntry& service : Services) {
             ReplyJudgement j = JudgeServiceReply(service, reply);
-            if (j.Verdict == ReplyVerdict::Temporary && j.WaitSeconds < 0) __builtin_trap();
+            if (j.Verdict == ReplyVerdict::Temporary && (j.WaitSeconds < 0 || j.WaitSeconds > MaxServiceWait))
+                __builtin_trap();
             if (j.Verdict != ReplyVerdict::Accepted && j.Reason.empty()) __builtin_trap();
         }
     }
     std::string masked = MaskSecrets(std::string(text, size));
-    std::string id;
-    FirstCloudflareResultId(std::string(text, size), id);
+    CloudflareResultIds(std::string(text, size), size % 2 == 0);
+    CloudflareAnswerForLog(reply);
     return 0;
 }

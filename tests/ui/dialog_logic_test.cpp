@@ -117,17 +117,18 @@ TEST(AccountForm, NeedsHostUserPasswordAndAServerRow) {
 // Each drop-down item: what the form asks for, and what completes it.
 TEST(AccountForm, FollowsTheServerOrServiceChosen) {
     const unsigned maker = TakesUserName | NeedsUserName | TakesWildcards | TakesMailExtender | TakesBackupMX;
-    // The item; labels and limits of the user name and password; the fields taken.
-    const std::tuple<int, const char*, unsigned> cases[] = {
-        {-1, "User name/Password 32/32", maker},  // nothing chosen: never complete
-        {0, "User name/Password 32/32", maker},
-        {ServerCount, "User name/Password 64/128", TakesUserName | NeedsUserName},  // No-IP
-        {ServerCount + 1, "User name/Token 64/128", 0},                             // DuckDNS
-        {ServerCount + 2, "Zone/API token 64/128", TakesUserName},                  // Cloudflare
-        {ServerCount + 5, "User name/Password 64/128", 0},                          // Namecheap
-        {ServerCount + 8, "User name/Password 64/128", maker | TakesUpdateServer},  // Other dyndns2 server
+    // The item; labels and limits of the user name and password; the fields taken; the "Addresses" rows.
+    const std::tuple<int, const char*, unsigned, int> cases[] = {
+        {-1, "User name/Password 32/32", maker, 1},  // nothing chosen: never complete
+        {0, "User name/Password 32/32", maker, 1},
+        {ServerCount, "User name/Password 64/128", TakesUserName | NeedsUserName, 3},     // No-IP
+        {ServerCount + 1, "User name/Token 64/128", 0, 3},                                // DuckDNS
+        {ServerCount + 2, "Zone/API token 64/128", TakesUserName, 3},                     // Cloudflare
+        {ServerCount + 4, "User name/Token 64/128", 0, 2},                                // FreeDNS: one family
+        {ServerCount + 5, "Domain/Password 64/128", TakesUserName | NeedsUserName, 1},    // Namecheap: IPv4 only
+        {ServerCount + 8, "User name/Password 64/128", maker | TakesUpdateServer, 3},     // Other dyndns2 server
     };
-    for (auto [item, shape, fields] : cases) {
+    for (auto [item, shape, fields, choices] : cases) {
         SCOPED_TRACE(item);
         Account a{};
         TakeServerChoice(item, a);
@@ -137,20 +138,39 @@ TEST(AccountForm, FollowsTheServerOrServiceChosen) {
                       std::to_string(f.PasswordLimit),
                   shape);
         EXPECT_EQ(f.Fields, fields);
-        EXPECT_EQ(f.TakesAddresses, item >= ServerCount && item != ServerCount + 5);  // Namecheap: IPv4 only
+        EXPECT_EQ(f.AddressChoices, choices);
+        EXPECT_EQ(f.TakesAddresses, choices > 1);
         CopyText(a.HostName, "home");
         SetFormUserName(a, "alice");
         SetFormPassword(a, "secret");
         a.Addresses = AddressesBoth;
         ClearFieldsNotTaken(a);  // a field shown disabled is stored empty, or "IPv4"
         EXPECT_STREQ(AccountUserName(a), fields & TakesUserName ? "alice" : "");
-        EXPECT_EQ(a.Addresses, f.TakesAddresses ? AddressesBoth : AddressesIPv4);
+        EXPECT_EQ(a.Addresses, choices == 3 ? AddressesBoth : AddressesIPv4);
         a.Addresses = 3;  // damaged
         EXPECT_EQ(AddressesChoiceOf(a), AddressesIPv4);
         EXPECT_EQ(AccountFormComplete(a), item >= 0 && !(fields & TakesUpdateServer));
         CopyText(a.UpdateServer, "dyn.example");
         a.UserName[0] = a.ServiceUserName[0] = '\0';
         EXPECT_EQ(AccountFormComplete(a), item >= 0 && !(fields & NeedsUserName));
+    }
+    // What a complete form may still not be: the service would refuse it, or the request would break.
+    const std::tuple<int, const char*, const char*, const char*, const char*> problems[] = {
+        {ServerCount + 5, "www.example.co.uk", "example.co.uk", "", ""},
+        {ServerCount + 5, "example.co.uk.evil", "example.co.uk", "", "domain example.co.uk itself or a name within"},
+        {ServerCount + 8, "h", "u", "dyn.example/u?a=%41", ""},
+        {ServerCount + 8, "h", "u", "dyn.example/u%zz", "starts no escape"},
+        {ServerCount + 8, "h", "u", "dyn.example:0", "invalid port"},
+    };
+    for (auto [item, host, user, server, problem] : problems) {
+        Account a{};
+        TakeServerChoice(item, a);
+        CopyText(a.HostName, host);
+        SetFormUserName(a, user);
+        CopyText(a.UpdateServer, server);
+        const std::string said = AccountFormProblem(a);
+        EXPECT_EQ(said.empty(), !problem[0]) << said;
+        EXPECT_NE(said.find(problem), std::string::npos) << said;
     }
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/text.h"
+#include "log/log.h"
 #include "model/preferences.h"
 #include "model/server_table.h"
 #include "test_support.h"
@@ -279,6 +280,12 @@ TEST_F(SecureUpdateTest, ServiceRepliesAreJudgedIntoTheAccountItsWaitAndTheLog) 
         {Dynu, "busy.ddns.net", "carol", "carol-secret", "throttle", Manual, -1, 1, 120, false, "(HTTP 429)", nullptr},
         {HE, "slow.ddns.net", "carol", "carol-secret", "interval", Manual, -1, 1, 600, false, "\"interval\"", nullptr},
         {HE, "down.ddns.net", "carol", "carol-secret", "unavailable", Manual, -1, 1, 600, false, "HTTP 503", nullptr},
+        {HE, "busy.ddns.net", "carol", "carol-secret", "unavailable-until", Manual, -1, 1, 86400, false, "HTTP 503",
+         nullptr},  // a date weeks ahead waits a day at most
+        {NoIP, "split.ddns.net", "carol", "carol-secret", "continue", Forced, 0, 1, 0, true, "DNS update successful!",
+         nullptr},
+        {Dynu, "home.ddns.net", "carol", "carol-secret", "normal", Forced, 0, 1, 0, true, "DNS update successful!",
+         "GET /nic/update?hostname=home.ddns.net&myip=192.0.2.1&myipv6=no "},
         {NoIP, "chunk.ddns.net", "carol", "carol-secret", "chunked", Manual, 0, 1, 0, true, "DNS update successful!",
          nullptr},
         {NoIP, "long.ddns.net", "carol", "carol-secret", "long", Manual, 0, 1, 0, true, "DNS update successful!",
@@ -294,6 +301,10 @@ TEST_F(SecureUpdateTest, ServiceRepliesAreJudgedIntoTheAccountItsWaitAndTheLog) 
          "DNS update successful!", "GET /update?host=www&domain=shop.example&password=nc-password-0123&ip=192.0.2.1 "},
         {Namecheap, "www.shop.example", "", "wrong", "normal", Manual, -1, 0, -1, false, "Passwords do not match",
          nullptr},
+        {Namecheap, "www.example.co.uk", "example.co.uk", "nc-password-0123", "normal", Manual, 0, 1, 0, true,
+         "DNS update successful!", "GET /update?host=www&domain=example.co.uk&password=nc-password-0123&ip=192.0.2.1 "},
+        {Namecheap, "www.example.co.uk", "example.com", "nc-password-0123", "normal", Manual, -1, 1, -1, false,
+         "*** Account www.example.co.uk is not within its domain example.com and was not updated!", nullptr},
         {Cloudflare, "home.cloud.example", "", "cf-token-0123", "normal", Manual, 0, 1, 0, true,
          "DNS update successful!", "PATCH /client/v4/zones/"},
         {Cloudflare, "home.cloud.example", "cloud.example", "cf-token-0123", "normal", Forced, 0, 1, 0, true,
@@ -301,6 +312,8 @@ TEST_F(SecureUpdateTest, ServiceRepliesAreJudgedIntoTheAccountItsWaitAndTheLog) 
         {Cloudflare, "other.cloud.example", "", "cf-token-0123", "normal", Manual, -1, 0, -1, false,
          "*** Cloudflare has no A record named other.cloud.example: create it in the zone first.",
          "GET /client/v4/zones/"},
+        {Cloudflare, "home.cloud.example", "", "cf-token-0123", "duplicate", Forced, -1, 0, -1, false,
+         "*** Cloudflare has 2 A records named home.cloud.example; keep one of them. Nothing was changed.", nullptr},
         {Cloudflare, "home.cloud.example", "", "wrong", "normal", Manual, -1, 0, -1, false,
          "*** Authorization failed! Wrong or missing user credentials?", nullptr},
         {Other, "home.ddns.net", "carol", "carol-secret", "normal", Forced, 0, 1, 0, true, "DNS update successful!",
@@ -315,11 +328,8 @@ TEST_F(SecureUpdateTest, ServiceRepliesAreJudgedIntoTheAccountItsWaitAndTheLog) 
         ServerGet("/__control/clear");
         Account a = ServiceAccount(c.service, c.host, c.user, c.password);
         CopyText(a.UpdateServer, other.c_str());
-        // A host asked again carries what the run before left in it.
-        if (std::string(previous.HostName) == c.host) {
-            a.RetryAt = previous.RetryAt;
-            a.LastIP = previous.LastIP;
-        }
+        // A host asked again carries the wait the run before left in it.
+        if (std::string(previous.HostName) == c.host) a.RetryAt = previous.RetryAt;
         LogCapture log(true);
         EXPECT_EQ(UpdateAccount(a, c.mode), c.result);
         EXPECT_EQ(a.Update, c.update);
@@ -330,6 +340,9 @@ TEST_F(SecureUpdateTest, ServiceRepliesAreJudgedIntoTheAccountItsWaitAndTheLog) 
         const std::string text = log.Text();
         EXPECT_NE(text.find(c.line), std::string::npos) << text;
         EXPECT_EQ(text.find(c.password), std::string::npos) << "a secret in the log";
+        EXPECT_EQ(text.find("Owner of"), std::string::npos) << "a Cloudflare account's details in the log";
+        // What a notice would tell: the program's words, not the server's.
+        EXPECT_EQ(TakeLastFailure().find("do not match"), std::string::npos);
         const std::string requests = ServerGet("/__requests");
         if (c.request) {
             EXPECT_NE(requests.find(std::string("\r\n") + c.request), std::string::npos) << requests;
@@ -349,7 +362,9 @@ TEST_F(SecureUpdateTest, ServicesGetBothFamiliesInTheirOwnWay) {
         bool found6;
         int result;
         const char* lastIP6;
-        const char* request;  // a request line the server got, or "" for one per family
+        const char* request;  // a request line the server got; null: none
+        const char* mode = "normal";
+        const char* current = "";  // "v4", "both": what the service has already, registered 100 days ago
     } cases[] = {
         {1, "home.ddns.net", "carol-secret", true, 0, "2001:470:1f0b::10",
          "GET /nic/update?hostname=home.ddns.net&myip=192.0.2.1,2001%3A470%3A1f0b%3A%3A10 "},
@@ -357,26 +372,42 @@ TEST_F(SecureUpdateTest, ServicesGetBothFamiliesInTheirOwnWay) {
          "GET /nic/update?hostname=split.ddns.net&myip=2001%3A470%3A1f0b%3A%3A10 "},
         {3, "home.cloud.example", "cf-token-0123", true, 0, "2001:470:1f0b::10", "GET /client/v4/zones/"},
         {1, "chunk.ddns.net", "carol-secret", false, -1, "", "GET /nic/update?hostname=chunk.ddns.net&myip=192.0.2.1 "},
+        // Beside the A record a missing AAAA record fails the IPv6 part alone.
+        {3, "home.cloud.example", "cf-token-0123", true, -1, "", "PATCH /client/v4/zones/", "a-only"},
+        // An unchanged address is never sent again on its own; the family not sent keeps its history.
+        {1, "nochg.ddns.net", "carol-secret", true, 0, "2001:470:1f0b::10", nullptr, "normal", "both"},
+        {1, "nochg.ddns.net", "carol-secret", true, 0, "2001:470:1f0b::10",
+         "GET /nic/update?hostname=nochg.ddns.net&myip=2001%3A470%3A1f0b%3A%3A10 ", "normal", "v4"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.host);
         InjectInterfaces6(c.found6 ? std::vector<Interface6Entry>{global} : std::vector<Interface6Entry>{});
+        ServerGet(std::string("/__control/service?host=") + c.host + "&mode=" + c.mode);
         ServerGet("/__control/clear");
         Account a = ServiceAccount(c.service, c.host, c.service == 3 ? "" : "carol", c.password);
         a.Addresses = AddressesBoth;
+        const std::int32_t before = static_cast<std::int32_t>(Now - 100 * 86400);
+        if (c.current[0]) a.LastIP = Address("192.0.2.1"), a.LastUpdate = before;
+        if (std::string(c.current) == "both") CopyText(a.LastIP6, "2001:470:1f0b::10"), a.LastUpdate6 = before;
         LogCapture log(true);
-        EXPECT_EQ(UpdateAccount(a, Forced), c.result);
+        EXPECT_EQ(UpdateAccount(a, c.current[0] ? Timer : Forced), c.result);
+        EXPECT_EQ(a.Update, 1);
         EXPECT_EQ(a.LastIP, Address("192.0.2.1"));  // the IPv4 part goes on
+        EXPECT_EQ(a.LastUpdate, c.current[0] ? before : Now);
         EXPECT_STREQ(a.LastIP6, c.lastIP6);
         const std::string requests = ServerGet("/__requests");
+        if (!c.request) {
+            EXPECT_EQ(ServerGet("/__count"), "0");
+            continue;
+        }
         EXPECT_NE(requests.find(std::string("\r\n") + c.request), std::string::npos) << requests;
-        if (c.found6) {
+        if (c.found6 && !c.current[0]) {
             EXPECT_NE(log.Text().find("to 192.0.2.1 and 2001:470:1f0b::10"), std::string::npos) << log.Text();
         }
         if (c.service == 8) {  // Hurricane Electric: one request a family
             EXPECT_NE(requests.find("myip=192.0.2.1 "), std::string::npos);
         }
-        if (c.service == 3) {
+        if (c.service == 3 && c.result == 0) {
             EXPECT_NE(requests.find("{\"content\":\"2001:470:1f0b::10\"}"), std::string::npos);
         }
     }

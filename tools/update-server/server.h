@@ -78,7 +78,10 @@ extern const std::pair<const char*, CheckIpMode> kCheckIpModes[];
 bool parse_checkip_mode(const std::string& s, CheckIpMode& m);
 
 // How a catalogue service's host answers (services.cpp).
-enum class ServiceMode { Normal, Trouble, Interval, DnsErr, Throttle, Unavailable, StatusOnly, Chunked, Long, Split };
+enum class ServiceMode {
+    Normal, Trouble, Interval, DnsErr, Throttle, Unavailable, UnavailableUntil, StatusOnly, Chunked, Long, Split,
+    Continue, Duplicate, AOnly
+};
 extern const std::pair<const char*, ServiceMode> kServiceModes[];
 bool parse_service_mode(const std::string& s, ServiceMode& m);
 

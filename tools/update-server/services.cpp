@@ -21,10 +21,14 @@ const std::pair<const char*, ServiceMode> kServiceModes[] = {
     {"dnserr", ServiceMode::DnsErr},
     {"throttle", ServiceMode::Throttle},
     {"unavailable", ServiceMode::Unavailable},
+    {"unavailable-until", ServiceMode::UnavailableUntil},
     {"status-only", ServiceMode::StatusOnly},
     {"chunked", ServiceMode::Chunked},
     {"long", ServiceMode::Long},
     {"split", ServiceMode::Split},
+    {"continue", ServiceMode::Continue},
+    {"duplicate", ServiceMode::Duplicate},
+    {"a-only", ServiceMode::AOnly},
 };
 
 const std::vector<std::string> kServiceHosts = {
@@ -163,7 +167,8 @@ Answer cloudflare_json(int code, const char* reason, const std::string& body) {
 }
 
 // Zones are the parent domains of the token's hosts; records are its hosts.
-Answer cloudflare(const Request& r, const Query& q, const std::string& body, const std::string& host_lc) {
+Answer cloudflare(const Request& r, const Query& q, const std::string& body, const std::string& host_lc,
+                  ServiceMode mode) {
     std::string first;
     const Account* acct = account_by_secret(bearer(r), "", &first);
     if (!acct)
@@ -178,17 +183,23 @@ Answer cloudflare(const Request& r, const Query& q, const std::string& body, con
         for (const std::string& h : acct->hosts)
             if (h.size() > zone.size() && h.compare(h.size() - zone.size() - 1, std::string::npos, "." + zone) == 0)
                 return cloudflare_json(200, "OK",
-                                       ok + "[{\"id\":\"" + hex_id(zone) + "\",\"name\":\"" + zone + "\"}]}");
+                                       ok + "[{\"id\":\"" + hex_id(zone) + "\",\"name\":\"" + zone +
+                                           "\",\"status\":\"active\",\"account\":{\"name\":\"Owner of " + zone + "\"}}]}");
         return cloudflare_json(200, "OK", ok + "[]}");
     }
     if (parts.size() == 3 && parts[0] == "zones" && parts[2] == "dns_records") {
         if (!acct->hosts.count(host_lc)) return cloudflare_json(200, "OK", ok + "[]}");
         const std::string* type = q.get("type");
         const bool aaaa = type && *type == "AAAA";
+        if (aaaa && mode == ServiceMode::AOnly) return cloudflare_json(200, "OK", ok + "[]}");
         const std::string key = aaaa ? host_lc + "|AAAA" : host_lc;
+        const std::string record = "{\"id\":\"" + hex_id(key) + "\",\"type\":\"" + (aaaa ? "AAAA" : "A") +
+                                   "\",\"name\":\"" + host_lc + "\",\"content\":\"" + g_state.last_ip(key) + "\"}";
+        // Two records of one name and type: which one is meant is the owner's to say.
+        const std::string twin = "{\"id\":\"" + hex_id(key + "|2") + "\",\"type\":\"" + (aaaa ? "AAAA" : "A") +
+                                 "\",\"name\":\"" + host_lc + "\",\"content\":\"192.0.2.99\"}";
         return cloudflare_json(200, "OK",
-                               ok + "[{\"id\":\"" + hex_id(key) + "\",\"type\":\"" + (aaaa ? "AAAA" : "A") +
-                                   "\",\"name\":\"" + host_lc + "\",\"content\":\"" + g_state.last_ip(key) + "\"}]}");
+                               ok + "[" + record + (mode == ServiceMode::Duplicate ? "," + twin : "") + "]}");
     }
     if (parts.size() == 4 && parts[0] == "zones" && parts[2] == "dns_records" && r.method == "PATCH") {
         size_t at = body.find("\"content\":\"");
@@ -223,6 +234,10 @@ bool trouble_answer(ServiceMode mode, bool cloudflare, Answer& a) {
         return true;
     case ServiceMode::Unavailable:
         a = plain(503, "Service Unavailable", "");
+        return true;
+    case ServiceMode::UnavailableUntil:  // a wait given as a date, weeks ahead of the tests' clock
+        a = plain(503, "Service Unavailable", "");
+        a.extra_headers = "Retry-After: Fri, 01 Jan 2027 00:00:00 GMT\r\n";
         return true;
     default:
         return false;
@@ -294,11 +309,12 @@ void handle_service(Peer& peer, const Request& r, const std::string& raw, const 
         else if (r.path == "/dynamic/update.php")
             a = freedns(r, host_lc);
         else
-            a = cloudflare(r, q, body, host_lc);
+            a = cloudflare(r, q, body, host_lc, mode);
     }
     g_state.record(true, host_lc, raw + body);
     if (g_verbose) log_line("service " + r.path + " host=" + host_lc + " -> " + std::to_string(a.code));
-    const std::string reply = shape(a, mode);
+    // An interim answer first, as servers send before the real one.
+    const std::string reply = (mode == ServiceMode::Continue ? "HTTP/1.1 100 Continue\r\n\r\n" : "") + shape(a, mode);
     if (mode == ServiceMode::Split) {
         // The status line alone, then the rest a moment later: two segments, or two TLS records.
         const size_t cut = reply.find("\r\n") + 2;
