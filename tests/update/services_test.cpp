@@ -4,7 +4,9 @@
 #include <string>
 
 #include "test_support.h"
+#include "log/log.h"
 #include "update/http_reply.h"
+#include "update/service_update.h"
 #include "update/services.h"
 
 namespace {
@@ -70,6 +72,22 @@ TEST(HttpReplyTest, ReadsWholeResponsesHoweverTheyArrive) {
         EXPECT_EQ(reply.RetryAfter, c.retryAfter) << c.raw;
         EXPECT_EQ(reply.Body, c.body) << c.raw;
         EXPECT_EQ(reply.Location, c.location) << c.raw;
+    }
+    RestoreClock();
+}
+
+// A stored wait holds up to a day; one beyond (a clock set back, an edited store) is no wait of a service's.
+TEST(ServicesTest, AStoredWaitHoldsForADayAtMost) {
+    const std::int64_t now = 1792567080;
+    FixClock(now);
+    for (auto [ahead, waits] : {std::pair<std::int64_t, bool>{0, false},
+                                {1, true},
+                                {MaxServiceWait, true},
+                                {MaxServiceWait + 1, false},
+                                {-60, false}}) {
+        Account a{};
+        a.RetryAt = static_cast<std::int32_t>(now + ahead);
+        EXPECT_EQ(WaitsForService(Services[0], a, LogTrace), waits) << ahead;
     }
     RestoreClock();
 }
