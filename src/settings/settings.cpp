@@ -5,12 +5,14 @@
 
 #include "common/program_path.h"
 #include "common/shell_calls.h"
+#include "common/text.h"
 #include "log/log.h"
 #include "model/account.h"
 #include "model/account_edits.h"
 #include "model/preferences.h"
 #include "model/server_table.h"
 #include "update/connection.h"
+#include "update/public_address.h"
 
 RegInfo PreferenceRegInfo("Brannock", "Vastrel");
 RegInfo AccountRegInfo("Brannock", "Vastrel");
@@ -112,6 +114,22 @@ bool CheckAccountCount() {
     WriteLog(LogShownFailure, "The stored account count", NumberToText(stored).c_str(), "is out of range; using",
              NumberToText(count).c_str(), "accounts, all disabled until enabled again in Accounts.");
     return true;
+}
+
+// A stored check-IP page that Properties would refuse (such as a host longer
+// than a host name can be) is named once, at start-up; it stays stored.
+void CheckStoredCheckIpPage() {
+    char text[sizeof Preferences.CheckIPAddress];
+    {
+        SharedDataGuard guard(SharedDataMutex());
+        CopyField(text, Preferences.CheckIPAddress);
+    }
+    ServiceTarget page;
+    const char* why = nullptr;
+    if (text[0] == '\0' || FindCheckIpPage(text, page, why)) return;
+    WriteLog(LogShownFailure, (std::string("The stored check-IP address (\"CheckIPAddress\") ") + why +
+                               "; the default page " + DefaultCheckIpPage + " is asked instead.")
+                                  .c_str());
 }
 }  // namespace
 
@@ -236,6 +254,7 @@ void InitSettings() {
         bool newSettings = RetrieveSettings();
         CreateAccountRegInfo();
         RetrieveSettings();
+        CheckStoredCheckIpPage();
         if (newSettings) {
             StoreSettings();
         } else {

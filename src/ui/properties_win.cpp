@@ -111,7 +111,7 @@ bool Accept(HWND dialog) {
     const char* why = nullptr;
     if (page[0] && !FindCheckIpPage(page, target, why)) {
         std::string message = "\"Check-IP page\" must be an http:// or https:// address with a host of at most ";
-        message = message + "80 characters, such as " + DefaultCheckIpPage + ".";
+        message = message + "253 characters, such as " + DefaultCheckIpPage + ".";
         Refuse(dialog, IDC_CHECKIP_ADDRESS, message.c_str());
         return false;
     }

@@ -21,7 +21,7 @@ thread_local bool SocketsStarted = false;
 
 // Where an exchange connects: the proxy when it is on, else the server.
 struct Target {
-    char Name[81];
+    std::string Name;          // whole: a name cut short could name another host
     std::uint16_t Port;        // the one connected to
     std::uint16_t ServerPort;  // the server's, also named in a tunnel
     bool Secure, ThroughProxy;
@@ -35,16 +35,16 @@ Target TargetOf(const PreferenceSet& p, const char* host, const Endpoint* endpoi
                         : target.Secure ? SecurePort(p.PortNumber)
                                         : static_cast<std::uint16_t>(p.PortNumber & 0xFFFF);
     if (target.ThroughProxy) {
-        CopyField(target.Name, p.ProxyServer);
+        target.Name.assign(p.ProxyServer, BoundedLength(p.ProxyServer, sizeof p.ProxyServer));
         target.Port = static_cast<std::uint16_t>(p.ProxyPort & 0xFFFF);
     } else {
-        CopyText(target.Name, host);
+        target.Name = host;
         target.Port = target.ServerPort;
     }
     return target;
 }
 
-std::string KeyOf(const Target& target) { return std::string(target.Name) + ":" + std::to_string(target.Port); }
+std::string KeyOf(const Target& target) { return target.Name + ":" + std::to_string(target.Port); }
 
 // After a failed step, once its line is logged: a wait that ran out keeps
 // the target out of the rest of the run.
@@ -142,6 +142,12 @@ int Send(SocketHandle& socket, const char* host, const char* request, const Pref
          TimedOutHosts* timedOut, const Endpoint* endpoint) {
     WriteLog(LogTrace, "Trying to connect...");
     if (endpoint) host = endpoint->Host.c_str();
+    // No DNS name is longer; the request and the certificate check name the host whole, so it is never cut.
+    if (std::strlen(host) > MaxHostNameLength) {
+        WriteLog(LogFailure, "Request failed, host name longer than", NumberToText(MaxHostNameLength).c_str(),
+                 "characters!");
+        return 0;
+    }
     const Target target = TargetOf(preferences, host, endpoint);
     if (timedOut && std::find(timedOut->begin(), timedOut->end(), KeyOf(target)) != timedOut->end()) {
         WriteLog(LogTrace, KeyOf(target).c_str(), "timed out earlier in this run and is not contacted again.");
@@ -152,9 +158,9 @@ int Send(SocketHandle& socket, const char* host, const char* request, const Pref
     // The maker's server is reached at its first IPv4 address alone; any
     // other server at each of its addresses, IPv6 or IPv4, in turn.
     std::vector<SocketAddress> addresses;
-    const std::uint32_t address = endpoint ? 0 : ResolveHost(target.Name);
+    const std::uint32_t address = endpoint ? 0 : ResolveHost(target.Name.c_str());
     const AddressFamily family = endpoint && !target.ThroughProxy ? endpoint->Family : AddressFamily::Any;
-    if (endpoint ? !ResolveHostAddresses(target.Name, target.Port, family, addresses)
+    if (endpoint ? !ResolveHostAddresses(target.Name.c_str(), target.Port, family, addresses)
                  : (address == 0 || address == NoAddress)) {
         WriteLog(LogFailure, "Request failed, invalid server address!");
         return 0;

@@ -47,8 +47,9 @@ SocketHandle OpenConnection();
 // request; with "UseHTTPS" on, through a TLS channel with host (and a tunnel
 // through the proxy). The preferences are the exchange's snapshot. A target
 // in timedOut is not contacted and fails as a connect that timed out; one
-// whose wait runs out is added. 1 when sent, 0 on any failure. Only the
-// first IPv4 address of the host (or the proxy) is tried.
+// whose wait runs out is added. 1 when sent, 0 on any failure (a host name
+// longer than MaxHostNameLength is refused, never cut). Only the first IPv4
+// address of the host (or the proxy) is tried.
 int SendRequest(SocketHandle socket, const char* host, const char* request,
                 const PreferenceSet& preferences = PreferenceSnapshot(), TimedOutHosts* timedOut = nullptr);
 void CloseConnection(SocketHandle socket);

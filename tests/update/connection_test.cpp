@@ -262,11 +262,16 @@ TEST_F(ConnectionTest, AnEndpointIsReachedAtAnyOfItsAddresses) {
         {"::1", "::1", FileOnly("Trying ::1 port ")},
         {"localhost", "", "*** Request failed, could not connect! (winsock error: "},
         {std::string(70, 'a') + ".invalid", "", "*** Request failed, invalid server address!"},  // without a query
+        // The longest name is looked up whole (and refused without a query); a longer one is not looked up.
+        {std::string(245, 'a') + ".invalid", "",
+         FileOnly("Failed to resolve hostname " + std::string(245, 'a') + ".invalid  (winsock error: ")},
+        {std::string(246, 'a') + ".invalid", "", "*** Request failed, host name longer than 253 characters!"},
     };
     for (const auto& c : cases) {
         const std::vector<std::string> lines = ExchangeWithEndpoint(c[0].c_str(), c[1]);
         EXPECT_EQ(CountStarting(lines, "   Connected."), c[1].empty() ? 0 : 1) << c[0];
         EXPECT_EQ(CountStarting(lines, c[2]), 1) << c[0];
+        EXPECT_EQ(CountStarting(lines, FileOnly("GetAddr for ")), c[0].size() > MaxHostNameLength ? 0 : 1) << c[0];
     }
 }
 
