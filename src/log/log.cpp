@@ -34,6 +34,40 @@ void AppendPieces(std::string& line, const char* const (&more)[4]) {
         line += piece;
     }
 }
+
+// A line as the log writes it: time stamp, indent and mark as flags say,
+// and the pieces. Throws std::bad_alloc.
+std::string FormatLine(int flags, const char* first, const char* const (&more)[4]) {
+    std::string line;
+    std::size_t size = std::strlen(first) + 128;
+    for (const char* piece : more)
+        if (piece) size += std::strlen(piece);
+    line.reserve(size);
+    char stamp[18];
+    FormatTimeStamp(CurrentTime(), stamp);
+    line += stamp;
+    line += ": ";
+    if (flags & LogBitIndentedDetail) line += "   ";
+    if (flags & LogBitErrorMark) line += "*** ";
+    line += first;
+    AppendPieces(line, more);
+    return line;
+}
+
+// The file past its limit moves aside to its name with ".1". An older file
+// there that cannot be replaced (held open by a viewer, read-only) is
+// removed first; failing that too, the file starts afresh with a line that
+// says why, then line (the one that passed the limit): it never grows on.
+void MoveAside(const std::string& line) {
+    const std::string older = std::string(LogFilePath) + ".1";
+    if (MoveFileOver(LogFilePath, older.c_str())) return;
+    if (RemoveFile(older.c_str()) && MoveFileOver(LogFilePath, older.c_str())) return;
+    const std::size_t folder = older.find_last_of("\\/");
+    const std::string why = "The log passed " + std::to_string(LogFileLimit >> 20) + " MiB and could not be moved to " +
+                            older.substr(folder == std::string::npos ? 0 : folder + 1) + "; it starts afresh.";
+    const std::string text = FormatLine(LogShownFailure, why.c_str(), {}) + "\r\n" + line;
+    RewriteFile(LogFilePath, text.data(), text.size());
+}
 }  // namespace
 
 std::string TakeLastFailure() {
@@ -50,8 +84,7 @@ void AppendLogFile(const char* line) {
     try {
         std::string data(line);
         data += "\r\n";
-        if (AppendToFile(LogFilePath, data.data(), data.size()) > LogFileLimit)
-            MoveFileOver(LogFilePath, (std::string(LogFilePath) + ".1").c_str());
+        if (AppendToFile(LogFilePath, data.data(), data.size()) > LogFileLimit) MoveAside(data);
     } catch (const std::bad_alloc&) {}
 }
 
@@ -99,18 +132,7 @@ void WriteLog(int flags, const char* first, const char* second, const char* thir
 
     std::string line;
     try {
-        std::size_t size = std::strlen(first) + 128;
-        for (const char* piece : more)
-            if (piece) size += std::strlen(piece);
-        line.reserve(size);
-        char stamp[18];
-        FormatTimeStamp(CurrentTime(), stamp);
-        line += stamp;
-        line += ": ";
-        if (flags & LogBitIndentedDetail) line += "   ";
-        if (flags & LogBitErrorMark) line += "*** ";
-        line += first;
-        AppendPieces(line, more);
+        line = FormatLine(flags, first, more);
     } catch (const std::bad_alloc&) {
         return;  // no memory for the line: it is lost
     }

@@ -30,6 +30,8 @@ constexpr std::size_t LogFilePathSize = 260;
 extern char LogFilePath[LogFilePathSize];
 // Once the log file passes this size it moves aside to its name with ".1"
 // (replacing the older one there), and the next line starts a new file.
+// When the older one can be neither replaced nor removed, the file starts
+// afresh with a line saying so: it never grows past the limit by more than a line.
 constexpr std::uint64_t LogFileLimit = 4u * 1024 * 1024;
 
 // A server's text as the log shows it: each line break (CR LF, CR or LF)

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -123,13 +124,24 @@ TEST_F(LogTest, DeletedFileIsCreatedAgainAndEmptyPathWritesNothing) {
 }
 
 TEST_F(LogTest, TheFileMovesAsideOncePastItsLimitKeepingOneOlder) {
-    LogCapture log(false);
     const std::string third(LogFileLimit / 3, 'x');  // three such lines pass the limit, two do not
-    for (const char* round : {"first", "first", "first", "second", "second", "second", "new"})
-        WriteLog(1, round, third.c_str());
-    EXPECT_EQ(log.Text().substr(17, 7), ": new x");
-    std::ifstream older(log.Path() + ".1", std::ios::binary | std::ios::ate);
-    EXPECT_EQ(static_cast<std::size_t>(older.tellg()), 3 * (17 + 9 + third.size() + 2));  // the second three alone
+    // An older one that can be neither replaced nor removed (a folder, as a file a viewer holds): it starts afresh.
+    for (bool blocked : {false, true}) {
+        LogCapture log(false);
+        FixClock(1772874303);
+        const std::string older = log.Path() + ".1";
+        if (blocked) std::filesystem::create_directory(older);
+        for (const char* round : {"first", "first", "first", "second", "second", "second", "new"})
+            WriteLog(1, round, third.c_str());
+        const std::string stamp = log.Text().substr(0, 17),
+                          notice = ": *** The log passed 4 MiB and could not be moved to " +
+                                   older.substr(older.find_last_of("\\/") + 1) + "; it starts afresh.\r\n";
+        EXPECT_TRUE(log.Text() == (blocked ? stamp + notice : "") + stamp + ": new " + third + "\r\n") << blocked;
+        if (!blocked) {
+            EXPECT_EQ(std::filesystem::file_size(older), 3 * (17 + 9 + third.size() + 2));  // the second three alone
+        }
+        std::filesystem::remove(older);
+    }
 }
 
 TEST_F(LogTest, ConcurrentWritersLoseNoLine) {
