@@ -1,10 +1,16 @@
-// Windows implementation of update/ras.h: RASAPI32.DLL loaded at run time.
+// Windows implementation of update/ras.h: RASAPI32.DLL loaded at run time from the system folder.
 #include <windows.h>
 #include <ras.h>
 
+#include <cstring>
+
+#include "common/system_library.h"
 #include "update/ras.h"
 
-void* OpenRasLibrary(const char* name) { return reinterpret_cast<void*>(LoadLibraryA(name)); }
+// A bare name from the system folder alone; a path (a test's stand-in) as given.
+void* OpenRasLibrary(const char* name) {
+    return std::strpbrk(name, "\\/") ? reinterpret_cast<void*>(LoadLibraryA(name)) : LoadSystemLibrary(name);
+}
 
 void* FindRasEntry(void* library, const char* name) {
     return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));

@@ -1,7 +1,8 @@
 // Schannel implementation of the channel defined in update/tls.h, through
 // SSPI; CRYPT32 checks the certificate against the system's trusted roots.
-// Both libraries are loaded by name at the first secure exchange: a program
-// that never uses HTTPS never maps them, nor all they bring with them.
+// Both libraries are loaded from the system folder at the first secure
+// exchange: a program that never uses HTTPS never maps them, nor all they
+// bring with them.
 #define SECURITY_WIN32
 #include <windows.h>
 #include <wincrypt.h>
@@ -10,6 +11,8 @@
 
 #include <string>
 
+#include "common/system_library.h"
+#include "common/text.h"
 #include "update/tls.h"
 
 struct TlsChannel {
@@ -43,7 +46,8 @@ void Find(HMODULE library, const char* name, Function& function) {
 const TlsLibraries* LoadedTlsLibraries() {
     static const TlsLibraries* const loaded = []() -> const TlsLibraries* {
         static TlsLibraries libraries;
-        HMODULE secur32 = LoadLibraryA("secur32.dll"), crypt32 = LoadLibraryA("crypt32.dll");
+        HMODULE secur32 = static_cast<HMODULE>(LoadSystemLibrary("secur32.dll"));
+        HMODULE crypt32 = static_cast<HMODULE>(LoadSystemLibrary("crypt32.dll"));
         INIT_SECURITY_INTERFACE_A initialize = nullptr;
         Find(secur32, "InitSecurityInterfaceA", initialize);
         libraries.Table = initialize ? initialize() : nullptr;
@@ -145,8 +149,9 @@ TlsStatus CheckCertificate(TlsChannel* channel, TlsError* error) {
     } else if ((result = ChainError(chain)) != 0) {
         Crypt().FreeChain(chain);
     } else {
-        WCHAR name[256] = L"";  // host names have at most 253 characters; a longer one matches no certificate
-        if (MultiByteToWideChar(CP_ACP, 0, channel->Host.c_str(), -1, name, 256) == 0) name[0] = L'\0';
+        WCHAR name[MaxHostNameLength + 1] = L"";  // a longer name fits no buffer and matches no certificate
+        if (MultiByteToWideChar(CP_ACP, 0, channel->Host.c_str(), -1, name, MaxHostNameLength + 1) == 0)
+            name[0] = L'\0';
         HTTPSPolicyCallbackData server{};
         server.cbStruct = sizeof server;
         server.dwAuthType = AUTHTYPE_SERVER;

@@ -31,6 +31,7 @@
 #include "test_support.h"
 #include "ui/log_window.h"
 #include "update/connection.h"
+#include "update/tls.h"
 
 namespace {
 
@@ -609,6 +610,20 @@ TEST_F(ShellTest, ExitEndsTheLoopAndShutdownStores) {
     EXPECT_LE(notices.size(), 1u);  // none but the one shown with "ShowNotifications" on
     // No exchange of the suite was secure, so the secure channel's libraries were never loaded.
     for (const char* library : {"secur32.dll", "crypt32.dll"}) EXPECT_EQ(GetModuleHandleA(library), nullptr) << library;
+    // The first channel maps them from the system folder, though a secur32.dll lies beside the program.
+    char path[MAX_PATH], folder[MAX_PATH];
+    std::string beside(path, GetModuleFileNameA(nullptr, path, sizeof path));
+    beside.erase(beside.find_last_of('\\') + 1);
+    EXPECT_TRUE(CopyFileA((beside + "vastrel_fake_ras.dll").c_str(), (beside + "secur32.dll").c_str(), FALSE));
+    TlsError error;
+    std::string output;
+    EndTlsChannel(NewTlsChannel("localhost", &error), output);
+    DeleteFileA((beside + "secur32.dll").c_str());
+    GetSystemDirectoryA(folder, sizeof folder);
+    for (const char* library : {"secur32.dll", "crypt32.dll"}) {
+        GetModuleFileNameA(GetModuleHandleA(library), path, sizeof path);
+        EXPECT_TRUE(EqualNoCase(path, (std::string(folder) + "\\" + library).c_str())) << path;
+    }
     EXPECT_EQ(StoredNumber(ProductKey, "SleepTime"), 654000);
     std::string log = Log();
     EXPECT_EQ(log.substr(log.size() - 30), "Vastrel terminated properly.\r\n");

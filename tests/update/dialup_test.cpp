@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #ifdef _WIN32
 #include <windows.h>
 #endif
@@ -21,8 +22,17 @@ const std::vector<std::string> MissingLibrary = {"   Checking for RAS...", FileO
 }  // namespace
 
 #ifdef _WIN32
-// The real library under Wine, and stand-ins built beside the tests that
-// report the connections the test asks for.
+namespace {
+// A file's path beside the test executable.
+std::string Beside(const char* name) {
+    char path[MAX_PATH];
+    const std::string self(path, GetModuleFileNameA(nullptr, path, sizeof path));
+    return self.substr(0, self.find_last_of('\\') + 1) + name;
+}
+}  // namespace
+
+// The real library under Wine, and stand-ins built beside the tests (loaded
+// by their path) that report the connections the test asks for.
 TEST_F(DialUpTest, AnswerFollowsTheLibraryAndItsConnections) {
     struct Case {
         const char* what;
@@ -31,9 +41,9 @@ TEST_F(DialUpTest, AnswerFollowsTheLibraryAndItsConnections) {
         int answer;
         std::vector<std::string> lines;
     } cases[] = {
-        {"Wine's library",
+        {"Wine's library, not the stand-in planted beside the tests",
          "RASAPI32.DLL",
-         "0",
+         "1",
          0,
          {"   Checking for RAS...", FileOnly("RASAPI32.DLL loaded."), "   No RAS connection available",
           FileOnly("RASAPI32.DLL unloaded.")}},
@@ -59,15 +69,19 @@ TEST_F(DialUpTest, AnswerFollowsTheLibraryAndItsConnections) {
           "   No RAS available, LAN connection?"}},
         {"no library", "C:\\nowhere\\NORAS.DLL", "0", -1, MissingLibrary},
     };
+    const std::string planted = Beside("rasapi32.dll");
+    EXPECT_TRUE(CopyFileA(Beside("vastrel_fake_ras.dll").c_str(), planted.c_str(), FALSE));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        RasLibraryName = c.library;
+        const std::string library = std::strncmp(c.library, "vastrel_", 8) == 0 ? Beside(c.library) : c.library;
+        RasLibraryName = library.c_str();
         _putenv_s("VASTREL_FAKE_RAS_CONNECTIONS", c.connections);
         LogCapture log(true);
         EXPECT_EQ(CheckDialUp(), c.answer);
         EXPECT_EQ(log.Lines(), c.lines);
-        EXPECT_EQ(GetModuleHandleA(c.library), nullptr) << "the library is held only during the question";
+        EXPECT_EQ(GetModuleHandleA(library.c_str()), nullptr) << "the library is held only during the question";
     }
+    DeleteFileA(planted.c_str());
     _putenv_s("VASTREL_FAKE_RAS_CONNECTIONS", "");
 }
 #else
