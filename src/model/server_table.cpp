@@ -36,4 +36,4 @@ std::string MakerUrl(const char* path, bool secure) {
     return std::string(secure ? "https://" : "http://") + MakerHost + path;
 }
 const char* const CheckIpHost = VASTREL_CHECKIP_HOST;
-const char* const DefaultCheckIpPage = "http://checkip.dyndns.org/";
+const char* const DefaultCheckIpPage = "https://api64.ipify.org/";

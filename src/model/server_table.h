@@ -28,5 +28,6 @@ std::string MakerUrl(const char* path, bool secure = false);
 // asked when "CheckIPAddress" is empty, as the update server is asked.
 extern const char* const CheckIpHost;
 // The check-IP page of a profile that has not chosen one ("CheckIPAddress"):
-// a public page whose answer reads "Current IP Address: ...".
+// a public page over HTTPS that answers the bare address, of whichever family
+// it is reached over.
 extern const char* const DefaultCheckIpPage;

@@ -43,37 +43,36 @@ bool ParseDotted(const char* begin, const char* end, std::uint32_t* address) {
     return true;
 }
 
-// The first address in text that parse reads whole: a run that starts at
-// a character begins takes and goes on over those continues takes (full
+// The first address in [p, end) that parse reads whole: a run that starts
+// at a character begins takes and goes on over those continues takes (full
 // stops after it do not count).
 template <class Parse>
-bool FirstAddressIn(const char* text, bool (*begins)(char), bool (*continues)(char), Parse parse) {
-    const char* p = text;
-    while (*p) {
+bool FirstAddressIn(const char* p, const char* end, bool (*begins)(char), bool (*continues)(char), Parse parse) {
+    while (p != end) {
         if (!begins(*p)) {
             ++p;
             continue;
         }
-        const char* end = p;
-        while (continues(*end)) ++end;
-        const char* last = end;
+        const char* runEnd = p;
+        while (runEnd != end && continues(*runEnd)) ++runEnd;
+        const char* last = runEnd;
         while (last[-1] == '.') --last;
         if (parse(p, last)) return true;
-        p = end;
+        p = runEnd;
     }
     return false;
 }
 
 // Where a check-IP answer names its address: only a 2xx answer names one,
-// in its body, after the marker or as the whole body.
+// in its decoded body, after the marker or as the whole body.
 template <class Parse>
-bool FindInAnswer(const char* answer, bool (*begins)(char), bool (*continues)(char), Parse parse) {
-    const char* body = std::strstr(answer, "\r\n\r\n");
-    if (AnswerStatus(answer) / 100 != 2 || !body) return false;
-    body += 4;
-    if (const char* marker = std::strstr(body, AddressMarker))
-        return FirstAddressIn(marker + sizeof AddressMarker - 1, begins, continues, parse);
-    const char* end = body + std::strlen(body);
+bool FindInAnswer(const HttpReply& answer, bool (*begins)(char), bool (*continues)(char), Parse parse) {
+    if (answer.Status / 100 != 2) return false;
+    const char* body = answer.Body.data();
+    const char* end = body + answer.Body.size();
+    const std::size_t marker = answer.Body.find(AddressMarker);
+    if (marker != std::string::npos)
+        return FirstAddressIn(body + marker + sizeof AddressMarker - 1, end, begins, continues, parse);
     while (body != end && IsBlank(*body)) ++body;
     while (end != body && IsBlank(end[-1])) --end;
     return parse(body, end);
@@ -112,9 +111,8 @@ bool ChooseCheckIpPage(ServiceTarget& page, std::string& label) {
 
 // Asks the check-IP service once, over the one family ipv6 names (a page
 // that answers both names the address of the family it was reached over):
-// true with its 2xx answer in transfer (CheckIpAnswerLimit + 1 bytes), else
-// false with the reason in why.
-bool AskCheckIpService(bool ipv6, char* transfer, char* why, std::size_t whySize) {
+// true with its 2xx answer read whole, else false with the reason in why.
+bool AskCheckIpService(bool ipv6, HttpReply& answer, char* why, std::size_t whySize) {
     ServiceTarget page;
     std::string label = CheckIpHost;
     const bool onPage = ChooseCheckIpPage(page, label);
@@ -126,6 +124,7 @@ bool AskCheckIpService(bool ipv6, char* transfer, char* why, std::size_t whySize
         endpoint = {CheckIpHost, secure ? SecurePort(p.PortNumber) : static_cast<int>(p.PortNumber & 0xFFFF), secure,
                     family};
     }
+    char transfer[CheckIpAnswerLimit + 1];
     WriteLog(LogTrace, "Asking", label.c_str(),
              ipv6 ? "over IPv6 for the public IPv6 address..." : "for the public address...");
     const char* failure =
@@ -149,13 +148,13 @@ bool AskCheckIpService(bool ipv6, char* transfer, char* why, std::size_t whySize
                 WriteLog(LogFailure, "Check-IP request failed, the service closed the connection without an answer!");
             }
         },
-        nullptr, ReplyReading::WholeAnswer, onPage || ipv6 ? &endpoint : nullptr);
+        nullptr, ReplyReading::WholeAnswer, onPage || ipv6 ? &endpoint : nullptr, &answer);
     if (failure) {
         CopyText(why, whySize, failure);
         return false;
     }
     // A captive portal's redirect or an error page is no answer, whatever it names.
-    if (AnswerStatus(transfer) / 100 != 2) {
+    if (answer.Status / 100 != 2) {
         const std::string status = ServerFirstLineForLog(transfer);
         WriteLog(LogFailure, ("The check-IP service answered " + status + " instead of an address!").c_str());
         CopyText(why, whySize, ("the check-IP service answered " + status).c_str());
@@ -173,10 +172,10 @@ void RefuseAnswered(const char* text, const char* verdict, char* why, std::size_
 // Asks the check-IP service once. Gives the accepted address, or 0 with the
 // reason in why.
 std::uint32_t AskPublicAddress(char* why, std::size_t whySize) {
-    char transfer[CheckIpAnswerLimit + 1];
-    if (!AskCheckIpService(false, transfer, why, whySize)) return 0;
+    HttpReply answer;
+    if (!AskCheckIpService(false, answer, why, whySize)) return 0;
     std::uint32_t address;
-    if (!FindAnsweredAddress(transfer, &address)) {
+    if (!FindAnsweredAddress(answer, &address)) {
         WriteLog(LogFailure, "The check-IP answer holds no valid IP address!");
         CopyText(why, whySize, "the check-IP answer holds no valid IP address");
         return 0;
@@ -198,10 +197,10 @@ bool AskPublicAddress6(char out[Address6TextSize], char* why, std::size_t whySiz
         CopyText(why, whySize, "the public IPv6 address is not asked through a proxy");
         return false;
     }
-    char transfer[CheckIpAnswerLimit + 1];
-    if (!AskCheckIpService(true, transfer, why, whySize)) return false;
+    HttpReply answer;
+    if (!AskCheckIpService(true, answer, why, whySize)) return false;
     Address6 address;
-    if (!FindAnsweredAddress6(transfer, address)) {
+    if (!FindAnsweredAddress6(answer, address)) {
         WriteLog(LogFailure, "The check-IP answer holds no valid IPv6 address!");
         CopyText(why, whySize, "the check-IP answer holds no valid IPv6 address");
         return false;
@@ -215,46 +214,25 @@ bool AskPublicAddress6(char out[Address6TextSize], char* why, std::size_t whySiz
     WriteLog(LogDetail, "Public IPv6 address found on the web:", out);
     return true;
 }
-
-// Ranges where no host of the Internet is reached, with the verdict logged.
-struct ReservedRange {
-    std::uint32_t First;  // host order
-    int PrefixBits;
-    const char* Verdict;
-};
-const ReservedRange ReservedRanges[] = {
-    {0x00000000u, 8, "is no host's address and will be ignored"},
-    {0xF0000000u, 4, "is no host's address and will be ignored"},
-    {0xE0000000u, 4, "is a multicast address and will be ignored"},
-    {0xA9FE0000u, 16, "is a link-local address and will be ignored"},
-    {0x64400000u, 10, "is behind a carrier's NAT and will be ignored"},
-};
 }  // namespace
 
-bool FindAnsweredAddress(const char* answer, std::uint32_t* address) {
+bool FindAnsweredAddress(const HttpReply& answer, std::uint32_t* address) {
     return FindInAnswer(answer, IsDigit, InDotted,
                         [&](const char* begin, const char* end) { return ParseDotted(begin, end, address); });
 }
 
-bool FindAnsweredAddress6(const char* answer, Address6& address) {
+bool FindAnsweredAddress6(const HttpReply& answer, Address6& address) {
     return FindInAnswer(answer, Begins6, In6, [&](const char* begin, const char* end) {
-        return ParseAddress6(begin, address, static_cast<std::size_t>(end - begin));
+        // A zero byte would end the text early, leaving what follows it unread.
+        const std::size_t length = static_cast<std::size_t>(end - begin);
+        return !std::memchr(begin, '\0', length) && ParseAddress6(begin, address, length);
     });
 }
 
 bool IsAcceptablePublicAddress(std::uint32_t address) {
-    unsigned char b[4];
-    std::memcpy(b, &address, 4);
-    const std::uint32_t value = static_cast<std::uint32_t>(b[0]) << 24 | b[1] << 16 | b[2] << 8 | b[3];
-    for (const ReservedRange& range : ReservedRanges) {
-        if ((value ^ range.First) >> (32 - range.PrefixBits) != 0) continue;
-        char dotted[16];
-        FormatAddress(address, dotted);
-        WriteLog(LogTrace, "IP number", dotted, range.Verdict);
-        return false;
-    }
-    InterfaceEntry entry{b[0] == 127 ? InterfaceLoopback : 0u, address};
-    return IsAcceptableAddress(entry);
+    unsigned char first;
+    std::memcpy(&first, &address, 1);  // network order: first octet first
+    return IsAcceptableAddress({first == 127 ? InterfaceLoopback : 0u, address});
 }
 
 bool FindCheckIpPage(const char* text, ServiceTarget& page, const char*& why) {

@@ -9,21 +9,20 @@
 
 #include "model/preferences.h"
 #include "update/address6.h"
+#include "update/http_reply.h"
 #include "update/services.h"
 
-// The address in a whole check-IP answer: only a 2xx answer names one, and
-// only in its body: the first dotted IPv4 address after "Current IP
-// Address:", or else a body that is one bare address. False when there is
-// none; the text is never trusted to be well formed.
-bool FindAnsweredAddress(const char* answer, std::uint32_t* address);
+// The address in a check-IP answer read whole (its status and decoded
+// body): only a 2xx answer names one, and only in its body: the first dotted
+// IPv4 address after "Current IP Address:", or else a body that is one bare
+// address. False when there is none; the text is never trusted to be well
+// formed.
+bool FindAnsweredAddress(const HttpReply& answer, std::uint32_t* address);
 // The same for an IPv6 address, in any of its text forms.
-bool FindAnsweredAddress6(const char* answer, Address6& address);
+bool FindAnsweredAddress6(const HttpReply& answer, Address6& address);
 
 // Judges an address named on the web as an interface address is judged
-// (127.x.x.x counts as loopback, having no flag to say so), and refuses the
-// ranges where no host of the Internet is reached too: 0/8, 100.64/10 (a
-// carrier's NAT), 169.254/16 (link-local), 224/4 (multicast) and 240/4
-// (reserved, the broadcast address with them). Logs its verdict.
+// (127.x.x.x counts as loopback, having no flag to say so). Logs its verdict.
 bool IsAcceptablePublicAddress(std::uint32_t address);
 
 // The page a "CheckIPAddress" names: "http://" or "https://" (in any case), a

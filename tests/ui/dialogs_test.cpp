@@ -433,7 +433,7 @@ TEST_F(DialogsTest, PropertiesRefusesBadNumbersItsUserCanCorrect) {
         {IDC_PROXY_PORT, "-80", "\"Port number\" must be a whole number from 0 to 99999."},
         {IDC_CHECKIP_ADDRESS, "ip.example",
          "\"Check-IP page\" must be an http:// or https:// address with a host of "
-         "at most 253 characters, such as http://checkip.dyndns.org/."},
+         "at most 253 characters, such as https://api64.ipify.org/."},
     };
     Edit([](PreferenceSet& p) { p.UseProxy = 1; });
     StoreSettings();

@@ -76,7 +76,7 @@ TEST_F(Address6Test, VerdictsRefuseWhatTheInternetCannotReach) {
         {"4000::1", 0, "is not a global unicast address"}, {"2001:470::1", Old, "is deprecated"},
         {"2001:470::1", Interface6Unusable | Temp, "is tentative or duplicate"},
         {"2001:470::1", Temp, "is temporary and will be used only when no stable one is found"},
-        {"2001:470::1", 0, "is OK"}, {"3fff:1000::1", 0, "is OK"}, {"2001:db9::1", 0, "is OK"}};
+        {"2001:470::1", 0, "is OK"}, {"3fff:1000::1", 0, "is OK"}, {"2001:db9::1", 0, "is OK"}, {"2003::1", 0, "is OK"}};
     // clang-format on
     for (const Case& c : cases) {
         InjectInterfaces6({E(c.address, c.flags)});

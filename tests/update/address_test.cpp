@@ -37,8 +37,21 @@ TEST_F(AddressTest, VerdictsFollowFlagAndPrivateRanges) {
         {"192.168.0.1", 0, false, "is in a private range and will be ignored"},
         {"192.168.255.1", 0, false, "is in a private range and will be ignored"},
         {"192.169.0.1", 0, true, "is OK"},
-        {"169.254.3.4", 0, true, "is OK"},
-        {"100.64.0.1", 0, true, "is OK"},
+        {"169.254.3.4", 0, false, "is a link-local address and will be ignored"},
+        {"100.64.0.1", 0, false, "is behind a carrier's NAT and will be ignored"},
+        // Where no host of the Internet reaches an address: the edges on both sides.
+        // clang-format off
+        {"100.63.255.255", 0, true, "is OK"}, {"100.64.0.0", 0, false, "is behind a carrier's NAT and will be ignored"},
+        {"100.127.255.255", 0, false, "is behind a carrier's NAT and will be ignored"},
+        {"100.128.0.0", 0, true, "is OK"},
+        {"169.253.255.255", 0, true, "is OK"}, {"169.254.0.0", 0, false, "is a link-local address and will be ignored"},
+        {"169.255.0.0", 0, true, "is OK"},
+        {"198.17.255.255", 0, true, "is OK"}, {"198.18.0.0", 0, false, "is a benchmarking address and will be ignored"},
+        {"198.19.255.255", 0, false, "is a benchmarking address and will be ignored"}, {"198.20.0.0", 0, true, "is OK"},
+        {"223.255.255.255", 0, true, "is OK"}, {"224.0.0.0", 0, false, "is a multicast address and will be ignored"},
+        {"0.255.255.255", 0, false, "is no host's address and will be ignored"}, {"1.0.0.0", 0, true, "is OK"},
+        {"255.255.255.255", 0, false, "is no host's address and will be ignored"},
+        // clang-format on
     };
     for (const Case& c : cases) {
         LogCapture log(true);
@@ -71,7 +84,7 @@ TEST_F(AddressTest, VerdictLinesStopAfterTheChosenEntry) {
 }
 
 TEST_F(AddressTest, NoAcceptableAddressGivesZero) {
-    InjectInterfaces({Entry("127.0.0.1", InterfaceLoopback), Entry("192.168.1.2")});
+    InjectInterfaces({Entry("127.0.0.1", InterfaceLoopback), Entry("192.168.1.2"), Entry("100.64.0.5")});
     for (int n : {0, 1, 7}) EXPECT_EQ(GetLocalAddress(n), 0u);
     std::uint32_t found[MaxInterfaces];
     EXPECT_EQ(ListAcceptableAddresses(found), 0);

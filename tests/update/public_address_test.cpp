@@ -34,7 +34,8 @@ int CountLines(const std::vector<std::string>& lines, const std::string& wanted)
 }  // namespace
 
 TEST(PublicAddress, AnswersGiveTheFirstAddressAfterTheTextOrABareBody) {
-    const std::string head = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 99\r\n\r\n";
+    const std::string head = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n",
+                      chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
     struct Case {
         std::string reply;
         const char* found;        // "" for none
@@ -53,6 +54,10 @@ TEST(PublicAddress, AnswersGiveTheFirstAddressAfterTheTextOrABareBody) {
         {head + "Current IP Address: 1.2 or 198.51.100.8", "198.51.100.8"},
         {head + "Current IP Address: 10.0.0.1 203.0.113.7", "10.0.0.1"},  // the first counts, judged later
         {head + "  198.51.100.4\r\n", "198.51.100.4"},
+        {"HTTP/1.1 200 OK\nContent-Type: text/plain\n\n198.51.100.4\n", "198.51.100.4"},
+        {chunked + "1f\r\nCurrent IP Address: 203.0.113.2\r\n1\r\n5\r\n0\r\n\r\n", "203.0.113.25"},
+        {chunked + "6\r\n203.0.\r\n6\r\n113.25\r\n0\r\n\r\n", "203.0.113.25"},
+        {head + std::string("2001:470::9\0 7", 14), ""},                     // what follows a zero byte counts
         {"198.51.100.4", ""},                                                // no status line
         {"HTTP/1.1 302 Found\r\n\r\nCurrent IP Address: 198.51.100.4", ""},  // a captive portal
         {"HTTP/1.1 503 Service Unavailable\r\n\r\n198.51.100.4", ""},
@@ -71,12 +76,14 @@ TEST(PublicAddress, AnswersGiveTheFirstAddressAfterTheTextOrABareBody) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.reply);
+        HttpReply reply;  // as the whole-answer reading hands it over
+        ParseHttpReply(c.reply.data(), c.reply.size(), true, reply);
         std::uint32_t address = 0;
-        bool found = FindAnsweredAddress(c.reply.c_str(), &address);
+        bool found = FindAnsweredAddress(reply, &address);
         EXPECT_EQ(found ? Dotted(address) : "", c.found);
         Address6 address6;
         char text[Address6TextSize] = "";
-        if (FindAnsweredAddress6(c.reply.c_str(), address6)) FormatAddress6(address6, text);
+        if (FindAnsweredAddress6(reply, address6)) FormatAddress6(address6, text);
         EXPECT_EQ(text, c.found6);
     }
 }
@@ -91,6 +98,7 @@ TEST(PublicAddress, JudgedLikeAnInterfaceAddressAndNeverUnspecifiedOrBroadcast) 
         {"100.63.255.255", true, "is OK"},
         {"100.128.0.1", true, "is OK"},
         {"169.254.3.4", false, "is a link-local address and will be ignored"},
+        {"198.18.0.1", false, "is a benchmarking address and will be ignored"},
         {"100.64.0.1", false, "is behind a carrier's NAT and will be ignored"},
         {"224.0.0.1", false, "is a multicast address and will be ignored"},
         {"240.1.2.3", false, "is no host's address and will be ignored"},
@@ -122,8 +130,9 @@ protected:
         if (!ServerPort()) GTEST_SKIP() << "needs the reference server (VASTREL_TEST_PORT)";
         ResetSharedState();
         ServerGet("/__control/checkip?reset=1");
-        // Behind a router: loopback and a private address only.
-        InjectInterfaces({{InterfaceLoopback, Address("127.0.0.1")}, {0, Address("192.168.1.20")}});
+        // Behind a router: loopback, a private address and a VPN's address in a carrier's NAT, none to register.
+        InjectInterfaces(
+            {{InterfaceLoopback, Address("127.0.0.1")}, {0, Address("192.168.1.20")}, {0, Address("100.64.0.5")}});
     }
     void TearDown() override {
         ServerGet("/__control/checkip?reset=1");
@@ -158,6 +167,8 @@ TEST_F(PublicAddressRunTest, TheWebNamesTheAddressOfEveryAccountAskedOncePerRun)
         {"option on, through the proxy", 1, 1, 1, "address=198.51.100.23", 1, "198.51.100.23"},
         {"a slow answer within the time limit", 1, 0, 1, "mode=slow", 1, "203.0.113.7"},
         {"an answer in two parts, read whole", 1, 0, 1, "mode=split&address=203.0.113.123", 1, "203.0.113.123"},
+        {"an address cut by a chunk's end", 1, 0, 1, "mode=chunked&address=203.0.113.25", 1, "203.0.113.25"},
+        {"a bare address in chunks", 1, 0, 1, "mode=bare-chunked&address=203.0.113.25", 1, "203.0.113.25"},
         {"no enabled account: nothing asked", 1, 0, 0, "reset=1", 0, ""},
     };
     for (const Case& c : cases) {
@@ -284,19 +295,20 @@ TEST_F(PublicAddressRunTest, ACatalogueAccountWithoutAnInterfaceAddressAsksTheCh
         {lan, "", "mode=garbage", "cmc", "?-?", "localhost", ""},
         {lan, "HTTP://127.0.0.1:" + port, "reset=1", "c", "w", "127.0.0.1:" + port, ""},
         {lan, "https://localhost:" + tls + "/", "reset=1", "c", "w", "localhost:" + tls, ""},
-        {lan, "ftp://127.0.0.1/", "reset=1", "c", "w", "checkip.dyndns.org", "is not a usable http:// or https://"},
-        {lan, "http://" + std::string(81, 'a') + "/", "reset=1", "c", "w", "checkip.dyndns.org", "names too long"},
+        {lan, "ftp://127.0.0.1/", "reset=1", "c", "w", "api64.ipify.org", "is not a usable http:// or https://"},
+        {lan, "http://" + std::string(81, 'a') + "/", "reset=1", "c", "w", "api64.ipify.org", "names too long"},
+        {lan, "http://[::1]:" + port + "/", "reset=1", "c", "?", "", ""},  // no proxy; IPv4 is never asked over IPv6
     };
     CopyText(Preferences.ProxyServer, "127.0.0.1");
     Preferences.ProxyPort = ServerPort();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.page + " " + c.accounts + " " + c.control);
-        const bool secure = c.page.compare(0, 6, "https:") == 0;
-        if (secure && (tls == "0" || !TestAuthorityTrusted())) continue;
+        const bool secure = c.page.compare(0, 6, "https:") == 0, onDefault = !c.complaint.empty();
+        if ((secure || onDefault) && (tls == "0" || !TestAuthorityTrusted())) continue;
         InjectInterfaces(c.interfaces);
         ServerGet(std::string("/__control/checkip?") + c.control);
         CopyText(Preferences.CheckIPAddress, c.page.c_str());
-        Preferences.UseProxy = !secure;  // the default page never beyond loopback; a secure one at its listener
+        Preferences.UseProxy = !secure && c.page.find('[') == std::string::npos;  // never beyond loopback
         const int asked = CheckIpQuestions();
         LogCapture log(true);
         RunAddress run;
@@ -313,7 +325,7 @@ TEST_F(PublicAddressRunTest, ACatalogueAccountWithoutAnInterfaceAddressAsksTheCh
         EXPECT_EQ(
             CountLines(log.Lines(), "No interface has an address to register; taking the public address from the web."),
             std::count(answers.begin(), answers.end(), 'w') + std::count(answers.begin(), answers.end(), '?'));
-        const std::string sent = "Request sent to server: GET " + (secure ? "" : "http://" + c.host) +
+        const std::string sent = "Request sent to server: GET " + (secure || onDefault ? "" : "http://" + c.host) +
                                  "/ HTTP/1.1\r\nHost: " + c.host + "\r\n";
         EXPECT_EQ(log.Text().find(sent) != std::string::npos, !c.host.empty());
         const std::string complaint = "*** The check-IP address (\"CheckIPAddress\") " + c.complaint;

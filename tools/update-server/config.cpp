@@ -20,7 +20,7 @@ const std::pair<const char*, Mode> kModes[] = {
 const std::pair<const char*, CheckIpMode> kCheckIpModes[] = {
     {"normal", CheckIpMode::Normal}, {"garbage", CheckIpMode::Garbage}, {"private", CheckIpMode::Private},
     {"silent", CheckIpMode::Silent}, {"slow", CheckIpMode::Slow},       {"split", CheckIpMode::Split},
-    {"portal", CheckIpMode::Portal},
+    {"portal", CheckIpMode::Portal}, {"chunked", CheckIpMode::Chunked}, {"bare-chunked", CheckIpMode::BareChunked},
 };
 
 namespace {

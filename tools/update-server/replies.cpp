@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <utility>
 
@@ -138,6 +139,19 @@ Answer checkip_found(const std::string& address) {
     return a;
 }
 
+// The answer with its body in two chunks, cut at cut.
+std::string render_in_two_chunks(const Answer& a, size_t cut) {
+    std::string head = render_head(a, 0);
+    head.replace(head.find("Content-Length: 0\r\n"), 19, "Transfer-Encoding: chunked\r\n");
+    std::string body;
+    for (const std::string& piece : {a.body.substr(0, cut), a.body.substr(cut)}) {
+        char size[16];
+        std::snprintf(size, sizeof size, "%zx\r\n", piece.size());
+        body += size + piece + "\r\n";
+    }
+    return head + body + "0\r\n\r\n";
+}
+
 // Takes ownership of the peer.
 void handle_checkip(Peer& peer, const std::string& raw) {
     g_state.record(false, "", raw);
@@ -175,6 +189,18 @@ void handle_checkip(Peer& peer, const std::string& raw) {
         const size_t cut = whole.rfind("</body>") - 2;
         if (send_all(peer, whole.substr(0, cut)) && nap(static_cast<long>(g_state.cfg().slow_ms / 2)))
             send_all(peer, whole.substr(cut));
+        break;
+    }
+    case CheckIpMode::Chunked: {
+        // A chunk ends one character before the address does.
+        const Answer a = checkip_found(service.second);
+        send_all(peer, render_in_two_chunks(a, a.body.rfind("</body>") - 1));
+        break;
+    }
+    case CheckIpMode::BareChunked: {
+        // The address alone, as pages that answer only it do, cut in its middle.
+        const Answer a = plain(200, "OK", service.second);
+        send_all(peer, render_in_two_chunks(a, a.body.size() / 2));
         break;
     }
     case CheckIpMode::Portal: {

@@ -40,6 +40,8 @@ inline constexpr const char* kDefaultVersion = "1.5.7";
 inline constexpr const char* kDefaultCheckIpAddress = "203.0.113.7";
 // What the check-IP page names by default when asked over IPv6.
 inline constexpr const char* kDefaultCheckIpAddress6 = "2001:470:1f0b::7";
+// The client's default check-IP page, answered here through a tunnel.
+inline constexpr const char* kCheckIpPageHost = "api64.ipify.org";
 
 // ---------------------------------------------------------------- lifetime (main.cpp)
 
@@ -72,7 +74,7 @@ extern const std::pair<const char*, Mode> kModes[];
 bool parse_mode(const std::string& s, Mode& m);
 
 // The check-IP service's own modes, set apart from the update modes.
-enum class CheckIpMode { Normal, Garbage, Private, Silent, Slow, Split, Portal };
+enum class CheckIpMode { Normal, Garbage, Private, Silent, Slow, Split, Portal, Chunked, BareChunked };
 // Indexed by CheckIpMode.
 extern const std::pair<const char*, CheckIpMode> kCheckIpModes[];
 bool parse_checkip_mode(const std::string& s, CheckIpMode& m);

@@ -209,6 +209,7 @@ bool make_tls_contexts(const Config& cfg, std::string& err) {
     // The services answer on this server too, reached by their own names through the proxy.
     std::vector<std::string> valid_names = cfg.tls_names;
     valid_names.insert(valid_names.end(), kServiceHosts.begin(), kServiceHosts.end());
+    valid_names.push_back(kCheckIpPageHost);
     if (ca && other && key) {
         certs[0] = make_certificate(key, cfg.tls_names[0], valid_names, -day, 30 * day, ca, ca_key);
         certs[1] = make_certificate(key, "wrong-name.example", {"wrong-name.example"}, -day, 30 * day, ca, ca_key);
