@@ -29,8 +29,9 @@ export VASTREL_TEST_TLS_PORTS
 
 cd "$build"
 if [ "$wine" = "--wine" ]; then
+    # A Wine prefix beside the build tree: suites of two trees can run at once.
     "$here/tools/with-test-ca.sh" "$state/tls/ca.pem" \
-        "$here/tools/wine-env.sh" ctest --output-on-failure --timeout 600 ${CTEST_ARGS:-}
+        "$here/tools/wine-env.sh" --prefix "$build/../wine-prefix" ctest --output-on-failure --timeout 600 ${CTEST_ARGS:-}
 else
     # OpenSSL's roots for this run: the test authority alone.
     export SSL_CERT_FILE="$state/tls/ca.pem" VASTREL_TEST_CA_TRUSTED=1
