@@ -256,9 +256,9 @@ if [ -n "${VASTREL_TEST_CA_TRUSTED:-}" ]; then
     add_service_account 10 wait.ddns.net carol carol-secret
     # Namecheap takes the registered domain; Dynu, set to "IPv4", is told to leave the AAAA record alone.
     add_service_account 15 www.example.co.uk example.co.uk nc-password-0123 accounts-dialog-namecheap
-    add_service_account 13 busy.ddns.net carol carol-secret
+    add_service_account 13 dynu.ddns.net carol carol-secret
     check "the service accounts are listed as typed" test "$(rows "Vastrel Accounts" $IDC_ACCOUNT_LIST | tr '\n' ' ')" = \
-        "home.ddns.net mine home.cloud.example nochg.ddns.net wait.ddns.net www.example.co.uk busy.ddns.net "
+        "home.ddns.net mine home.cloud.example nochg.ddns.net wait.ddns.net www.example.co.uk dynu.ddns.net "
     accounts click $IDOK
     wait_for 10 closed "Vastrel Accounts"
     account_value() { query "$product\\Accounts\\$1" "$2"; }
@@ -281,7 +281,7 @@ if [ -n "${VASTREL_TEST_CA_TRUSTED:-}" ]; then
     check "Namecheap's request names the host within its domain" \
         grep -q "GET /update?host=www&domain=example.co.uk&password=nc-password-0123&ip=192.0.2.10 HTTP/1.1" <<<"$all"
     check "Dynu's request keeps the AAAA record" \
-        grep -q "GET /nic/update?hostname=busy.ddns.net&myip=192.0.2.10&myipv6=no HTTP/1.1" <<<"$all"
+        grep -q "GET /nic/update?hostname=dynu.ddns.net&myip=192.0.2.10&myipv6=no HTTP/1.1" <<<"$all"
     check "no secret in the log" sh -c "! grep -q -e carol-secret -e duck-token-0123 -e cf-token-0123 -e nc-password-0123 '$log'"
     check "no Cloudflare account details in the log" sh -c "! grep -q 'Owner of' '$log'"
     check "the 911 was sent once" test "$(requests_for wait.ddns.net)" = 1
