@@ -145,6 +145,7 @@ std::string render_in_two_chunks(const Answer& a, size_t cut) {
     head.replace(head.find("Content-Length: 0\r\n"), 19, "Transfer-Encoding: chunked\r\n");
     std::string body;
     for (const std::string& piece : {a.body.substr(0, cut), a.body.substr(cut)}) {
+        if (piece.empty()) continue;  // an empty chunk would end the body
         char size[16];
         std::snprintf(size, sizeof size, "%zx\r\n", piece.size());
         body += size + piece + "\r\n";
