@@ -19,20 +19,18 @@ protected:
 };
 const std::vector<std::string> MissingLibrary = {"   Checking for RAS...", FileOnly("Could not load RASAPI32.DLL!"),
                                                  "   No RAS available, LAN connection?"};
-}  // namespace
-
 #ifdef _WIN32
-namespace {
-// A file's path beside the test executable.
 std::string Beside(const char* name) {
     char path[MAX_PATH];
     const std::string self(path, GetModuleFileNameA(nullptr, path, sizeof path));
     return self.substr(0, self.find_last_of('\\') + 1) + name;
 }
+#endif
 }  // namespace
 
-// The real library under Wine, and stand-ins built beside the tests (loaded
-// by their path) that report the connections the test asks for.
+#ifdef _WIN32
+// The real library under Wine, and stand-ins built beside the tests that
+// report the connections the test asks for.
 TEST_F(DialUpTest, AnswerFollowsTheLibraryAndItsConnections) {
     struct Case {
         const char* what;
