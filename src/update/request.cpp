@@ -97,10 +97,11 @@ char* BuildUpdateRequest(const Account& account, char* out, std::size_t outSize,
     AppendText(credentials, ":");
     AppendText(credentials, password);
 
-    char serverPrefix[88] = "";
+    // Room for any host name: a host cut short would name another server to the proxy.
+    char serverPrefix[sizeof "http://" + MaxHostNameLength] = "";
     if (ProxyForm(preferences)) {
         CopyText(serverPrefix, "http://");
-        AppendText(serverPrefix, row->UpdateHost);
+        fits = AppendText(serverPrefix, row->UpdateHost) && fits;
     }
     char fullHost[164];
     FullHostName(account, fullHost, sizeof fullHost);
