@@ -56,7 +56,7 @@ extern bool NoticeOpensAccounts;  // what a click on the latest notice opens
 extern BOOL(WINAPI* NotifyShell)(DWORD, PNOTIFYICONDATAA);
 // What the tray shows now, for the re-add after an Explorer restart and tests.
 extern TrayState ShownTrayState;
-extern char ShownTooltip[64];
+extern char ShownTooltip[128];
 
 // Main window.
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -233,7 +233,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         // Explorer restarted and every tray icon is gone: add ours again as it was.
         if (PreferenceSnapshot().ShowTrayIcon) {
             TrayState state = ShownTrayState;
-            char tooltip[64];
+            char tooltip[sizeof ShownTooltip];
             lstrcpynA(tooltip, ShownTooltip, sizeof tooltip);
             NotifyTray(window, NIM_ADD, nullptr, nullptr);
             SetTrayState(window, state, tooltip);

@@ -10,20 +10,22 @@
 int BlinkIcon = IDI_GLOBE;
 int EnableItemLabel = IDS_DISABLE;
 TrayState ShownTrayState = Enabled;
-char ShownTooltip[64];
+char ShownTooltip[128];
+// The failed state's tooltip with its detail, kept for the blink's ticks.
+char FailedTooltip[128];
 BOOL(WINAPI* NotifyShell)(DWORD, PNOTIFYICONDATAA) = Shell_NotifyIconA;
 bool NoticeOpensAccounts = false;
 
 BOOL NotifyTray(HWND window, DWORD operation, HICON icon, const char* tooltip) {
     NOTIFYICONDATAA data{};
-    // The first form of the record: the size this build's shell knows as V1.
-    data.cbSize = NOTIFYICONDATAA_V1_SIZE;
+    // The second form of the record: a tooltip of 127 characters, room for the detail.
+    data.cbSize = NOTIFYICONDATAA_V2_SIZE;
     data.hWnd = window;
     data.uID = 1;
     data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     data.uCallbackMessage = TrayCallbackMessage;
     data.hIcon = icon;
-    CopyText(data.szTip, 64, tooltip ? tooltip : "");  // at most 63 characters
+    CopyText(data.szTip, sizeof data.szTip, tooltip ? tooltip : "");
     BOOL done = NotifyShell(operation, &data);
     if (icon) DestroyIcon(icon);
     return done;
@@ -74,9 +76,12 @@ void SetEnabledState(HWND window, EnableRequest request) {
 void SetTrayState(HWND window, TrayState state, const char* tooltip) {
     TrayDisplay display = ResolveTrayState(state, ReadShared(UpdatesDisabled), BlinkIcon);
     EnableItemLabel = display.EnableItemLabel;
-    char tip[64] = "";
+    char tip[128] = "";
+    if (tooltip && display.State == Failed) CopyText(FailedTooltip, tooltip);
     if (tooltip)
         CopyText(tip, tooltip);
+    else if (display.State == Failed && FailedTooltip[0])
+        CopyText(tip, FailedTooltip);
     else if (LoadStringA(AppInstance, display.TooltipId, tip, sizeof tip) <= 0)
         tip[0] = '\0';
     // The shell's small-icon size: 16 at 100 %, larger when scaled; each

@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/account_state.h"
 #include "app/notices.h"
 #include "app/shell.h"
 #include "log/clock.h"
@@ -121,6 +122,8 @@ int RunAccounts(UpdateMode mode) {
     // works on a copy, taken whole; what it changed goes back to the record
     // it visited, wherever edits have moved it.
     std::vector<std::uint32_t> visited;
+    int upToDate = 0;
+    std::string failedDetail;  // the tooltip's words on the first account that failed
     for (;;) {
         Account before;
         std::uint32_t id = 0;
@@ -139,8 +142,18 @@ int RunAccounts(UpdateMode mode) {
         Account worked = before;
         TakeLastFailure();  // the step's own reason, not an earlier one
         int result = UpdateAccount(worked, mode, run);
+        const std::string failure = TakeLastFailure();
+        RecordAccountState(before, worked, result, failure, CurrentTime());
+        // Without details too, the log says which account was not updated and why.
+        if (result != 0) {
+            const std::string line = NotUpdatedLine(worked);
+            if (!line.empty()) WriteLog(LogMilestone, line.c_str());
+            if (failedDetail.empty()) failedDetail = FailedAccountDetail(worked);
+        } else if (before.Update != 0) {
+            ++upToDate;
+        }
         RecordRunResult(id, before, worked);
-        notices.Take(before, worked, TakeLastFailure());
+        notices.Take(before, worked, failure);
         SharedDataGuard guard(SharedDataMutex());
         if (result == -1) {
             anyFailed = true;
@@ -159,13 +172,17 @@ int RunAccounts(UpdateMode mode) {
     if (notices.Choose(anyFailed, CurrentTime(), notice) && ReadShared(Preferences.ShowNotifications))
         Shell.Notify(notice.Text.c_str(), notice.OpensAccounts, notice.Warning);
     if (anyFailed) {
-        Shell.SetTrayState(Failed, "Update failed");
+        Shell.SetTrayState(Failed, ("Update failed: " + failedDetail).c_str());
         WriteLog(LogStep, "Some or all accounts failed to update!");
         StoreSettings();
         Shell.SetBlinking(1);
         return 0;
     }
-    Shell.SetTrayState(Idle, "Update successful");
+    const std::string done = "Update successful" + (upToDate == 0   ? std::string()
+                                                     : upToDate == 1 ? std::string(": 1 account up to date")
+                                                                     : ": " + std::to_string(upToDate) +
+                                                                           " accounts up to date");
+    Shell.SetTrayState(Idle, done.c_str());
     WriteLog(LogStep, "Update successful");
     if (ReadShared(AutoExit)) Shell.PostQuit();
     StoreSettings();

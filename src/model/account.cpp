@@ -122,6 +122,13 @@ void KeepAccountHistory(const Account& old, Account& form) {
     form.LastUpdate6 = old.LastUpdate6;
     // A service's wait holds for the same request; a changed one may be sent now.
     form.RetryAt = SameServiceFields(old, form) ? old.RetryAt : 0;
+    // The last try's outcome belongs to the request the service saw.
+    form.LastResult = SameServiceFields(old, form) ? old.LastResult : ResultNone;
+    form.LastTry = SameServiceFields(old, form) ? old.LastTry : 0;
+    if (SameServiceFields(old, form))
+        CopyField(form.LastReason, old.LastReason);
+    else
+        form.LastReason[0] = '\0';
 }
 
 bool ApplyRunResult(AccountSet& set, std::uint32_t id, const Account& before, const Account& after) {
@@ -136,6 +143,9 @@ bool ApplyRunResult(AccountSet& set, std::uint32_t id, const Account& before, co
     TakeChange(record.CurrentIP6, before.CurrentIP6, after.CurrentIP6);
     TakeChange(record.LastIP6, before.LastIP6, after.LastIP6);
     TakeChange(record.LastUpdate6, before.LastUpdate6, after.LastUpdate6);
+    TakeChange(record.LastResult, before.LastResult, after.LastResult);
+    TakeChange(record.LastTry, before.LastTry, after.LastTry);
+    TakeChange(record.LastReason, before.LastReason, after.LastReason);
     return true;
 }
 void FullHostName(const Account& account, char* out, int size) {
@@ -186,6 +196,7 @@ void TerminateAccountTexts(Account& account) {
     TerminateText(account.UpdateServer);
     TerminateText(account.CurrentIP6);
     TerminateText(account.LastIP6);
+    TerminateText(account.LastReason);
 }
 
 bool UpdatesIPv4(const Account& account) { return account.Service == 0 || account.Addresses != AddressesIPv6; }

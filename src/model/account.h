@@ -28,6 +28,21 @@ struct Account {
     char CurrentIP6[46];       // the IPv6 address found in the run (text); not stored
     char LastIP6[46];          // the last IPv6 address the service accepted (text)
     std::int32_t LastUpdate6;  // and when (seconds since 1970)
+    // The outcome of the last try, as Accounts shows it; stored for a
+    // catalogue account, kept in memory for the maker's rows.
+    std::int32_t LastResult;  // AccountResult
+    std::int32_t LastTry;     // seconds since 1970
+    char LastReason[96];      // why, in the program's own words
+};
+
+enum AccountResult : std::int32_t {
+    ResultNone = 0,     // not tried yet
+    ResultUpdated,      // the service took the address
+    ResultUnchanged,    // already up to date: nothing sent
+    ResultRefused,      // refused for good: disabled
+    ResultWaiting,      // the service asked to wait
+    ResultUnreachable,  // no connection or no answer
+    ResultFailed,       // anything else (no address, an unknown answer)
 };
 
 enum AccountAddresses : std::int32_t { AddressesIPv4 = 0, AddressesIPv6 = 1, AddressesBoth = 2 };

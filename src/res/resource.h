@@ -84,5 +84,6 @@
 #define IDC_CHECKIP_ADDRESS    1045 /* Properties: "CheckIPAddress" */
 #define IDC_ACCOUNT_ADDRESSES  1046 /* Accounts: "IPv4", "IPv6" or both */
 #define IDC_SHOW_NOTIFICATIONS 1047 /* Properties: "ShowNotifications" */
+#define IDC_ACCOUNT_STATE      1048 /* Accounts: the shown account's addresses and last try */
 
 #endif

@@ -228,6 +228,9 @@ void CreateAccountRegInfo() {
         r.AddOptionalNumber(k, "Addresses", &a.Addresses, AddressesIPv4, &a.Service);
         r.AddOptionalText(k, "LastIP6", a.LastIP6, sizeof a.LastIP6, &a.Service);
         r.AddOptionalNumber(k, "LastUpdate6", &a.LastUpdate6, 0, &a.Service);
+        r.AddOptionalNumber(k, "LastResult", &a.LastResult, ResultNone, &a.Service);
+        r.AddOptionalNumber(k, "LastTry", &a.LastTry, 0, &a.Service);
+        r.AddOptionalText(k, "LastReason", a.LastReason, sizeof a.LastReason, &a.Service);
     }
 }
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/account_state.h"
 #include "common/text.h"
 #include "model/server_table.h"
 #include "update/services.h"
@@ -37,19 +38,29 @@ void AccountRowText(const Account& account, char* out, std::size_t size) {
     char name[AccountRowSize];
     FullHostName(account, name, sizeof name);
     CopyText(out, size, name);
-    if (account.Update == 0) AppendText(out, size, " (disabled)");
+    if (account.Update == 0) {
+        AppendText(out, size, " (disabled)");
+    } else if (ShortAccountState(account)[0]) {
+        AppendText(out, size, " - ");
+        AppendText(out, size, ShortAccountState(account));
+    }
 }
 
 int ServerChoiceOf(const Account& account) {
-    if (account.Service != 0) return ServiceRow(account.Service) ? ServerCount + account.Service - 1 : -1;
-    return ServerRow(account.Server) ? account.Server : -1;
+    if (account.Service != 0) return ServiceRow(account.Service) ? account.Service - 1 : -1;
+    return ServerRow(account.Server) ? ServiceCount + account.Server : -1;
 }
 
 void TakeServerChoice(int item, Account& form) {
-    const bool row = item >= 0 && item < ServerCount;
-    const bool service = item >= ServerCount && item < ServerChoiceCount;
-    form.Server = row ? item : -1;
-    form.Service = service ? item - ServerCount + 1 : 0;
+    const bool service = item >= 0 && item < ServiceCount;
+    const bool row = item >= ServiceCount && item < ServerChoiceCount;
+    form.Server = row ? item - ServiceCount : -1;
+    form.Service = service ? item + 1 : 0;
+}
+
+const char* ServerChoiceName(int item) {
+    if (item >= 0 && item < ServiceCount) return Services[item].Name;
+    return item >= ServiceCount && item < ServerChoiceCount ? ServerTable[item - ServiceCount].Domain : "";
 }
 
 AccountFormShape AccountFormFor(std::int32_t server, std::int32_t service) {
@@ -106,6 +117,60 @@ bool AccountFormComplete(const Account& form) {
     return chosen && form.HostName[0] && AccountPassword(form)[0] &&
            (AccountUserName(form)[0] || !(fields & NeedsUserName)) &&
            (form.UpdateServer[0] || !(fields & TakesUpdateServer));
+}
+
+namespace {
+std::string Trimmed(const std::string& text) {
+    const std::size_t start = text.find_first_not_of(" \t");
+    if (start == std::string::npos) return "";
+    return text.substr(start, text.find_last_not_of(" \t") - start + 1);
+}
+
+// "https://home.example.net/path" is the host home.example.net.
+std::string HostOfTyped(std::string host) {
+    for (const char* scheme : {"http://", "https://"})
+        if (host.size() > std::strlen(scheme) && EqualNoCase(host.substr(0, std::strlen(scheme)).c_str(), scheme))
+            host.erase(0, std::strlen(scheme));
+    return host.substr(0, host.find_first_of("/?#"));
+}
+
+// The label as a message names it: "User name" is "user name", "API token" stays.
+std::string Named(const char* label) {
+    std::string name = label;
+    if (name.size() > 1 && name[0] >= 'A' && name[0] <= 'Z' && !(name[1] >= 'A' && name[1] <= 'Z'))
+        name[0] = static_cast<char>(name[0] - 'A' + 'a');
+    return name;
+}
+}  // namespace
+
+std::string TakeFormTexts(const FormTexts& texts, Account& form) {
+    const AccountFormShape shape = AccountFormFor(form.Server, form.Service);
+    const bool catalogue = form.Service != 0;
+    const std::string host = HostOfTyped(Trimmed(texts.Host)), server = Trimmed(texts.UpdateServer);
+    const std::string user = catalogue ? Trimmed(texts.User) : texts.User;
+    const std::string password = catalogue ? Trimmed(texts.Password) : texts.Password;
+    const struct {
+        const std::string& text;
+        std::string name;
+        int limit;
+    } fields[] = {
+        {host, "host", HostLimit},
+        {user, Named(shape.UserLabel), shape.UserLimit},
+        {password, Named(shape.PasswordLabel), shape.PasswordLimit},
+        {texts.MailExtender, "mail extender", MailExtenderLimit},
+        {server, "update server", UpdateServerLimit},
+    };
+    std::string problem;
+    for (const auto& field : fields)
+        if (problem.empty() && static_cast<int>(field.text.size()) > field.limit)
+            problem = "The " + field.name + " is longer than " + std::to_string(field.limit) +
+                      " characters, the most Vastrel keeps there. Nothing was cut: check what was pasted.";
+    CopyText(form.HostName, host.c_str());
+    SetFormUserName(form, user.c_str());
+    SetFormPassword(form, password.c_str());
+    CopyText(form.MailExtender, texts.MailExtender.c_str());
+    CopyText(form.UpdateServer, server.c_str());
+    return problem;
 }
 
 std::string AccountFormProblem(const Account& form) {

@@ -32,17 +32,21 @@ extern const char* const ConnectionLabels[ConnectionCount];
 
 // Enough for a full host name and " (disabled)".
 constexpr std::size_t AccountRowSize = 192;
-// The full host name, with " (disabled)" when the account's Update flag is 0.
+// The full host name, with " (disabled)" when the account's Update flag is
+// 0, else the last try's short state (" - up to date", " - refused", ...).
 void AccountRowText(const Account& account, char* out, std::size_t size);
 
-// The Server drop-down: the maker's rows (item = row), then the catalogue's
-// services in its order.
+// The Server drop-down: the catalogue's services in its order (the services
+// people use), then the maker's rows. Stored "Server" and "Service" values
+// keep their meaning; only the items' order is the list's.
 constexpr int ServerChoiceCount = ServerCount + ServiceCount;
 // The item that shows the record's server or service; -1 when it names none.
 int ServerChoiceOf(const Account& account);
 // Server and Service of an item: a row and 0, or -1 and the service; no item
 // (or none of the list's) gives -1 and 0.
 void TakeServerChoice(int item, Account& form);
+// What the item shows: the service's name or the row's domain.
+const char* ServerChoiceName(int item);
 
 // What the Accounts form asks for with that server or service: the labels of
 // the user name and password fields, which fields it takes (ServiceField
@@ -81,6 +85,18 @@ void ClearFieldsNotTaken(Account& form);
 // account ever gets a Server that is no row, and host name, password and the
 // user name and update server where the choice needs them typed.
 bool AccountFormComplete(const Account& form);
+// The texts of the Accounts form as typed, whole: the form tidies them
+// (TakeFormTexts) and refuses what does not fit, never cutting it.
+struct FormTexts {
+    std::string Host, User, Password, MailExtender, UpdateServer;
+};
+// Into the form: blanks around the host and the update server dropped, and
+// around a catalogue account's user name and password (a pasted token often
+// brings one; the maker's rows keep their credentials as typed); a host typed
+// as an address ("https://name/path") gives its name. "" when all fits, else
+// the message that names the field and its limit.
+std::string TakeFormTexts(const FormTexts& texts, Account& form);
+
 // What keeps a complete form from being applied, as the message that says
 // so; "" when nothing does: an update server that names no usable host or
 // path, a Namecheap host outside its domain.

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/account_state.h"
 #include "app/notices.h"
 #include "app/shell.h"
 #include "common/text.h"
@@ -21,6 +22,7 @@
 #include "settings/key_store.h"
 #include "settings/settings.h"
 #include "test_support.h"
+#include "ui/dialog_logic.h"
 #include "update/connection.h"
 #include "update/dialup.h"
 
@@ -94,6 +96,56 @@ protected:
 using Calls = std::vector<std::string>;
 }  // namespace
 
+// What the Accounts list, its state lines and the normal log say of an account after its try.
+TEST(AccountState, EachOutcomeInPlainWords) {
+    const std::int64_t now = 1790000000;
+    FixClock(now);
+    Account duck = MakeAccount("mine.duckdns.org", -1, "", "");
+    duck.Service = 2;
+    struct Case {
+        const char* what;
+        int result;
+        std::int32_t update, retryAt, lastUpdate;
+        const char* failure;
+        AccountResult state;
+        const char *row, *line;
+    } cases[] = {
+        {"sent", 0, 1, 0, 5, "", ResultUpdated, "mine.duckdns.org - up to date", ""},
+        {"unchanged", 0, 1, 0, 0, "", ResultUnchanged, "mine.duckdns.org - up to date", ""},
+        {"refused", -1, 0, 0, 0, "DuckDNS refused the token or the domain (\"KO\")", ResultRefused,
+         "mine.duckdns.org (disabled)", "mine.duckdns.org (DuckDNS): not updated: DuckDNS refused the token or the domain"},
+        {"waiting", -1, 1, static_cast<std::int32_t>(now + 600), 0, "x is not sent again", ResultWaiting,
+         "mine.duckdns.org - waiting", "mine.duckdns.org (DuckDNS): not updated: DuckDNS asked Vastrel to wait"},
+        {"no connection", -1, 1, 0, 0, "Request failed, could not connect! (winsock error: 111 )", ResultUnreachable,
+         "mine.duckdns.org - not reached",
+         "mine.duckdns.org (DuckDNS): not updated: could not reach www.duckdns.org; is the computer online?"},
+        {"no address", -1, 1, 0, 0, "No interface available to retrieve the current IP", ResultFailed,
+         "mine.duckdns.org - failed",
+         "mine.duckdns.org (DuckDNS): not updated: No interface available to retrieve the current IP"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Account after = duck;
+        after.Update = c.update;
+        after.RetryAt = c.retryAt;
+        after.LastUpdate = c.lastUpdate;
+        RecordAccountState(duck, after, c.result, c.failure, now);
+        EXPECT_EQ(after.LastResult, c.state);
+        EXPECT_EQ(after.LastTry, now);
+        char row[AccountRowSize];
+        AccountRowText(after, row, sizeof row);
+        EXPECT_STREQ(row, c.row);
+        EXPECT_EQ(NotUpdatedLine(after).rfind(c.line, 0), 0u) << NotUpdatedLine(after);
+        EXPECT_EQ(NotUpdatedLine(after).empty(), !c.line[0]);
+    }
+    Account disabled = duck;
+    disabled.Update = 0;
+    Account untouched = disabled;
+    RecordAccountState(disabled, untouched, 0, "", now);  // not tried: keeps its state
+    EXPECT_EQ(untouched.LastTry, 0);
+    RestoreClock();
+}
+
 TEST(UpdateTimerPeriod, NeverBelowOneMinuteNorNegative) {
     for (const std::int32_t sleepTime : {59999, 0, -1, INT32_MIN}) {
         Preferences.SleepTime = sleepTime;
@@ -125,9 +177,9 @@ TEST_F(UpdateRunTest, DialUpGateDecidesBeforeAnyAccount) {
     } cases[] = {
         {0, 0, 0, {"blink 0", "tray Busy", "tray Idle", "blink 0"}, false},
         {0, 0, 1, {"blink 0", "tray Busy", "blink 1"}, false},
-        {0, -1, 1, {"blink 0", "tray Busy", "tray Idle Update successful", "blink 0"}, true},
-        {0, 1, 0, {"blink 0", "tray Busy", "tray Idle Update successful", "blink 0"}, true},
-        {1, 0, 0, {"blink 0", "tray Busy", "tray Idle Update successful", "blink 0"}, true},
+        {0, -1, 1, {"blink 0", "tray Busy", "tray Idle Update successful: 1 account up to date", "blink 0"}, true},
+        {0, 1, 0, {"blink 0", "tray Busy", "tray Idle Update successful: 1 account up to date", "blink 0"}, true},
+        {1, 0, 0, {"blink 0", "tray Busy", "tray Idle Update successful: 1 account up to date", "blink 0"}, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE("connection " + std::to_string(c.connection) + " answer " + std::to_string(c.answer));
@@ -158,8 +210,15 @@ TEST_F(UpdateRunTest, OneFailingAccountFailsTheRunButAllAreTried) {
     AutoExit = 1;
     AddAccounts({{"home", "secret"}, {"office", "wrong"}, {"proxy", "secret"}});
     int home = ServerRequestCount(Full("home")), proxy = ServerRequestCount(Full("proxy"));
+    LogCapture log(false);
     UpdateRun(Forced);
-    EXPECT_EQ(calls, (Calls{"blink 0", "tray Busy", "tray Failed Update failed", "blink 1"}));  // no quit
+    // The tooltip names the first account that failed, and the log says why, without details too; no quit.
+    EXPECT_EQ(calls, (Calls{"blink 0", "tray Busy", "tray Failed Update failed: " + Full("office") + " refused by the service",
+                            "blink 1"}));
+    const std::vector<std::string> lines = log.Lines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(),
+                        Full("office") + ": not updated: the service refused the user name or password"),
+              lines.end());
     EXPECT_EQ(RunFailed, 1);
     EXPECT_EQ(ServerRequestCount(Full("home")), home + 1);
     EXPECT_EQ(ServerRequestCount(Full("proxy")), proxy + 1);
@@ -245,7 +304,7 @@ TEST_F(UpdateRunTest, AWaitingRunTakesTheStrongestModeAskedFor) {
     server.Reply("NOERROR");
     auto ended = [] {
         std::lock_guard<std::mutex> guard(callsMutex);
-        return std::count(calls.begin(), calls.end(), "tray Idle Update successful");
+        return std::count(calls.begin(), calls.end(), "tray Idle Update successful: 1 account up to date");
     };
     while (UpdateRunsPending()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     EXPECT_EQ(ended(), 2);

@@ -120,13 +120,13 @@ TEST(AccountForm, FollowsTheServerOrServiceChosen) {
     // The item; labels and limits of the user name and password; the fields taken; the "Addresses" rows.
     const std::tuple<int, const char*, unsigned, int> cases[] = {
         {-1, "User name/Password 32/32", maker, 1},  // nothing chosen: never complete
-        {0, "User name/Password 32/32", maker, 1},
-        {ServerCount, "User name/Password 64/128", TakesUserName | NeedsUserName, 3},     // No-IP
-        {ServerCount + 1, "User name/Token 64/128", 0, 3},                                // DuckDNS
-        {ServerCount + 2, "Zone/API token 64/128", TakesUserName, 3},                     // Cloudflare
-        {ServerCount + 4, "User name/Token 64/128", 0, 2},                                // FreeDNS: one family
-        {ServerCount + 5, "Domain/Password 64/128", TakesUserName | NeedsUserName, 1},    // Namecheap: IPv4 only
-        {ServerCount + 8, "User name/Password 64/128", maker | TakesUpdateServer, 3},     // Other dyndns2 server
+        {ServiceCount, "User name/Password 32/32", maker, 1},  // the maker's first row
+        {0, "User name/Password 64/128", TakesUserName | NeedsUserName, 3},     // No-IP
+        {1, "User name/Token 64/128", 0, 3},                                // DuckDNS
+        {2, "Zone/API token 64/128", TakesUserName, 3},                     // Cloudflare
+        {4, "User name/Token 64/128", 0, 2},                                // FreeDNS: one family
+        {5, "Domain/Password 64/128", TakesUserName | NeedsUserName, 1},    // Namecheap: IPv4 only
+        {8, "User name/Password 64/128", maker | TakesUpdateServer, 3},     // Other dyndns2 server
     };
     for (auto [item, shape, fields, choices] : cases) {
         SCOPED_TRACE(item);
@@ -156,11 +156,11 @@ TEST(AccountForm, FollowsTheServerOrServiceChosen) {
     }
     // What a complete form may still not be: the service would refuse it, or the request would break.
     const std::tuple<int, const char*, const char*, const char*, const char*> problems[] = {
-        {ServerCount + 5, "www.example.co.uk", "example.co.uk", "", ""},
-        {ServerCount + 5, "example.co.uk.evil", "example.co.uk", "", "domain example.co.uk itself or a name within"},
-        {ServerCount + 8, "h", "u", "dyn.example/u?a=%41", ""},
-        {ServerCount + 8, "h", "u", "dyn.example/u%zz", "starts no escape"},
-        {ServerCount + 8, "h", "u", "dyn.example:0", "invalid port"},
+        {5, "www.example.co.uk", "example.co.uk", "", ""},
+        {5, "example.co.uk.evil", "example.co.uk", "", "domain example.co.uk itself or a name within"},
+        {8, "h", "u", "dyn.example/u?a=%41", ""},
+        {8, "h", "u", "dyn.example/u%zz", "starts no escape"},
+        {8, "h", "u", "dyn.example:0", "invalid port"},
     };
     for (auto [item, host, user, server, problem] : problems) {
         Account a{};
@@ -171,6 +171,33 @@ TEST(AccountForm, FollowsTheServerOrServiceChosen) {
         const std::string said = AccountFormProblem(a);
         EXPECT_EQ(said.empty(), !problem[0]) << said;
         EXPECT_NE(said.find(problem), std::string::npos) << said;
+    }
+}
+
+// What is typed is tidied, never cut: a blank pasted with a token, a host pasted as an address, a text too long.
+TEST(AccountForm, TakesTypedTextsForgivingly) {
+    const std::string token129(129, 't');
+    struct Case {
+        int item;
+        FormTexts typed;
+        const char *host, *user, *password, *problem;
+    } cases[] = {
+        {1, {" https://myhome.duckdns.org/path?x ", "", " tok\t", "", ""}, "myhome.duckdns.org", "", "tok", ""},
+        {ServiceCount, {"home", " alice ", " pw ", "", ""}, "home", " alice ", " pw ", ""},  // the maker's as typed
+        {0, {"h", "u", token129, "", ""}, "h", "u", "", "The password is longer than 128 characters"},
+        {2, {"h", "", token129, "", ""}, "h", "", "", "The API token is longer than 128 characters"},
+        {0, {std::string(81, 'h'), "u", "p", "", ""}, "", "u", "p", "The host is longer than 80 characters"},
+    };
+    for (const Case& c : cases) {
+        Account a{};
+        TakeServerChoice(c.item, a);
+        const std::string problem = TakeFormTexts(c.typed, a);
+        EXPECT_EQ(problem.rfind(c.problem, 0), 0u) << problem;
+        EXPECT_EQ(problem.empty(), !c.problem[0]) << problem;
+        if (!problem.empty()) continue;
+        EXPECT_STREQ(a.HostName, c.host);
+        EXPECT_STREQ(AccountUserName(a), c.user);
+        EXPECT_STREQ(AccountPassword(a), c.password);
     }
 }
 
