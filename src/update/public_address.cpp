@@ -86,9 +86,6 @@ bool In6(char c) { return IsHexDigit(c) || c == ':' || c == '.'; }
 // Room for a whole check-IP answer; a longer one is refused, not cut.
 constexpr int CheckIpAnswerLimit = 4096;
 
-// The connection takes host names of at most this many characters.
-constexpr std::size_t CheckIpHostLimit = 80;
-
 // The page "CheckIPAddress" names, or the default page when it names none
 // (said in the log); false when it is empty: the build's check-IP host is
 // asked. label: what the log calls the page.
@@ -157,7 +154,8 @@ bool AskCheckIpService(bool ipv6, HttpReply& answer, char* why, std::size_t whyS
     if (answer.Status / 100 != 2) {
         const std::string status = ServerFirstLineForLog(transfer);
         WriteLog(LogFailure, ("The check-IP service answered " + status + " instead of an address!").c_str());
-        CopyText(why, whySize, ("the check-IP service answered " + status).c_str());
+        // The reason a notice may tell: the status code, never the server's own words.
+        CopyText(why, whySize, ("the check-IP service answered HTTP " + std::to_string(answer.Status)).c_str());
         return false;
     }
     return true;
@@ -246,7 +244,7 @@ bool FindCheckIpPage(const char* text, ServiceTarget& page, const char*& why) {
     anyPage.Path = "/";
     const char* refusal = nullptr;
     if (!FindServiceTarget(anyPage, address.c_str(), page, refusal)) return false;
-    if (page.Host.size() > CheckIpHostLimit) {
+    if (page.Host.size() > MaxHostNameLength) {
         why = "names too long a host";
         return false;
     }

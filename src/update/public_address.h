@@ -26,7 +26,7 @@ bool FindAnsweredAddress6(const HttpReply& answer, Address6& address);
 bool IsAcceptablePublicAddress(std::uint32_t address);
 
 // The page a "CheckIPAddress" names: "http://" or "https://" (in any case), a
-// host of at most 80 characters (as the connection takes it), an optional
+// host of at most 253 characters (as the connection takes it), an optional
 // ":port" and a path ("/" when none). False, with why set ("is not a usable
 // http:// or https:// address", "names too long a host"), when it names none.
 bool FindCheckIpPage(const char* text, ServiceTarget& page, const char*& why);

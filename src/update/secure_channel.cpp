@@ -114,6 +114,11 @@ bool OpenTunnel(SocketHandle socket, const char* host, std::uint16_t port, std::
     const std::string status = ServerFirstLineForLog(answer.c_str());
     if (end == std::string::npos || !TunnelAccepted(status.c_str())) {
         WriteLog(LogFailure, "Request failed, the proxy refused the tunnel:", status.c_str());
+        // A notice names the status code, never the proxy's own words.
+        const int code = AnswerStatus(answer.c_str());
+        ReplaceLastFailure(("Request failed, the proxy refused the tunnel" +
+                            (code ? " (HTTP " + std::to_string(code) + ")" : std::string()))
+                               .c_str());
         return false;
     }
     leftover = answer.substr(end + 4);

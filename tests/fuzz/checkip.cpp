@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "common/text.h"
 #include "update/address.h"
 #include "update/http_reply.h"
 #include "update/public_address.h"
@@ -15,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     reply[size] = '\0';
     ServiceTarget page;  // the text as a stored "CheckIPAddress": a page taken has a host the connection takes whole
     const char* why = nullptr;
-    if (FindCheckIpPage(reply, page, why) && (page.Host.empty() || page.Host.size() > 80)) __builtin_trap();
+    if (FindCheckIpPage(reply, page, why) && (page.Host.empty() || page.Host.size() > MaxHostNameLength)) __builtin_trap();
     // Read as the whole-answer reading reads it: chunks joined, the head apart.
     HttpReply answer;
     if (ParseHttpReply(reply, size, true, answer) != HttpReplyState::Complete) return 0;

@@ -196,6 +196,7 @@ TEST_F(SecureUpdateTest, RefusedChannelsSendNothingAndKeepTheAccount) {
             ASSERT_GE(lines.size(), 3u);
             const std::string& failure = lines[lines.size() - 3];
             EXPECT_EQ(failure.rfind(c.line, 0), 0u) << failure;
+            EXPECT_EQ(TakeLastFailure().find("Bad Gateway"), std::string::npos);  // a notice names the code alone
             EXPECT_EQ(lines[lines.size() - 2], FileOnly("Socket closed."));
             if (c.costsTheLimit) {
                 EXPECT_EQ(failure.find(" 0 )"), std::string::npos) << failure;
