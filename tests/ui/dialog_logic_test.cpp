@@ -157,10 +157,8 @@ TEST(AccountForm, FollowsTheServerOrServiceChosen) {
     // What a complete form may still not be: the service would refuse it, or the request would break.
     const std::tuple<int, const char*, const char*, const char*, const char*> problems[] = {
         {5, "www.example.co.uk", "example.co.uk", "", ""},
-        {5, "example.co.uk.evil", "example.co.uk", "", "domain example.co.uk itself or a name within"},
-        {8, "h", "u", "dyn.example/u?a=%41", ""},
+        {5, "xexample.co.uk", "example.co.uk", "", "domain example.co.uk itself or a name within"},
         {8, "h", "u", "dyn.example/u%zz", "starts no escape"},
-        {8, "h", "u", "dyn.example:0", "invalid port"},
     };
     for (auto [item, host, user, server, problem] : problems) {
         Account a{};
