@@ -46,8 +46,16 @@ void AccountRowText(const Account& account, char* out, std::size_t size) {
     }
 }
 
+// The catalogue's stored service numbers as the Server list shows them: the most used first, the
+// newer ones by name, "Other dyndns2 server" last.
+const std::int32_t ServiceOrder[ServiceCount] = {1, 2, 3, 4, 5, 6, 7, 8, 10, 13, 11, 12, 9};
+
 int ServerChoiceOf(const Account& account) {
-    if (account.Service != 0) return ServiceRow(account.Service) ? account.Service - 1 : -1;
+    if (account.Service != 0) {
+        for (int item = 0; item < ServiceCount; ++item)
+            if (ServiceOrder[item] == account.Service) return item;
+        return -1;
+    }
     return ServerRow(account.Server) ? ServiceCount + account.Server : -1;
 }
 
@@ -55,11 +63,11 @@ void TakeServerChoice(int item, Account& form) {
     const bool service = item >= 0 && item < ServiceCount;
     const bool row = item >= ServiceCount && item < ServerChoiceCount;
     form.Server = row ? item - ServiceCount : -1;
-    form.Service = service ? item + 1 : 0;
+    form.Service = service ? ServiceOrder[item] : 0;
 }
 
 const char* ServerChoiceName(int item) {
-    if (item >= 0 && item < ServiceCount) return Services[item].Name;
+    if (item >= 0 && item < ServiceCount) return ServiceRow(ServiceOrder[item])->Name;
     return item >= ServiceCount && item < ServerChoiceCount ? ServerTable[item - ServiceCount].Domain : "";
 }
 

@@ -228,9 +228,10 @@ int SendServiceUpdate(const ServiceEntry& service, Account& account, const char*
                       TimedOutHosts& timedOut) {
     if (service.Shape == ServiceShape::Cloudflare)
         return SendCloudflareUpdate(service, account, Sent{v4, v6}, timedOut);
-    ServiceTarget target;
+    ServiceTarget target, target6;
     const char* why = "has no usable update server";
-    if (!FindServiceTarget(service, account.UpdateServer, target, why)) {
+    if (!FindServiceTarget(service, account.UpdateServer, target, why) ||
+        !FindServiceTarget(service, account.UpdateServer, target6, why, true)) {
         WriteLog(LogShownFailure, "Account", account.HostName, why, "and was not updated!");
         return -1;
     }
@@ -244,7 +245,7 @@ int SendServiceUpdate(const ServiceEntry& service, Account& account, const char*
     // A service that takes one family a request gets two, the second only after the first went well.
     if (service.IPv6 == IPv6Style::PerFamily && v4[0] && v6[0]) {
         const int first = SendOneRequest(service, target, account, Sent{v4, ""}, timedOut);
-        return first != 0 ? first : SendOneRequest(service, target, account, Sent{"", v6}, timedOut);
+        return first != 0 ? first : SendOneRequest(service, target6, account, Sent{"", v6}, timedOut);
     }
-    return SendOneRequest(service, target, account, Sent{v4, v6}, timedOut);
+    return SendOneRequest(service, v4[0] ? target : target6, account, Sent{v4, v6}, timedOut);
 }

@@ -146,6 +146,15 @@ const ServiceEntry Services[ServiceCount] = {
     {"Other dyndns2 server", ServiceShape::Dyndns2, nullptr, "/nic/update",
      TakesUserName | NeedsUserName | TakesWildcards | TakesMailExtender | TakesBackupMX | TakesUpdateServer,
      "User name", "Password", ServiceRetryWait, IPv6Style::MyipList},
+    // Rows 10 and up: stored numbers never change, the Server list orders them (dialog_logic.cpp).
+    {"DNS-O-Matic", ServiceShape::Dyndns2, "updates.dnsomatic.com", "/nic/update", TakesUserName | NeedsUserName,
+     "User name", "Password", ServiceRetryWait},
+    {"OVH DynHost", ServiceShape::Dyndns2, "www.ovh.com", "/nic/update?system=dyndns", TakesUserName | NeedsUserName,
+     "DynHost login", "Password", ServiceRetryWait, IPv6Style::PerFamily},
+    {"spDYN", ServiceShape::Dyndns2, "update.spdyn.de", "/nic/update", 0, "User name", "Update token", ServiceRetryWait,
+     IPv6Style::PerFamily},
+    {"nsupdate.info", ServiceShape::Dyndns2, "ipv4.nsupdate.info", "/nic/update", 0, "User name", "Secret",
+     ServiceRetryWait, IPv6Style::PerFamily, false, "ipv6.nsupdate.info"},
 };
 
 const ServiceEntry* ServiceRow(std::int32_t service) {
@@ -156,11 +165,12 @@ int AddressChoices(const ServiceEntry& service) {
     return service.IPv6 == IPv6Style::None ? 1 : service.IPv6 == IPv6Style::OneFamily ? 2 : 3;
 }
 
-bool FindServiceTarget(const ServiceEntry& service, const char* updateServer, ServiceTarget& target, const char*& why) {
+bool FindServiceTarget(const ServiceEntry& service, const char* updateServer, ServiceTarget& target, const char*& why,
+                       bool ipv6) {
     target = ServiceTarget();
     target.Path = service.Path;
     if (service.UpdateHost) {
-        target.Host = service.UpdateHost;
+        target.Host = ipv6 && service.UpdateHost6 ? service.UpdateHost6 : service.UpdateHost;
         return true;
     }
     std::string text = updateServer ? updateServer : "";

@@ -52,13 +52,15 @@ struct ServiceEntry {
     // The service answers by status alone and documents 400, 403 and 404 as
     // refusals (deSEC); elsewhere such a page may come from a proxy in the way.
     bool RefusesByStatus = false;
+    // IPv6 goes to a host of its own, the IPv4 one to UpdateHost (nsupdate.info).
+    const char* UpdateHost6 = nullptr;
 };
 
 // How many rows of the "Addresses" choice a service offers: 1 (IPv4 alone),
 // 2 (IPv4 or IPv6) or 3 (both too).
 int AddressChoices(const ServiceEntry& service);
 
-constexpr int ServiceCount = 9;
+constexpr int ServiceCount = 13;
 extern const ServiceEntry Services[ServiceCount];
 
 // The row of an account's stored "Service" value: 1 to ServiceCount; 0 (or
@@ -72,11 +74,12 @@ struct ServiceTarget {
     std::string Path;
     bool Secure = true;
 };
-// The service's own host, or for "Other dyndns2 server" the one the user
-// gave ("http://" in front for plain HTTP, an optional ":port" and path; what
+// The service's own host (for ipv6, its IPv6 host where it has one), or for
+// "Other dyndns2 server" the one the user gave ("http://" in front for plain HTTP, an optional ":port" and path; what
 // a URL path does not allow is percent-encoded). False, with why set, when
 // the text names no usable host or a "%" starts no escape.
-bool FindServiceTarget(const ServiceEntry& service, const char* updateServer, ServiceTarget& target, const char*& why);
+bool FindServiceTarget(const ServiceEntry& service, const char* updateServer, ServiceTarget& target, const char*& why,
+                       bool ipv6 = false);
 
 // What one update request carries.
 struct ServiceRequestInput {

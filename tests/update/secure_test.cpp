@@ -253,7 +253,7 @@ TEST_F(SecureUpdateTest, AServerAskingForAClientCertificateGetsNoneAndTheUpdateG
 // the reply, however it arrives, judged into the account, its wait and the log.
 TEST_F(SecureUpdateTest, ServiceRepliesAreJudgedIntoTheAccountItsWaitAndTheLog) {
     Through(true, TlsTestPort("valid"));
-    enum { NoIP = 1, DuckDNS, Cloudflare, Dynu, FreeDNS, Namecheap, deSEC, HE, Other };
+    enum { NoIP = 1, DuckDNS, Cloudflare, Dynu, FreeDNS, Namecheap, deSEC, HE, Other, DnsOMatic, Ovh, SpDyn };
     const std::string other = "http://127.0.0.1:" + std::to_string(ServerPort()) + "/nic/update";
     struct Case {
         int service;
@@ -319,6 +319,12 @@ TEST_F(SecureUpdateTest, ServiceRepliesAreJudgedIntoTheAccountItsWaitAndTheLog) 
          "*** Authorization failed! Wrong or missing user credentials?", nullptr},
         {Other, "home.ddns.net", "carol", "carol-secret", "normal", Forced, 0, 1, 0, true, "DNS update successful!",
          "GET http://127.0.0.1:"},
+        {DnsOMatic, "dynu.ddns.net", "carol", "carol-secret", "normal", Manual, 0, 1, 0, true, "DNS update successful!",
+         "GET /nic/update?hostname=dynu.ddns.net&myip=192.0.2.1 "},
+        {Ovh, "long.ddns.net", "carol", "carol-secret", "normal", Forced, 0, 1, 0, true, "DNS update successful!",
+         "GET /nic/update?system=dyndns&hostname=long.ddns.net&myip=192.0.2.1 "},
+        {SpDyn, "home.ddns.net", "", "wrong", "normal", Manual, -1, 0, -1, false,
+         "*** Authorization failed! Wrong or missing user credentials?", nullptr},
     };
     Account previous{};
     for (const Case& c : cases) {
@@ -372,6 +378,8 @@ TEST_F(SecureUpdateTest, ServicesGetBothFamiliesInTheirOwnWay) {
         {8, "split.ddns.net", "carol-secret", true, 0, "2001:470:1f0b::10",
          "GET /nic/update?hostname=split.ddns.net&myip=2001%3A470%3A1f0b%3A%3A10 "},
         {3, "home.cloud.example", "cf-token-0123", true, 0, "2001:470:1f0b::10", "GET /client/v4/zones/"},
+        {13, "slow.ddns.net", "carol-secret", true, 0, "2001:470:1f0b::10",  // nsupdate.info: IPv6 to its own host
+         "GET /nic/update?hostname=slow.ddns.net&myip=2001%3A470%3A1f0b%3A%3A10 "},
         {1, "chunk.ddns.net", "carol-secret", false, -1, "", "GET /nic/update?hostname=chunk.ddns.net&myip=192.0.2.1 "},
         // Beside the A record a missing AAAA record fails the IPv6 part alone.
         {3, "home.cloud.example", "cf-token-0123", true, -1, "", "PATCH /client/v4/zones/", "a-only"},
@@ -405,8 +413,11 @@ TEST_F(SecureUpdateTest, ServicesGetBothFamiliesInTheirOwnWay) {
         if (c.found6 && !c.current[0]) {
             EXPECT_NE(log.Text().find("to 192.0.2.1 and 2001:470:1f0b::10"), std::string::npos) << log.Text();
         }
-        if (c.service == 8) {  // Hurricane Electric: one request a family
+        if (c.service == 8 || c.service == 13) {  // Hurricane Electric, nsupdate.info: one request a family
             EXPECT_NE(requests.find("myip=192.0.2.1 "), std::string::npos);
+        }
+        if (c.service == 13) {
+            EXPECT_NE(requests.find("CONNECT ipv6.nsupdate.info:443"), std::string::npos) << requests;
         }
         if (c.service == 3 && c.result == 0) {
             EXPECT_NE(requests.find("{\"content\":\"2001:470:1f0b::10\"}"), std::string::npos);

@@ -1,5 +1,5 @@
 // The catalogue's services as they answer: dyndns2 (No-IP, Dynu, deSEC,
-// Hurricane Electric and any other), DuckDNS, FreeDNS, Namecheap and
+// Hurricane Electric, DNS-O-Matic, OVH DynHost, spDYN, nsupdate.info and any other), DuckDNS, FreeDNS, Namecheap and
 // Cloudflare's API. Their accounts are the server's own: an account's user
 // name and password, or its password alone as a token. A host's service mode
 // (/__control/service?host=H&mode=M) makes it answer as a service in trouble;
@@ -34,7 +34,9 @@ const std::pair<const char*, ServiceMode> kServiceModes[] = {
 const std::vector<std::string> kServiceHosts = {
     "dynupdate.no-ip.com", "www.duckdns.org",    "api.cloudflare.com",
     "api.dynu.com",        "freedns.afraid.org", "dynamicdns.park-your-domain.com",
-    "update.dedyn.io",     "dyn.dns.he.net",
+    "update.dedyn.io",     "dyn.dns.he.net",     "updates.dnsomatic.com",
+    "www.ovh.com",         "update.spdyn.de",    "ipv4.nsupdate.info",
+    "ipv6.nsupdate.info",
 };
 
 bool parse_service_mode(const std::string& s, ServiceMode& m) {
