@@ -63,6 +63,10 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 void EnableUpdates();
 void DisableUpdates();
 void Snooze();
+// After Accounts' OK: the enabled globe's tooltip follows the account count,
+// and a first account gets the update timer that a start without one left
+// unarmed.
+void AccountsCommitted();
 // Connects the portable shell calls and the settings' timer seam to this window.
 void ConnectShell();
 // How Shell.OpenPage hands a page to the user's browser (ShellExecuteA);

@@ -5,6 +5,7 @@
 #include "app/update_run.h"
 #include "app/version.h"
 #include "log/log.h"
+#include "model/account.h"
 #include "model/preferences.h"
 #include "res/resource.h"
 #include "settings/settings.h"
@@ -168,6 +169,12 @@ void Snooze() {
     }
     SetBlinking(0);
     SetTrayState(MainWindow, Idle, nullptr);
+}
+
+void AccountsCommitted() {
+    if (ShownTrayState == Enabled) SetTrayState(MainWindow, Enabled, nullptr);
+    if (ReadShared(AccountTable.Count) > 0 && !ReadShared(UpdatesDisabled) && !TimerIsArmed(UpdateTimer))
+        ArmTimer(UpdateTimer, static_cast<std::uint32_t>(ReadShared(Preferences.FirstCheck)) * 1000u);
 }
 
 void ConnectShell() {

@@ -3,6 +3,7 @@
 
 #include "app/app_win.h"
 #include "common/text.h"
+#include "model/account.h"
 #include "model/preferences.h"
 #include "res/resource.h"
 #include "settings/settings.h"
@@ -25,7 +26,7 @@ BOOL NotifyTray(HWND window, DWORD operation, HICON icon, const char* tooltip) {
     data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     data.uCallbackMessage = TrayCallbackMessage;
     data.hIcon = icon;
-    CopyText(data.szTip, sizeof data.szTip, tooltip ? tooltip : "");
+    CopyUtf8Text(data.szTip, sizeof data.szTip, tooltip);
     BOOL done = NotifyShell(operation, &data);
     if (icon) DestroyIcon(icon);
     return done;
@@ -39,7 +40,7 @@ BOOL ShowTrayNotice(HWND window, const char* text, bool opensAccounts, bool warn
     data.hWnd = window;
     data.uID = 1;
     data.uFlags = NIF_INFO;
-    CopyText(data.szInfo, sizeof data.szInfo, text);
+    CopyUtf8Text(data.szInfo, sizeof data.szInfo, text);
     CopyText(data.szInfoTitle, sizeof data.szInfoTitle, "Vastrel");
     data.uTimeout = 10000;
     // The system's own notice sound is left out: the program makes none.
@@ -74,12 +75,13 @@ void SetEnabledState(HWND window, EnableRequest request) {
 }
 
 void SetTrayState(HWND window, TrayState state, const char* tooltip) {
-    TrayDisplay display = ResolveTrayState(state, ReadShared(UpdatesDisabled), BlinkIcon);
+    TrayDisplay display =
+        ResolveTrayState(state, ReadShared(UpdatesDisabled), BlinkIcon, ReadShared(AccountTable.Count));
     EnableItemLabel = display.EnableItemLabel;
     char tip[128] = "";
-    if (tooltip && display.State == Failed) CopyText(FailedTooltip, tooltip);
+    if (tooltip && display.State == Failed) CopyUtf8Text(FailedTooltip, tooltip);
     if (tooltip)
-        CopyText(tip, tooltip);
+        CopyUtf8Text(tip, tooltip);
     else if (display.State == Failed && FailedTooltip[0])
         CopyText(tip, FailedTooltip);
     else if (LoadStringA(AppInstance, display.TooltipId, tip, sizeof tip) <= 0)

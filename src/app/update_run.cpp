@@ -101,12 +101,22 @@ int RunAccounts(UpdateMode mode) {
     Shell.SetBlinking(0);
     Shell.SetTrayState(Busy, nullptr);
 
+    // A broadband PC left at "Modem" would update nothing in silence: said
+    // once, and again only after a run has passed this gate. Runs hold the
+    // run lock, so one at a time reads and sets this.
+    static bool gateTold = false;
     if (PreferenceSnapshot().Connection == 0 && DialUpCheck() == 0) {
+        if (!gateTold)
+            WriteLog(LogMilestone,
+                     "No dial-up connection is active, so nothing was updated. On a network or broadband "
+                     "connection, choose \"LAN\" under \"Connection\" in Properties.");
+        gateTold = true;
         std::int32_t failed = ReadShared(RunFailed);
         if (!failed) Shell.SetTrayState(Idle, nullptr);
         Shell.SetBlinking(failed);
         return 0;
     }
+    gateTold = false;
 
     bool anyFailed = false;
     RunContext run;  // one check-IP question and one time limit per host at most

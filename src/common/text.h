@@ -27,6 +27,29 @@ inline bool CopyText(char* destination, std::size_t size, const char* source) {
     return fits;
 }
 
+// How much of text (length bytes) fits in limit bytes without ending inside a
+// UTF-8 character, the program's texts being UTF-8 where Windows allows: a
+// cut inside a character falls before its first byte. Bytes that are no
+// UTF-8 are cut where they stand.
+inline std::size_t Utf8FitLength(const char* text, std::size_t length, std::size_t limit) {
+    if (length <= limit) return length;
+    auto continuation = [](char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; };
+    std::size_t start = limit;  // of the character the cut would split
+    for (int back = 0; back < 3 && start > 0 && continuation(text[start]); ++back) --start;
+    return static_cast<unsigned char>(text[start]) >= 0xC0 ? start : limit;
+}
+
+// CopyText for a text the user reads (a tooltip, a notice, a path): a cut
+// keeps whole characters. Gives false when cut.
+inline bool CopyUtf8Text(char* destination, std::size_t size, const char* source) {
+    if (size == 0) return false;
+    if (source == nullptr) source = "";
+    const std::size_t length = std::strlen(source), kept = Utf8FitLength(source, length, size - 1);
+    std::memmove(destination, source, kept);
+    destination[kept] = '\0';
+    return kept == length;
+}
+
 // Appends source to the text in destination, cutting it to fit. Gives false when cut.
 inline bool AppendText(char* destination, std::size_t size, const char* source) {
     std::size_t used = BoundedLength(destination, size);
@@ -44,6 +67,10 @@ bool CopyText(char (&destination)[N], const char* source) {
 template <std::size_t N>
 bool AppendText(char (&destination)[N], const char* source) {
     return AppendText(destination, N, source);
+}
+template <std::size_t N>
+bool CopyUtf8Text(char (&destination)[N], const char* source) {
+    return CopyUtf8Text(destination, N, source);
 }
 
 // Forces the last byte of a fixed buffer to be a terminator, so that a record

@@ -76,7 +76,7 @@ std::string TakeLastFailure() {
     return taken;
 }
 
-void ReplaceLastFailure(const char* plain) { CopyText(LastFailure, plain); }
+void ReplaceLastFailure(const char* plain) { CopyUtf8Text(LastFailure, plain); }
 
 void AppendLogFile(const char* line) {
     std::lock_guard<std::mutex> guard(LogFileMutex());
@@ -109,7 +109,7 @@ std::string ServerTextForLog(const char* text) {
 
 std::string ServerFirstLineForLog(const char* answer) {
     std::string line(answer, std::strcspn(answer, "\r\n"));
-    if (line.size() > 120) line.resize(120);
+    line.resize(Utf8FitLength(line.data(), line.size(), 120));
     return ServerTextForLog(line.c_str());
 }
 
@@ -121,7 +121,7 @@ void WriteLog(int flags, const char* first, const char* second, const char* thir
         try {
             std::string text = first;
             AppendPieces(text, more);
-            CopyText(LastFailure, text.c_str());  // a longer reason is cut
+            CopyUtf8Text(LastFailure, text.c_str());  // a longer reason is cut
         } catch (const std::bad_alloc&) {}
     }
     if (flags & (LogBitIndentedDetail | LogBitDetail)) {

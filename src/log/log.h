@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "common/program_path.h"
+
 // The bits of a log call's flags.
 enum LogFlagBit : int {
     LogBitPlain = 1,           // no detail: written whatever "DetailedLogging" says
@@ -25,7 +27,8 @@ enum LogFlags : int {
     LogShownFailure = LogBitPlain | LogBitErrorMark,  // 5
 };
 
-constexpr std::size_t LogFilePathSize = 260;
+// Beside the program, so as long as the program's path may be.
+constexpr std::size_t LogFilePathSize = ProgramPathSize;
 // Set once at start-up; empty means no line reaches a file.
 extern char LogFilePath[LogFilePathSize];
 // Once the log file passes this size it moves aside to its name with ".1"

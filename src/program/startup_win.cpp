@@ -6,6 +6,7 @@
 #include "app/startup.h"
 #include "common/program_path.h"
 #include "log/log.h"
+#include "model/account.h"
 #include "model/preferences.h"
 #include "res/resource.h"
 #include "settings/settings.h"
@@ -56,6 +57,8 @@ bool StartProgram(HINSTANCE instance, const char* commandLine) {
     char version[8];
     GetOwnVersion(version);
     WriteLog(LogMilestone, "Vastrel", version, "initialized properly.");
+    // Nothing is updated before an account exists: a first start shows where to add one.
+    if (!AutoExit && ReadShared(AccountTable.Count) <= 0) ShowAccountsDialog();
     return true;
 }
 

@@ -22,6 +22,7 @@
 #define IDS_FAILED       108 /* tooltip after a failed run */
 #define IDS_CONNECTING   109 /* tooltip while a run is in progress */
 #define IDS_FORCEWARNING 110 /* question before a forced update */
+#define IDS_NO_ACCOUNTS  111 /* tooltip while enabled with no account */
 
 /* Dialogs. */
 #define IDD_PROPERTIES 102

@@ -73,7 +73,7 @@ void AddPreferenceDescriptors() {
     r.AddNumber("PortNumber", &p.PortNumber, 80);
     r.AddNumber("SleepTime", &p.SleepTime, 300000);
     r.AddNumber("UseProxy", &p.UseProxy, 0);
-    r.AddNumber("Connection", &p.Connection, 0);
+    r.AddNumber("Connection", &p.Connection, 1);
     r.AddNumber("Interface", &p.Interface, 0);
     r.AddText("ProxyServer", p.ProxyServer, sizeof p.ProxyServer, "");
     r.AddNumber("ProxyPort", &p.ProxyPort, 80);
@@ -90,7 +90,7 @@ void AddPreferenceDescriptors() {
     r.AddNumber("UseHTTPS", &p.UseHTTPS, 0);
     r.AddNumber("UsePublicAddress", &p.UsePublicAddress, 0);
     r.AddTextIfChanged("CheckIPAddress", p.CheckIPAddress, sizeof p.CheckIPAddress, DefaultCheckIpPage);
-    r.AddNumber("ShowNotifications", &p.ShowNotifications, 0);
+    r.AddNumber("ShowNotifications", &p.ShowNotifications, 1);
 }
 // A damaged stored count never binds descriptors beyond the table and never
 // invents accounts: the accounts whose keys are there (from the first on,

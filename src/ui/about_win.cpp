@@ -1,6 +1,10 @@
 #include <windows.h>
 
+#include <cstring>
+#include <string>
+
 #include "app/app_win.h"
+#include "common/program_path.h"
 #include "common/text.h"
 #include "log/log.h"
 #include "model/preferences.h"
@@ -43,6 +47,28 @@ void DestroyGlobe() {
     if (AboutGlobe) DestroyIcon(AboutGlobe);
     AboutGlobe = nullptr;
 }
+
+// A host under the reserved .example domain, which no browser reaches: what a
+// build that names no help page of its own has.
+bool NamesExampleHost(const std::string& url) {
+    std::string host = url.substr(url.find("//") + 2);
+    host = host.substr(0, host.find_first_of("/?#"));
+    host = host.substr(host.rfind('@') + 1);  // past a user name, if any
+    host = host.substr(0, host.find(':'));
+    while (!host.empty() && host.back() == '.') host.pop_back();
+    const std::size_t tail = std::strlen(".example");
+    return EqualNoCase(host.c_str(), "example") ||
+           (host.size() > tail && EqualNoCase(host.c_str() + host.size() - tail, ".example"));
+}
+
+// The README.txt that the zip and the installer put beside the program.
+std::string ReadmeBesideProgram() {
+    char path[ProgramPathSize];
+    const std::size_t length = OwnProgramPath(path, sizeof path);
+    if (length == 0) return "";
+    std::string readme(path, length);
+    return readme.erase(readme.find_last_of('\\') + 1) + "README.txt";
+}
 }  // namespace
 
 void ShowAboutBox() {
@@ -60,7 +86,18 @@ void OpenHelp() {
                  "The help address (\"HelpURL\") is not an http:// or https:// address; it was not opened.");
         return;
     }
-    Shell.OpenPage(url);
+    // A build that names no help page of its own opens the README instead.
+    if (!NamesExampleHost(url)) {
+        Shell.OpenPage(url);
+        return;
+    }
+    const std::string readme = ReadmeBesideProgram();
+    if (readme.empty() || GetFileAttributesA(readme.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        WriteLog(LogShownFailure,
+                 "This build names no help page of its own, and README.txt is not beside the program.");
+        return;
+    }
+    Shell.OpenPage(readme.c_str());
 }
 
 INT_PTR CALLBACK AboutBoxProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {

@@ -302,6 +302,7 @@ void Command(HWND dialog, int id, int code) {
     switch (id) {
     case IDOK:
         CommitAccountEdits();
+        AccountsCommitted();
         DestroyWindow(dialog);
         break;
     case IDCANCEL:

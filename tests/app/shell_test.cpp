@@ -29,6 +29,7 @@
 #include "res/resource.h"
 #include "settings/settings.h"
 #include "test_support.h"
+#include "ui/dialogs.h"
 #include "ui/log_window.h"
 #include "update/connection.h"
 #include "update/tls.h"
@@ -64,7 +65,7 @@ HINSTANCE WINAPI RecordShellCall(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR pa
     return reinterpret_cast<HINSTANCE>(42);
 }
 // Every notice handed to the shell, as the real tray took it (its result),
-// and how many of the icon's other records were not of the first form.
+// and how many of the icon's other records were not of the second form.
 std::vector<std::pair<NOTIFYICONDATAA, BOOL>> notices;
 int otherForms = 0;
 BOOL WINAPI RecordNotifyShell(DWORD operation, PNOTIFYICONDATAA data) {
@@ -72,7 +73,7 @@ BOOL WINAPI RecordNotifyShell(DWORD operation, PNOTIFYICONDATAA data) {
     if (data->uFlags & NIF_INFO)
         notices.push_back({*data, done});
     else
-        otherForms += data->cbSize != NOTIFYICONDATAA_V1_SIZE;
+        otherForms += data->cbSize != NOTIFYICONDATAA_V2_SIZE;
     return done;
 }
 
@@ -128,7 +129,8 @@ protected:
         UseFreshSettingsStore();
         WriteStoredNumber(ProductKey, "Connection", 1);
         WriteStoredNumber(ProductKey, "DetailedLogging", 1);
-        WriteStoredNumber(ProductKey, "FirstCheck", 3600);  // no timer fires on its own
+        WriteStoredNumber(ProductKey, "ShowNotifications", 0);  // on only where a test says so
+        WriteStoredNumber(ProductKey, "FirstCheck", 3600);      // no timer fires on its own
         WriteStoredNumber(ProductKey, "UseProxy", 1);
         WriteStoredText(ProductKey, "ProxyServer", "127.0.0.1");
         WriteStoredNumber(ProductKey, "ProxyPort", ServerPort());
@@ -184,11 +186,20 @@ TEST_F(ShellTest, StartsHiddenWithTrayIconAndFirstTimers) {
     EXPECT_FALSE(IsWindowVisible(LogWindow));
     EXPECT_TRUE(IconPresent());
     EXPECT_EQ(ShownTrayState, Enabled);
-    EXPECT_STREQ(ShownTooltip, "Vastrel is enabled");
     EXPECT_EQ(EnableItemLabel, IDS_DISABLE);
     EXPECT_FALSE(TimerIsArmed(UpdateTimer));  // no accounts
     EXPECT_TRUE(TimerIsArmed(VersionTimer));
     EXPECT_EQ(TimerDelay(VersionTimer), 3601000u);
+    // No account yet: Accounts opens by itself and the tooltip says where to add one, until one is added.
+    EXPECT_STREQ(ShownTooltip, "Vastrel: no accounts yet. Right-click, Accounts... to add one");
+    ASSERT_NE(AccountsDialog, nullptr);
+    DestroyWindow(AccountsDialog);
+    AppendAccount(MakeAccount("home", 0, "alice", "secret"));
+    AccountsCommitted();
+    EXPECT_STREQ(ShownTooltip, "Vastrel is enabled");
+    EXPECT_EQ(TimerDelay(UpdateTimer), 3600000u);  // the first check follows the first account
+    RemoveAccount(0);
+    StopTimer(UpdateTimer);
     EXPECT_NE(Log().find("Vastrel 1.5.7 initialized properly."), std::string::npos);
     char version[8];
     GetOwnVersion(version);
@@ -297,7 +308,8 @@ TEST_F(ShellTest, RunWithOneFailingAccountBlinksAndStores) {
     PumpUntilRunsEnd();
     EXPECT_NE(ListFrom(size).find("   Some or all accounts failed to update!"), std::string::npos);
     EXPECT_EQ(ShownTrayState, Failed);
-    EXPECT_STREQ(ShownTooltip, "Update failed");
+    EXPECT_EQ(std::string(ShownTooltip),
+              std::string("Update failed: office.") + ServerTable[0].Domain + " refused by the service");
     EXPECT_TRUE(TimerIsArmed(BlinkTimer));
     EXPECT_EQ(ReadShared(RunFailed), 1);
     EXPECT_EQ(StoredNumber("Software\\Brannock\\Vastrel\\Accounts\\1", "Update"), 0);
@@ -410,9 +422,10 @@ TEST_F(ShellTest, TaskbarCreatedBringsTheIconBack) {
 }
 
 TEST_F(ShellTest, LongTooltipIsCutAndHiddenIconKeepsTheLabel) {
-    std::string longText(100, 't');
+    std::string longText;
+    for (int i = 0; i < 100; ++i) longText += "é";  // two bytes each: 63 of them fit in 127
     SetTrayState(MainWindow, Idle, longText.c_str());
-    EXPECT_EQ(std::string(ShownTooltip), longText.substr(0, 63));
+    EXPECT_EQ(std::string(ShownTooltip), longText.substr(0, 126));
     {
         SharedDataGuard guard(SharedDataMutex());
         Preferences.ShowTrayIcon = 0;
@@ -516,15 +529,23 @@ TEST_F(ShellTest, VersionChecksTakeTheNamedMutexOneAtATime) {
 }
 
 // The help page and the download page reach the shell the same way; no
-// browser starts here. Anything but a web address is refused.
+// browser starts here. Anything but a web address is refused. A page under
+// .example, as the shipped build's default is, gives way to the README beside
+// the program (here, beside the test).
 TEST_F(ShellTest, HelpOpensOnlyAWebHelpAddressWithTheShell) {
+    char path[MAX_PATH];
+    std::string readme(path, GetModuleFileNameA(nullptr, path, sizeof path));
+    readme.erase(readme.rfind('\\') + 1) += "README.txt";
+    std::fclose(std::fopen(readme.c_str(), "w"));
     struct Case {
         const char* stored;
         std::string opened;  // "" when refused
     } cases[] = {
         {nullptr, std::string("http://") + MakerHost + "/Products/Vastrel/help.html"},  // the default
-        {"http://help.example/vastrel?page=1", "http://help.example/vastrel?page=1"},
-        {"HTTPS://help.example/", "HTTPS://help.example/"},
+        {"http://www.brannock.example/Products/Vastrel/help.html", readme},
+        {"http://user@Help.EXAMPLE.:8080/", readme},
+        {"https://www.example.com/vastrel?page=1", "https://www.example.com/vastrel?page=1"},
+        {"HTTPS://help.example.org/", "HTTPS://help.example.org/"},
         {"C:\\Windows\\System32\\calc.exe", ""},
         {"file:///C:/Windows/win.ini", ""},
         {"http://help.example/\" --argument", ""},
@@ -543,6 +564,12 @@ TEST_F(ShellTest, HelpOpensOnlyAWebHelpAddressWithTheShell) {
         EXPECT_EQ(shellCalls, c.opened.empty() ? std::vector<std::string>{} : std::vector<std::string>{call});
         EXPECT_EQ(ListFrom(size).find("is not an http:// or https:// address") != std::string::npos, c.opened.empty());
     }
+    std::remove(readme.c_str());
+    CopyText(Preferences.HelpURL, "http://help.example/");
+    const std::size_t size = ListCount();
+    Command(IDM_HELP);  // without the README nothing opens (the last row opened none either), and that is said
+    EXPECT_EQ(shellCalls, std::vector<std::string>{});
+    EXPECT_NE(ListFrom(size).find("README.txt is not beside the program."), std::string::npos);
     OpenWithShell = saved;
 }
 

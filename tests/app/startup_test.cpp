@@ -4,6 +4,7 @@
 
 #include "app/shell.h"
 #include "app/startup.h"
+#include "common/text.h"
 #include "res/resource.h"
 
 TEST(StartupCommandLine, OnlyTheWholeWordInAnyCaseCounts) {
@@ -21,6 +22,7 @@ TEST(StartupLogPath, LastFourCharactersBecomeDotLog) {
         {"C:\\Tools\\updater", "C:\\Tools\\upd.log"},  // no extension: still four characters go
         {"abc", ".log"},
         {"", ""},
+        {"C:\\Łódź-测试\\vastrel.exe", "C:\\Łódź-测试\\vastrel.log"},
     };
     for (auto& c : cases) {
         char out[260];
@@ -32,12 +34,25 @@ TEST(StartupLogPath, LastFourCharactersBecomeDotLog) {
     EXPECT_LT(std::string(small).size(), sizeof small);
 }
 
+// A text the user reads is cut between characters ("é" is two bytes, "测" three, "😀" four), bytes that are
+// no UTF-8 where they stand: each case marks with | what six bytes keep.
+TEST(Utf8Cut, KeepsWholeCharacters) {
+    for (std::string c : {"abcd|é", "abc|测", "ab测|试", "ab|😀", "a😀|", "a\x80\x80\x80\x80|\x80"}) {
+        const std::size_t cut = c.find('|');
+        c.erase(cut, 1);
+        char out[6];
+        EXPECT_EQ(CopyUtf8Text(out, sizeof out, c.c_str()), cut == c.size()) << c;
+        EXPECT_EQ(out, c.substr(0, cut));
+    }
+}
+
 TEST(TrayStates, EachStateShowsItsIconTooltipAndLabel) {
     struct Case {
         TrayState requested;
         int disabled;
         int blinkIcon;
         TrayDisplay expected;
+        int accounts = 1;
     } cases[] = {
         {Disabled, 0, IDI_GLOBE, {Disabled, IDI_GLOBE_DISABLED, IDS_DISABLED, IDS_ENABLE}},
         {Enabled, 1, IDI_GLOBE, {Enabled, IDI_GLOBE, IDS_ENABLED, IDS_DISABLE}},
@@ -47,9 +62,11 @@ TEST(TrayStates, EachStateShowsItsIconTooltipAndLabel) {
         {Busy, 1, IDI_GLOBE, {Busy, IDI_GLOBE_BUSY, IDS_CONNECTING, IDS_ENABLE}},
         {Failed, 0, IDI_GLOBE_FAILED, {Failed, IDI_GLOBE_FAILED, IDS_FAILED, IDS_DISABLE}},
         {Failed, 1, IDI_GLOBE, {Failed, IDI_GLOBE, IDS_FAILED, IDS_ENABLE}},
+        {Idle, 0, IDI_GLOBE, {Enabled, IDI_GLOBE, IDS_NO_ACCOUNTS, IDS_DISABLE}, 0},  // says where to add one
+        {Idle, 1, IDI_GLOBE, {Disabled, IDI_GLOBE_DISABLED, IDS_DISABLED, IDS_ENABLE}, 0},
     };
     for (const Case& c : cases) {
-        TrayDisplay d = ResolveTrayState(c.requested, c.disabled, c.blinkIcon);
+        TrayDisplay d = ResolveTrayState(c.requested, c.disabled, c.blinkIcon, c.accounts);
         EXPECT_EQ(d.State, c.expected.State);
         EXPECT_EQ(d.IconId, c.expected.IconId);
         EXPECT_EQ(d.TooltipId, c.expected.TooltipId);

@@ -29,13 +29,18 @@ wine "$work/vastrel.exe" >/dev/null 2>&1 &
 check "first start logs the start-up line" wait_for 20 log_has "Vastrel 1.5.7 initialized properly."
 check "defaults stored" test "$(query "$product" SleepTime)" = 0x493e0
 check "22 values in the product key" test "$(wine reg query "$product" 2>/dev/null | grep -c REG_)" = 22
-check "UseHTTPS, UsePublicAddress and ShowNotifications are off" \
-    test "$(query "$product" UseHTTPS)$(query "$product" UsePublicAddress)$(query "$product" ShowNotifications)" = 0x00x00x0
+check "UseHTTPS and UsePublicAddress are off, ShowNotifications on, Connection LAN" test "$(query "$product" UseHTTPS)$(
+    query "$product" UsePublicAddress)$(query "$product" ShowNotifications)$(query "$product" Connection)" = 0x00x00x10x1
 check "account count 0" test "$(query "$product\\Accounts" Count)" = 0x0
 check "Run value holds the program path" test "$(wine reg query "$run_key" /v Vastrel 2>/dev/null | tr -d '\r' |
     awk '/Vastrel/ { $1 = ""; $2 = ""; sub(/^ +/, ""); print }')" = "$(winepath -w "$work/vastrel.exe")"
 
-sleep 1
+# With no account yet, Accounts opens by itself and the tooltip says where to add one.
+check "the first start opens Accounts" wait_for 20 box "Vastrel Accounts"
+wine "$poke" hover 13 31 >/dev/null 2>&1 && sleep 2.5  # the tray icon, for its tooltip
+shot first-run-96dpi
+wine "$poke" click "Vastrel Accounts" $IDCANCEL >/dev/null 2>&1
+wait_for 10 closed "Vastrel Accounts"
 tray_shot enabled
 wine "$poke" command $IDM_ENABLEDISABLE >/dev/null 2>&1
 sleep 1
@@ -357,5 +362,17 @@ sleep 1
 tray_shot busy
 wine "$poke" command $IDM_EXIT >/dev/null 2>&1
 check "Exit does not wait for a run in progress" wait_for 20 stopped
+
+# 11. A folder named in several scripts: the log is written beside the
+#     program, and the start-with-Windows entry names it exactly.
+clear_profile
+configure secret
+intl="$work/Łódź-测试-Ελλάδα"
+mkdir -p "$intl" && cp "$exe" "$intl/vastrel.exe"
+timeout 60 wine "$intl/vastrel.exe" /autoexit >/dev/null 2>&1
+check "from that folder, the log is written beside the program" grep -q "Vastrel terminated properly." "$intl/vastrel.log"
+wine reg export "$run_key" "$(winepath -w "$work/run.reg")" /y >/dev/null 2>&1
+check "the Run value names that folder" grep -qF "\"Vastrel\"=\"$(winepath -w "$intl/vastrel.exe" | sed 's/\\/\\\\/g')\"" \
+    <(iconv -f UTF-16LE -t UTF-8 "$work/run.reg")
 
 summary

@@ -7,6 +7,7 @@
 //   poke select CAPTION ID INDEX selects a combo box row, as a user would
 //   poke click CAPTION ID        clicks a button of that window
 //   poke exists CAPTION  exit code 0 when a window of that caption exists
+//   poke hover X Y       moves the mouse pointer there, as over the tray icon for its tooltip
 //   poke answer CAPTION ID   answers the message box of that caption
 //   poke visible CAPTION     exit code 0 when a visible window of that caption exists
 //   poke control CAPTION ID  prints "enabled TEXT" or "disabled TEXT" of a control
@@ -81,6 +82,11 @@ int main(int argc, char** argv) {
         return control && IsWindowEnabled(control) && PostMessageA(control, BM_CLICK, 0, 0) ? 0 : 1;
     }
     if (argc >= 3 && std::strcmp(argv[1], "exists") == 0) return FindWindowA(nullptr, argv[2]) ? 0 : 1;
+    if (argc >= 4 && std::strcmp(argv[1], "hover") == 0) {  // a move within the icon shows its tooltip
+        SetCursorPos(std::atoi(argv[2]) - 3, std::atoi(argv[3]) - 3);
+        Sleep(200);
+        return SetCursorPos(std::atoi(argv[2]), std::atoi(argv[3])) ? 0 : 1;
+    }
     if (argc >= 4 && std::strcmp(argv[1], "answer") == 0) {
         HWND box = FindWindowA(nullptr, argv[2]);
         return box && PostMessageA(box, WM_COMMAND, std::atoi(argv[3]), 0) ? 0 : 1;

@@ -53,6 +53,15 @@ check "the uninstall entry names the version" test "$(query "$uninstall_key" Dis
 check "the uninstall entry names the uninstaller" \
     bash -c "wine reg query '$uninstall_key' /v UninstallString 2>/dev/null | grep -q 'Vastrel\\\\uninstall.exe'"
 
+# 2b. The first start on the fresh profile: Accounts opens by itself, and
+#     the tooltip says where to add an account.
+wine "$install_dir/vastrel.exe" >/dev/null 2>&1 &
+check "the first start opens Accounts" wait_for 20 box "Vastrel Accounts"
+wine "$poke" hover $((13 * dpi / 96)) $((31 * dpi / 96)) >/dev/null 2>&1 && sleep 2.5
+shot first-run-${dpi}dpi
+wine "$poke" command $IDM_EXIT >/dev/null 2>&1
+wait_for 20 stopped
+
 # 3. The installed program updates the account and quits; its log is
 #    written beside it without administrator rights.
 configure secret

@@ -44,6 +44,7 @@ TEST(Strings, TrayMenuAndVersionTexts) {
         {107, 64, "Disable"},
         {108, 64, "Update failed"},
         {109, 64, "Connecting to server..."},
+        {111, 128, "Vastrel: no accounts yet. Right-click, Accounts... to add one"},
         {110, 1024,
          "BE WARNED: too many updates in a short period of time WILL cause your accounts to be blocked due to "
          "abuse! Are you really REALLY sure you want to force an update?"},
@@ -585,6 +586,7 @@ TEST(Dialogs, LabelsFitTheirControls) {
 // common controls and draw with the theme, and Windows does not stretch them.
 TEST(Manifest, ThemedControlsAndDpiAwareness) {
     EXPECT_TRUE(IsProcessDPIAware());
+    EXPECT_EQ(GetACP(), static_cast<UINT>(CP_UTF8));  // any letter in a path or a registry text
     ACTCTX_SECTION_KEYED_DATA redirected = {};
     redirected.cbSize = sizeof redirected;
     EXPECT_TRUE(FindActCtxSectionStringA(0, nullptr, ACTIVATION_CONTEXT_SECTION_WINDOW_CLASS_REDIRECTION, "Button",

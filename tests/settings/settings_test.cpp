@@ -96,13 +96,14 @@ TEST_F(SettingsTest, FreshProfileGetsEveryDefault) {
         {"AutoStart", 1},      {"StartDisabled", 0},
         {"ShowTrayIcon", 1},   {"PortNumber", 80},
         {"SleepTime", 300000}, {"UseProxy", 0},
-        {"Connection", 0},     {"Interface", 0},
+        {"Connection", 1},     {"Interface", 0},
         {"ProxyPort", 80},     {"UseBasicAuthentication", 0},
         {"VersionCheck", 1},   {"DetailedLogging", 0},
         {"FirstCheck", 1},     {"DaysToForcedUpdate", 28},
         {"UseHTTPS", 0},       {"UsePublicAddress", 0},
     };
     for (auto& n : numbers) EXPECT_EQ(StoredNumber(ProductKey, n.first), n.second) << n.first;
+    EXPECT_EQ(StoredNumber(ProductKey, "ShowNotifications"), 1);
     for (const char* t : {"ProxyServer", "ProxyUser", "ProxyPassword", "LastVersion"})
         EXPECT_EQ(StoredText(ProductKey, t), "") << t;
     EXPECT_EQ(StoredText(ProductKey, "HelpURL"), std::string("http://") + MakerHost + "/Products/Vastrel/help.html");
