@@ -97,6 +97,8 @@ ReplyJudgement JudgeBody(const ServiceEntry& service, int status, const std::str
         return JudgeFreeDns(service, status, body);
     case ServiceShape::Namecheap:
         return JudgeNamecheap(service, status, body);
+    case ServiceShape::Dynv6:
+        return JudgeDynv6(service, status, body);
     case ServiceShape::Cloudflare:
         break;
     }
@@ -155,6 +157,8 @@ const ServiceEntry Services[ServiceCount] = {
      IPv6Style::PerFamily},
     {"nsupdate.info", ServiceShape::Dyndns2, "ipv4.nsupdate.info", "/nic/update", 0, "User name", "Secret",
      ServiceRetryWait, IPv6Style::PerFamily, false, "ipv6.nsupdate.info"},
+    {"dynv6", ServiceShape::Dynv6, "dynv6.com", "/api/update", 0, "User name", "Token", ServiceRetryWait,
+     IPv6Style::Dynv6},
 };
 
 const ServiceEntry* ServiceRow(std::int32_t service) {
@@ -252,6 +256,9 @@ std::string BuildServiceRequest(const ServiceEntry& service, const ServiceTarget
         break;
     case ServiceShape::Namecheap:
         query = NamecheapQuery(in, v4);
+        break;
+    case ServiceShape::Dynv6:
+        query = Dynv6Query(in, v4, v6);
         break;
     case ServiceShape::Cloudflare:
         return std::string();  // several requests: BuildCloudflareRequest

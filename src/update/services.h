@@ -15,6 +15,7 @@ enum class ServiceShape {
     FreeDns,     // GET /dynamic/update.php?<record token>&address=
     Namecheap,   // GET /update?host=&domain=&password=&ip=, XML reply
     Cloudflare,  // API v4 with a bearer token: zone, record, PATCH
+    Dynv6,       // GET /api/update?hostname=&token=&ipv4=&ipv6=
 };
 
 // Which fields of the Accounts form a service takes besides host and password.
@@ -37,6 +38,7 @@ enum class IPv6Style {
     PerFamily,   // one request per family, the address where IPv4's goes (Hurricane Electric)
     OneFamily,   // one family an account: each record has a token of its own (FreeDNS)
     Cloudflare,  // the AAAA record beside the A record
+    Dynv6,       // ipv4=v4&ipv6=v6; a family left out is kept as it is
 };
 
 struct ServiceEntry {
@@ -60,7 +62,7 @@ struct ServiceEntry {
 // 2 (IPv4 or IPv6) or 3 (both too).
 int AddressChoices(const ServiceEntry& service);
 
-constexpr int ServiceCount = 13;
+constexpr int ServiceCount = 14;
 extern const ServiceEntry Services[ServiceCount];
 
 // The row of an account's stored "Service" value: 1 to ServiceCount; 0 (or

@@ -253,7 +253,7 @@ TEST_F(SecureUpdateTest, AServerAskingForAClientCertificateGetsNoneAndTheUpdateG
 // the reply, however it arrives, judged into the account, its wait and the log.
 TEST_F(SecureUpdateTest, ServiceRepliesAreJudgedIntoTheAccountItsWaitAndTheLog) {
     Through(true, TlsTestPort("valid"));
-    enum { NoIP = 1, DuckDNS, Cloudflare, Dynu, FreeDNS, Namecheap, deSEC, HE, Other, DnsOMatic, Ovh, SpDyn };
+    enum { NoIP = 1, DuckDNS, Cloudflare, Dynu, FreeDNS, Namecheap, deSEC, HE, Other, DnsOMatic, Ovh, SpDyn, NsUpdate, Dynv6 };
     const std::string other = "http://127.0.0.1:" + std::to_string(ServerPort()) + "/nic/update";
     struct Case {
         int service;
@@ -324,6 +324,10 @@ TEST_F(SecureUpdateTest, ServiceRepliesAreJudgedIntoTheAccountItsWaitAndTheLog) 
         {Ovh, "long.ddns.net", "carol", "carol-secret", "normal", Forced, 0, 1, 0, true, "DNS update successful!",
          "GET /nic/update?system=dyndns&hostname=long.ddns.net&myip=192.0.2.1 "},
         {SpDyn, "home.ddns.net", "", "wrong", "normal", Manual, -1, 0, -1, false,
+         "*** Authorization failed! Wrong or missing user credentials?", nullptr},
+        {Dynv6, "home.dynv6.net", "", "dynv6-token-0123", "normal", Forced, 0, 1, 0, true, "DNS update successful!",
+         "GET /api/update?hostname=home.dynv6.net&token=dynv6-token-0123&ipv4=192.0.2.1 "},
+        {Dynv6, "home.dynv6.net", "", "wrong", "normal", Manual, -1, 0, -1, false,
          "*** Authorization failed! Wrong or missing user credentials?", nullptr},
     };
     Account previous{};

@@ -1,5 +1,6 @@
 // The catalogue's services as they answer: dyndns2 (No-IP, Dynu, deSEC,
-// Hurricane Electric, DNS-O-Matic, OVH DynHost, spDYN, nsupdate.info and any other), DuckDNS, FreeDNS, Namecheap and
+// Hurricane Electric, DNS-O-Matic, OVH DynHost, spDYN, nsupdate.info and any other),
+// dynv6's update API, DuckDNS, FreeDNS, Namecheap and
 // Cloudflare's API. Their accounts are the server's own: an account's user
 // name and password, or its password alone as a token. A host's service mode
 // (/__control/service?host=H&mode=M) makes it answer as a service in trouble;
@@ -36,7 +37,7 @@ const std::vector<std::string> kServiceHosts = {
     "api.dynu.com",        "freedns.afraid.org", "dynamicdns.park-your-domain.com",
     "update.dedyn.io",     "dyn.dns.he.net",     "updates.dnsomatic.com",
     "www.ovh.com",         "update.spdyn.de",    "ipv4.nsupdate.info",
-    "ipv6.nsupdate.info",
+    "ipv6.nsupdate.info",  "dynv6.com",
 };
 
 bool parse_service_mode(const std::string& s, ServiceMode& m) {
@@ -132,6 +133,17 @@ Answer duckdns(const Query& q, const std::string& host_lc) {
     if (ip) changed(host_lc, *ip);
     if (ip6) changed(host_lc, *ip6);
     return plain(200, "OK", "OK");
+}
+
+// dynv6: the zone's token, ipv4 and ipv6 each optional; its answers are words.
+Answer dynv6(const Query& q, const std::string& host_lc) {
+    const std::string* token = q.get("token");
+    if (!token || !account_by_secret(*token, host_lc, nullptr))
+        return plain(401, "Unauthorized", "invalid authentication token");
+    bool any = false;
+    for (const char* family : {"ipv4", "ipv6"})
+        if (const std::string* ip = q.get(family)) any = changed(host_lc, *ip) || any;
+    return plain(200, "OK", any ? "addresses updated" : "addresses unchanged");
 }
 
 Answer freedns(const Request& r, const std::string& host_lc) {
@@ -271,13 +283,13 @@ std::string shape(const Answer& a, ServiceMode mode) {
 bool is_service_request(const Request& r) {
     Query q(r.query);
     return r.path == "/nic/update" || (r.path == "/update" && (q.get("domains") || q.get("domain"))) ||
-           r.path == "/dynamic/update.php" || r.path.rfind("/client/v4/", 0) == 0;
+           r.path == "/dynamic/update.php" || r.path == "/api/update" || r.path.rfind("/client/v4/", 0) == 0;
 }
 
 // The host a service request is about, for its mode and the record.
 static std::string service_host(const Request& r, const Query& q) {
     const std::string* value = nullptr;
-    if (r.path == "/nic/update" && (value = q.get("hostname"))) return lower(*value);
+    if ((r.path == "/nic/update" || r.path == "/api/update") && (value = q.get("hostname"))) return lower(*value);
     if (r.path == "/update" && (value = q.get("domains"))) return lower(*value) + ".duckdns.org";
     if (r.path == "/update" && (value = q.get("domain"))) {
         const std::string* sub = q.get("host");
@@ -310,6 +322,8 @@ void handle_service(Peer& peer, const Request& r, const std::string& raw, const 
             a = namecheap(q, host_lc);
         else if (r.path == "/dynamic/update.php")
             a = freedns(r, host_lc);
+        else if (r.path == "/api/update")
+            a = dynv6(q, host_lc);
         else
             a = cloudflare(r, q, body, host_lc, mode);
     }

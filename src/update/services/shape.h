@@ -29,6 +29,7 @@ std::string Dyndns2Query(const ServiceEntry& service, const ServiceRequestInput&
 std::string DuckDnsQuery(const ServiceRequestInput& in, const char* v4, const char* v6);
 std::string FreeDnsQuery(const ServiceRequestInput& in, const char* v4, const char* v6);
 std::string NamecheapQuery(const ServiceRequestInput& in, const char* v4);
+std::string Dynv6Query(const ServiceRequestInput& in, const char* v4, const char* v6);
 
 // Each shape's answer in its own words, whatever the status.
 ReplyJudgement JudgeDyndns2(const ServiceEntry& service, int status, const std::string& body);
@@ -36,3 +37,4 @@ ReplyJudgement JudgeDuckDns(const ServiceEntry& service, int status, const std::
 ReplyJudgement JudgeFreeDns(const ServiceEntry& service, int status, const std::string& body);
 ReplyJudgement JudgeNamecheap(const ServiceEntry& service, int status, const std::string& body);
 ReplyJudgement JudgeCloudflare(const ServiceEntry& service, int status, const std::string& body);
+ReplyJudgement JudgeDynv6(const ServiceEntry& service, int status, const std::string& body);
