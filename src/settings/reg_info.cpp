@@ -5,10 +5,51 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "log/log.h"
 #include "model/preferences.h"
+#include "settings/secret_store.h"
 
 namespace {
 bool IsTextType(std::uint32_t type) { return type == TypeText || type == TypeExpandText; }
+
+// The protected value beside a secret's name, and room for any we write:
+// DPAPI adds a few hundred bytes to a text of at most a few hundred.
+std::string ProtectedName(const std::string& name) { return name + "Protected"; }
+constexpr std::uint32_t MaxProtectedSize = 4096;
+
+// A secret's protected value into text: false when there is none, or when it
+// cannot be read back, which also sets *unreadable.
+bool ReadProtected(const RegEntry& e, KeyHandle key, std::string& text, bool* unreadable) {
+    std::string sealed(MaxProtectedSize, '\0');
+    std::uint32_t type = TypeNone, size = MaxProtectedSize;
+    if (!ReadValue(key, ProtectedName(e.ValueName).c_str(), &type, &sealed[0], &size)) return false;
+    sealed.resize(size);
+    std::string plain;
+    if (type != TypeBinary || !UnprotectSecret(sealed, plain) || plain.size() >= e.Size ||
+        plain.find('\0') != std::string::npos) {
+        *unreadable = true;
+        return false;
+    }
+    text = plain;
+    return true;
+}
+
+// Written protected, the plain value then deleted. Should the protection
+// fail (no CRYPT32), the text is stored plain as an older version did rather
+// than lost.
+void WriteSecret(KeyHandle key, const StoredValue& v) {
+    const std::string protectedName = ProtectedName(v.ValueName);
+    std::string sealed;
+    if (ProtectSecret(v.Data, sealed)) {
+        WriteValue(key, protectedName.c_str(), TypeBinary, sealed.data(), static_cast<std::uint32_t>(sealed.size()));
+        DeleteValue(key, v.ValueName.c_str());
+        return;
+    }
+    // A trace: a store holds its lock, and the log window waits for the GUI thread.
+    WriteLog(LogTrace, "Could not protect", v.ValueName.c_str(), "of", v.KeyPath.c_str(), "(no CRYPT32): stored plain");
+    WriteValue(key, v.ValueName.c_str(), TypeText, v.Data.data(), static_cast<std::uint32_t>(v.Data.size()));
+    DeleteValue(key, protectedName.c_str());
+}
 
 // A number stored as decimal text (by hand, say) still counts.
 bool ParseNumber(const char* text, std::int32_t* value) {
@@ -22,8 +63,10 @@ bool ParseNumber(const char* text, std::int32_t* value) {
 }
 // What a descriptor's variable gets from an open key: a number's 4 bytes, or
 // a text of at most Size - 1 characters. Missing or unusable values give the
-// default and set *fellBack.
-std::string ReadEntry(const RegEntry& e, KeyHandle key, bool* fellBack) {
+// default and set *fellBack. A secret is read plain when an older version
+// left it so, else from its protected value; one found but not readable sets
+// *unreadable too.
+std::string ReadEntry(const RegEntry& e, KeyHandle key, bool* fellBack, bool* unreadable) {
     std::uint32_t type = TypeNone;
     // An optional value is absent whenever its record does not use it: no news.
     bool absent = false;
@@ -36,7 +79,7 @@ std::string ReadEntry(const RegEntry& e, KeyHandle key, bool* fellBack) {
         if (read && size == e.Size && size > 0 && area[size - 1] != '\0') read = false;
         if (read) {
             area.resize(size);
-        } else {
+        } else if (!e.Secret || !ReadProtected(e, key, area, unreadable)) {
             area = e.DefaultText;
             *fellBack = true;
         }
@@ -79,6 +122,12 @@ void RegInfo::AddOptionalText(const char* subKey, const char* valueName, char* b
                               const std::int32_t* onlyWhile) {
     AddText(subKey, valueName, buffer, size, "");
     entries_.back().OnlyWhile = onlyWhile;
+}
+
+void RegInfo::AddOptionalSecret(const char* subKey, const char* valueName, char* buffer, std::uint32_t size,
+                                const std::int32_t* onlyWhile) {
+    AddOptionalText(subKey, valueName, buffer, size, onlyWhile);
+    entries_.back().Secret = true;
 }
 
 void RegInfo::AddTextIfChanged(const char* valueName, char* buffer, std::uint32_t size, const char* defaultText) {
@@ -138,6 +187,8 @@ StoreSnapshot RegInfo::Snapshot() const {
             v.Type = TypeText;
             v.Data.assign(text, strnlen(text, e.Size));
             if (e.OnlyWhenChanged) v.Remove = v.Data == e.DefaultText;
+            v.Secret = e.Secret;
+            if (e.Secret && v.Data.empty()) v.Remove = true;  // nothing to keep
         }
         values.push_back(std::move(v));
     }
@@ -179,10 +230,14 @@ void RegInfo::Write(const StoreSnapshot& values) {
             openPath = &v.KeyPath;
         }
         if (!opened) continue;
-        if (v.Remove)
+        if (v.Remove) {
             DeleteValue(key, v.ValueName.c_str());
-        else
+            if (v.Secret) DeleteValue(key, ProtectedName(v.ValueName).c_str());
+        } else if (v.Secret) {
+            WriteSecret(key, v);
+        } else {
             WriteValue(key, v.ValueName.c_str(), v.Type, v.Data.data(), static_cast<std::uint32_t>(v.Data.size()));
+        }
     }
     if (opened) CloseKey(key);
 }
@@ -205,6 +260,7 @@ int RegInfo::Retrieve(const std::function<void()>& placed) {
         std::size_t Index;
         std::string Bytes;
         bool FellBack;
+        bool Unreadable;
     };
     std::vector<Read> read;
     read.reserve(entries_.size());
@@ -224,17 +280,20 @@ int RegInfo::Retrieve(const std::function<void()>& placed) {
                     break;
                 }
             }
-            bool fellBack = false;
-            std::string bytes = ReadEntry(e, key, &fellBack);
-            read.push_back({i, std::move(bytes), fellBack});
+            bool fellBack = false, unreadable = false;
+            std::string bytes = ReadEntry(e, key, &fellBack, &unreadable);
+            read.push_back({i, std::move(bytes), fellBack, unreadable});
         }
         if (openKey) CloseKey(key);
     }
     // As in list order: the entries after the one that failed stay untouched.
     int result = failedAt < entries_.size() ? -1 : 0;
     read.erase(std::remove_if(read.begin(), read.end(), [&](const Read& r) { return r.Index > failedAt; }), read.end());
-    for (const Read& r : read)
+    unreadableSecrets_.clear();
+    for (const Read& r : read) {
         if (r.FellBack && result == 0) result = 1;
+        if (r.Unreadable) unreadableSecrets_.push_back(entries_[r.Index].SubKey);
+    }
     SharedDataGuard guard(SharedDataMutex());
     for (const Read& r : read) {
         const RegEntry* e = &entries_[r.Index];

@@ -25,6 +25,10 @@ struct RegEntry {
     // Stored only while it differs from its default, else deleted: absent,
     // it reads as its default without news.
     bool OnlyWhenChanged = false;
+    // A password or token: stored protected (secret_store.h) as a binary
+    // value named ValueName + "Protected"; ValueName itself is only read, as
+    // an older version wrote it, and deleted at the next store.
+    bool Secret = false;
 };
 
 // The values of a store's descriptors at one moment, ready to be written.
@@ -34,6 +38,7 @@ struct StoredValue {
     std::uint32_t Type;
     std::string Data;
     bool Remove;  // deleted from the store rather than written
+    bool Secret = false;  // Data is written protected (RegEntry::Secret)
 };
 using StoreSnapshot = std::vector<StoredValue>;
 
@@ -54,6 +59,9 @@ public:
     // A text below the product key stored only while it is not defaultText,
     // so a profile that never changed it is stored exactly as before it existed.
     void AddTextIfChanged(const char* valueName, char* buffer, std::uint32_t size, const char* defaultText);
+    // An optional text kept protected in the store (RegEntry::Secret).
+    void AddOptionalSecret(const char* subKey, const char* valueName, char* buffer, std::uint32_t size,
+                           const std::int32_t* onlyWhile);
     void Clear();
 
     std::string KeyPath(const char* subKey) const;
@@ -69,6 +77,10 @@ public:
     // placed, when given, runs in the same hold of SharedDataMutex as the
     // placing of the values, so nobody sees them without what it does.
     int Retrieve(const std::function<void()>& placed = nullptr);
+    // The sub-keys whose secret the last Retrieve found but could not read
+    // (protected for another user or computer, or damaged); it read as empty.
+    // Valid from placed on.
+    const std::vector<std::string>& UnreadableSecrets() const { return unreadableSecrets_; }
 
     // The values every store writes (the optional ones aside).
     std::size_t EntryCount() const;
@@ -77,4 +89,5 @@ private:
     std::string company_;
     std::string product_;
     std::vector<RegEntry> entries_;
+    std::vector<std::string> unreadableSecrets_;
 };

@@ -1,11 +1,14 @@
 #include "settings/settings.h"
 
+#include <algorithm>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "common/program_path.h"
 #include "common/shell_calls.h"
 #include "common/text.h"
+#include "log/clock.h"
 #include "log/log.h"
 #include "model/account.h"
 #include "model/account_edits.h"
@@ -131,6 +134,30 @@ void CheckStoredCheckIpPage() {
                                "; the default page " + DefaultCheckIpPage + " is asked instead.")
                                   .c_str());
 }
+
+// The accounts whose password or token the store holds but cannot give back
+// here (protected by another user or on another computer, or damaged) are
+// disabled until it is typed again, each saying so in Accounts; their hosts
+// for the log. Called with SharedDataMutex held.
+std::vector<std::string> DisableAccountsWithUnreadableSecrets() {
+    const std::vector<std::string>& unreadable = AccountRegInfo.UnreadableSecrets();
+    std::vector<std::string> hosts;
+    for (int i = 0; i < ValidAccountCount(); ++i) {
+        Account& a = AccountTable.Accounts[i];
+        // A maker's row never uses the value, whatever stray one its key holds.
+        if (a.Service == 0 || std::find(unreadable.begin(), unreadable.end(), AccountSubKey(i)) == unreadable.end())
+            continue;
+        a.Update = 0;
+        a.LastResult = ResultFailed;
+        a.LastTry = static_cast<std::int32_t>(CurrentTime());
+        CopyText(a.LastReason, "the password or token could not be read on this computer; type it again in Accounts");
+        char host[2 * sizeof a.HostName], shown[sizeof host];
+        FullHostName(a, host, sizeof host);
+        ShowableText(host, shown, sizeof shown);
+        hosts.push_back(shown);
+    }
+    return hosts;
+}
 }  // namespace
 
 bool RetrieveSettings() {
@@ -139,13 +166,19 @@ bool RetrieveSettings() {
     const bool countDamaged = CheckAccountCount();
     if (newSettings) WriteLog(LogTrace, "New preference settings detected.");
     WriteLog(LogTrace, "Retrieving accounts from the registry...");
-    AccountRegInfo.Retrieve([countDamaged] {
+    std::vector<std::string> unreadable;
+    AccountRegInfo.Retrieve([countDamaged, &unreadable] {
         // The records now hold what the store holds: a result still under
         // way belongs to none of them and is dropped, never misdirected.
         RenewAccountIdentities(AccountTable);
         if (countDamaged)
             for (int i = 0; i < ValidAccountCount(); ++i) AccountTable.Accounts[i].Update = 0;
+        unreadable = DisableAccountsWithUnreadableSecrets();
     });
+    for (const std::string& host : unreadable)
+        WriteLog(LogShownFailure, "The password or token of", host.c_str(),
+                 "cannot be read on this computer (it was stored by another user or on another computer, or is "
+                 "damaged); the account is disabled until it is typed again in Accounts.");
     WriteLog(LogTrace, "Retrieved.");
     return newSettings;
 }
@@ -222,7 +255,10 @@ void CreateAccountRegInfo() {
         // A catalogue service's account adds its own values; the maker's rows are stored as before.
         r.AddOptionalNumber(k, "Service", &a.Service, 0, &a.Service);
         r.AddOptionalText(k, "ServiceUserName", a.ServiceUserName, sizeof a.ServiceUserName, &a.Service);
-        r.AddOptionalText(k, "ServicePassword", a.ServicePassword, sizeof a.ServicePassword, &a.Service);
+        // The password or token is kept protected. The user field never is: no
+        // service of the catalogue makes it a key (a user name, a login,
+        // Cloudflare's zone, Namecheap's domain).
+        r.AddOptionalSecret(k, "ServicePassword", a.ServicePassword, sizeof a.ServicePassword, &a.Service);
         r.AddOptionalText(k, "UpdateServer", a.UpdateServer, sizeof a.UpdateServer, &a.Service);
         r.AddOptionalNumber(k, "RetryAt", &a.RetryAt, 0, &a.Service);
         r.AddOptionalNumber(k, "Addresses", &a.Addresses, AddressesIPv4, &a.Service);

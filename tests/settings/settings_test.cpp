@@ -294,6 +294,36 @@ TEST_F(SettingsTest, CatalogueValuesAreStoredOnlyForCatalogueAccounts) {
     EXPECT_STREQ(read.LastIP6, "2001:470:1f0b::10");
     EXPECT_EQ(read.LastUpdate6, 1790000000);
     for (const char* name : optional) EXPECT_EQ(StoredText(AccountKey(0).c_str(), name), "<missing>") << name;
+    // The token is kept protected alone.
+    std::uint32_t type = 0;
+    std::string sealed;
+    EXPECT_EQ(StoredText(AccountKey(1).c_str(), "ServicePassword"), "<missing>");
+    ASSERT_TRUE(ReadStoredValue(AccountKey(1).c_str(), "ServicePasswordProtected", &type, &sealed));
+    EXPECT_EQ(type, TypeBinary);
+    EXPECT_EQ(sealed.find("tttt"), std::string::npos);
+
+    // A plain token of an older version is read and stored protected at the
+    // next store; a protected one that cannot be read disables its account alone.
+    CopyText(service.HostName, "lost.example");
+    ASSERT_EQ(AppendAccount(service), 1);
+    CreateAccountRegInfo();
+    StoreSettings();
+    WriteStoredText(AccountKey(1).c_str(), "ServicePassword", "older-token");
+    sealed.back() ^= 1;
+    WriteStoredValue(AccountKey(2).c_str(), "ServicePasswordProtected", TypeBinary, sealed);
+    LogCapture log;
+    Start();
+    EXPECT_STREQ(AccountTable.Accounts[1].ServicePassword, "older-token");
+    EXPECT_EQ(AccountTable.Accounts[1].Update, 1);
+    const Account& lost = AccountTable.Accounts[2];
+    EXPECT_EQ(std::to_string(lost.Update) + " " + std::to_string(lost.LastResult) + " " + lost.ServicePassword + "/" +
+                  lost.LastReason,
+              "0 6 /the password or token could not be read on this computer; type it again in Accounts");
+    EXPECT_NE(log.Text().find("*** The password or token of lost.example cannot be read on this computer"), std::string::npos);
+    StoreSettings();
+    EXPECT_EQ(StoredText(AccountKey(1).c_str(), "ServicePassword"), "<missing>");
+    Start();
+    EXPECT_STREQ(AccountTable.Accounts[1].ServicePassword, "older-token");
 
     // Back on a maker's row, the record is stored as it was before the catalogue existed.
     {
