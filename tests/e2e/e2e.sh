@@ -301,6 +301,31 @@ if [ -n "${VASTREL_TEST_CA_TRUSTED:-}" ]; then
     check "a second Check now names the wait" wait_for 60 log_has "wait.ddns.net waits as No-IP asked"
     check "and sends nothing to the waiting account" test "$(requests_for wait.ddns.net)" = 1
     quit_program
+    # 9b-secrets. The tokens are nowhere in an export of the profile: not as
+    #     text, UTF-16 text, base64 or the hex of a binary value; the user
+    #     name is, so the search finds what is stored plain.
+    wine reg export "$product" "$(winepath -w "$work/secrets.reg")" /y >/dev/null 2>&1
+    exported=$(iconv -f UTF-16LE -t UTF-8 "$work/secrets.reg" 2>/dev/null | tr -d '\r\n\\ ')
+    in_export() {
+        local hex
+        hex=$(printf %s "$1" | od -An -tx1 | tr -s ' \n' ',' | sed 's/^,//;s/,$//')
+        grep -qaF -e "$1" -e "$(printf %s "$1" | base64 -w0)" -e "$(printf %s "$1" | iconv -t UTF-16LE | base64 -w0)" \
+            -e "$hex" <<<"$exported"
+    }
+    not_in_export() { ! in_export "$1"; }
+    check "the export holds the plain user name" in_export carol
+    for token in duck-token-0123 cf-token-0123; do check "no $token in the export" not_in_export $token; done
+    # After a restart the next update sends both tokens.
+    for i in 1 2; do wine reg add "$product\\Accounts\\$i" /v LastIP /t REG_DWORD /d 0 /f >/dev/null 2>&1; done
+    server_get "/__control/clear" >/dev/null
+    start_program
+    wine "$poke" command $IDM_CHECKNOW >/dev/null 2>&1
+    both_stored() { test "$(account_value 1 LastIP)/$(account_value 2 LastIP)" = 0xa0200c0/0xa0200c0; }
+    check "after a restart both accounts are updated" wait_for 60 both_stored
+    all=$(server_text "/__requests")
+    check "with DuckDNS's token" grep -q "GET /update?domains=mine&token=duck-token-0123&ip=192.0.2.10 HTTP/1.1" <<<"$all"
+    check "and Cloudflare's" grep -q "Authorization: Bearer cf-token-0123" <<<"$all"
+    quit_program
     clear_profile
 else
     echo "skipped: the services over TLS (this system does not trust the test authority)"
