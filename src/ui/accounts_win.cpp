@@ -103,6 +103,7 @@ void ShowServerFields(HWND dialog) {
     const AccountFormShape shape = AccountFormFor(choice.Server, choice.Service);
     SetDlgItemTextA(dialog, IDC_ACCOUNT_USER_LABEL, shape.UserLabel);
     SetDlgItemTextA(dialog, IDC_ACCOUNT_PASSWORD_LABEL, shape.PasswordLabel);
+    SetDlgItemTextA(dialog, IDC_ACCOUNT_UPDATE_SERVER_LABEL, shape.ServerLabel);
     LimitField(dialog, IDC_ACCOUNT_USER, shape.UserLimit);
     LimitField(dialog, IDC_ACCOUNT_PASSWORD, shape.PasswordLimit);
     auto enable = [&](int control, unsigned field) {

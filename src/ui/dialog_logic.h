@@ -59,6 +59,7 @@ struct AccountFormShape {
     int PasswordLimit;
     bool TakesAddresses = false;  // the "Addresses" choice: a service that takes IPv6
     int AddressChoices = 1;       // its rows offered: "IPv4", "IPv6", "IPv4 and IPv6"
+    const char* ServerLabel = "Update ser&ver";  // the "Update server" field's label
 };
 AccountFormShape AccountFormFor(std::int32_t server, std::int32_t service);
 constexpr int HostLimit = sizeof(Account::HostName) - 1;

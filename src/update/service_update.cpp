@@ -204,7 +204,8 @@ int SendCloudflareUpdate(const ServiceEntry& service, Account& account, Sent sen
 int SendOneRequest(const ServiceEntry& service, const ServiceTarget& target, Account& account, Sent sent,
                    TimedOutHosts& timedOut) {
     ServiceRequestInput input{account.HostName,       account.ServiceUserName, account.ServicePassword, sent.V4,
-                              account.Wildcards != 0, account.MailExtender,    account.BackupMX != 0,   sent.V6};
+                              account.Wildcards != 0, account.MailExtender,    account.BackupMX != 0,   sent.V6,
+                              account.UpdateServer};
     HttpReply reply;
     const Asked asked = AskService(
         target, [&](bool proxyForm) { return BuildServiceRequest(service, target, input, proxyForm); }, reply,
@@ -236,7 +237,7 @@ int SendServiceUpdate(const ServiceEntry& service, Account& account, const char*
         return -1;
     }
     std::string part;
-    if (service.Shape == ServiceShape::Namecheap &&
+    if ((service.Shape == ServiceShape::Namecheap || service.Shape == ServiceShape::Porkbun) &&
         !NamecheapHostPart(account.HostName, account.ServiceUserName, part)) {
         WriteLog(LogShownFailure, "Account", account.HostName, "is not within its domain", account.ServiceUserName,
                  "and was not updated!");

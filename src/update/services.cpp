@@ -99,6 +99,8 @@ ReplyJudgement JudgeBody(const ServiceEntry& service, int status, const std::str
         return JudgeNamecheap(service, status, body);
     case ServiceShape::Dynv6:
         return JudgeDynv6(service, status, body);
+    case ServiceShape::Porkbun:
+        return JudgePorkbun(service, status, body);
     case ServiceShape::Cloudflare:
         break;
     }
@@ -159,6 +161,9 @@ const ServiceEntry Services[ServiceCount] = {
      ServiceRetryWait, IPv6Style::PerFamily, false, "ipv6.nsupdate.info"},
     {"dynv6", ServiceShape::Dynv6, "dynv6.com", "/api/update", 0, "User name", "Token", ServiceRetryWait,
      IPv6Style::Dynv6},
+    {"Porkbun", ServiceShape::Porkbun, "api.porkbun.com", "/api/json/v3",
+     TakesUserName | NeedsUserName | TakesUpdateServer, "Domain", "Secret key", ServiceRetryWait, IPv6Style::PerFamily,
+     false, nullptr, "API key"},
 };
 
 const ServiceEntry* ServiceRow(std::int32_t service) {
@@ -260,6 +265,8 @@ std::string BuildServiceRequest(const ServiceEntry& service, const ServiceTarget
     case ServiceShape::Dynv6:
         query = Dynv6Query(in, v4, v6);
         break;
+    case ServiceShape::Porkbun:
+        return BuildPorkbunRequest(target, in, v4, v6);
     case ServiceShape::Cloudflare:
         return std::string();  // several requests: BuildCloudflareRequest
     }
@@ -367,6 +374,15 @@ std::string MaskSecrets(const std::string& request) {
         }
         out += line;
         at = next;
+    }
+    // The keys a JSON body carries (Porkbun's).
+    for (const char* key : {"\"apikey\":\"", "\"secretapikey\":\""}) {
+        const std::size_t at = out.find(key);
+        if (at == std::string::npos) continue;
+        const std::size_t start = at + std::strlen(key);
+        std::size_t end = start;
+        while (end < out.size() && out[end] != '"') end += out[end] == '\\' ? 2 : 1;
+        out.replace(start, std::min(end, out.size()) - start, Mask);
     }
     return out;
 }

@@ -16,6 +16,7 @@ enum class ServiceShape {
     Namecheap,   // GET /update?host=&domain=&password=&ip=, XML reply
     Cloudflare,  // API v4 with a bearer token: zone, record, PATCH
     Dynv6,       // GET /api/update?hostname=&token=&ipv4=&ipv6=
+    Porkbun,     // POST /dns/editByNameType/<domain>/<type>/<sub>, keys and address in a JSON body
 };
 
 // Which fields of the Accounts form a service takes besides host and password.
@@ -56,13 +57,15 @@ struct ServiceEntry {
     bool RefusesByStatus = false;
     // IPv6 goes to a host of its own, the IPv4 one to UpdateHost (nsupdate.info).
     const char* UpdateHost6 = nullptr;
+    // What the "Update server" field holds for a service that takes it for something else (Porkbun's API key).
+    const char* ServerLabel = nullptr;
 };
 
 // How many rows of the "Addresses" choice a service offers: 1 (IPv4 alone),
 // 2 (IPv4 or IPv6) or 3 (both too).
 int AddressChoices(const ServiceEntry& service);
 
-constexpr int ServiceCount = 14;
+constexpr int ServiceCount = 15;
 extern const ServiceEntry Services[ServiceCount];
 
 // The row of an account's stored "Service" value: 1 to ServiceCount; 0 (or
@@ -93,6 +96,7 @@ struct ServiceRequestInput {
     const char* MailExtender;
     bool BackupMX;
     const char* Address6 = nullptr;  // IPv6 address to send beside it; null or empty: none
+    const char* UpdateServer = "";   // the "Update server" field (Porkbun's API key)
 };
 
 // The update request of a service whose shape needs one request (every shape
@@ -118,8 +122,8 @@ std::vector<std::string> CloudflareResultIds(const std::string& body, bool activ
 // and "errors"; the rest (zone and account details) stays out.
 std::string CloudflareAnswerForLog(const HttpReply& reply);
 
-// Namecheap's "host": what stands before the registered domain in the host
-// name, "@" for the domain itself. An empty domain (an account stored before
+// Namecheap's "host" (Porkbun's subdomain): what stands before the
+// registered domain in the host name, "@" for the domain itself. An empty domain (an account stored before
 // the domain was asked for) is taken as the host's last two labels. False
 // when the host is not within the domain.
 bool NamecheapHostPart(const char* hostName, const char* domain, std::string& part);

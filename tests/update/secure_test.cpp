@@ -253,7 +253,7 @@ TEST_F(SecureUpdateTest, AServerAskingForAClientCertificateGetsNoneAndTheUpdateG
 // the reply, however it arrives, judged into the account, its wait and the log.
 TEST_F(SecureUpdateTest, ServiceRepliesAreJudgedIntoTheAccountItsWaitAndTheLog) {
     Through(true, TlsTestPort("valid"));
-    enum { NoIP = 1, DuckDNS, Cloudflare, Dynu, FreeDNS, Namecheap, deSEC, HE, Other, DnsOMatic, Ovh, SpDyn, NsUpdate, Dynv6 };
+    enum { NoIP = 1, DuckDNS, Cloudflare, Dynu, FreeDNS, Namecheap, deSEC, HE, Other, DnsOMatic, Ovh, SpDyn, NsUpdate, Dynv6, Porkbun };
     const std::string other = "http://127.0.0.1:" + std::to_string(ServerPort()) + "/nic/update";
     struct Case {
         int service;
@@ -329,6 +329,10 @@ TEST_F(SecureUpdateTest, ServiceRepliesAreJudgedIntoTheAccountItsWaitAndTheLog) 
          "GET /api/update?hostname=home.dynv6.net&token=dynv6-token-0123&ipv4=192.0.2.1 "},
         {Dynv6, "home.dynv6.net", "", "wrong", "normal", Manual, -1, 0, -1, false,
          "*** Authorization failed! Wrong or missing user credentials?", nullptr},
+        {Porkbun, "www.pork.example", "pork.example", "sk1_porkbun-secret", "normal", Forced, 0, 1, 0, true,
+         "DNS update successful!", "POST /api/json/v3/dns/editByNameType/pork.example/A/www "},
+        {Porkbun, "pork.example", "pork.example", "wrong", "normal", Manual, -1, 0, -1, false, "Invalid API key",
+         "POST /api/json/v3/dns/editByNameType/pork.example/A "},
     };
     Account previous{};
     for (const Case& c : cases) {
@@ -338,7 +342,7 @@ TEST_F(SecureUpdateTest, ServiceRepliesAreJudgedIntoTheAccountItsWaitAndTheLog) 
         ServerGet("/__control/service?host=" + full + "&mode=" + c.serverMode);
         ServerGet("/__control/clear");
         Account a = ServiceAccount(c.service, c.host, c.user, c.password);
-        CopyText(a.UpdateServer, other.c_str());
+        CopyText(a.UpdateServer, c.service == Porkbun ? "pk1_porkbun-key" : other.c_str());  // Porkbun's API key
         // A host asked again carries the wait the run before left in it.
         if (std::string(previous.HostName) == c.host) a.RetryAt = previous.RetryAt;
         LogCapture log(true);
@@ -384,6 +388,8 @@ TEST_F(SecureUpdateTest, ServicesGetBothFamiliesInTheirOwnWay) {
         {3, "home.cloud.example", "cf-token-0123", true, 0, "2001:470:1f0b::10", "GET /client/v4/zones/"},
         {13, "slow.ddns.net", "carol-secret", true, 0, "2001:470:1f0b::10",  // nsupdate.info: IPv6 to its own host
          "GET /nic/update?hostname=slow.ddns.net&myip=2001%3A470%3A1f0b%3A%3A10 "},
+        {15, "www.pork.example", "sk1_porkbun-secret", true, 0, "2001:470:1f0b::10",  // Porkbun: one record type a request
+         "POST /api/json/v3/dns/editByNameType/pork.example/AAAA/www "},
         {1, "chunk.ddns.net", "carol-secret", false, -1, "", "GET /nic/update?hostname=chunk.ddns.net&myip=192.0.2.1 "},
         // Beside the A record a missing AAAA record fails the IPv6 part alone.
         {3, "home.cloud.example", "cf-token-0123", true, -1, "", "PATCH /client/v4/zones/", "a-only"},
@@ -397,7 +403,9 @@ TEST_F(SecureUpdateTest, ServicesGetBothFamiliesInTheirOwnWay) {
         InjectInterfaces6(c.found6 ? std::vector<Interface6Entry>{global} : std::vector<Interface6Entry>{});
         ServerGet(std::string("/__control/service?host=") + c.host + "&mode=" + c.mode);
         ServerGet("/__control/clear");
-        Account a = ServiceAccount(c.service, c.host, c.service == 3 ? "" : "carol", c.password);
+        Account a = ServiceAccount(c.service, c.host, c.service == 3 ? "" : c.service == 15 ? "pork.example" : "carol",
+                                   c.password);
+        if (c.service == 15) CopyText(a.UpdateServer, "pk1_porkbun-key");
         a.Addresses = AddressesBoth;
         const std::int32_t before = static_cast<std::int32_t>(Now - 100 * 86400);
         if (c.current[0]) a.LastIP = Address("192.0.2.1"), a.LastUpdate = before;
@@ -423,8 +431,8 @@ TEST_F(SecureUpdateTest, ServicesGetBothFamiliesInTheirOwnWay) {
         if (c.service == 13) {
             EXPECT_NE(requests.find("CONNECT ipv6.nsupdate.info:443"), std::string::npos) << requests;
         }
-        if (c.service == 3 && c.result == 0) {
-            EXPECT_NE(requests.find("{\"content\":\"2001:470:1f0b::10\"}"), std::string::npos);
+        if ((c.service == 3 || c.service == 15) && c.result == 0) {
+            EXPECT_NE(requests.find("\"content\":\"2001:470:1f0b::10\""), std::string::npos);
         }
     }
 }

@@ -1,6 +1,6 @@
 // The catalogue's services as they answer: dyndns2 (No-IP, Dynu, deSEC,
 // Hurricane Electric, DNS-O-Matic, OVH DynHost, spDYN, nsupdate.info and any other),
-// dynv6's update API, DuckDNS, FreeDNS, Namecheap and
+// dynv6's update API, Porkbun's JSON API, DuckDNS, FreeDNS, Namecheap and
 // Cloudflare's API. Their accounts are the server's own: an account's user
 // name and password, or its password alone as a token. A host's service mode
 // (/__control/service?host=H&mode=M) makes it answer as a service in trouble;
@@ -37,7 +37,7 @@ const std::vector<std::string> kServiceHosts = {
     "api.dynu.com",        "freedns.afraid.org", "dynamicdns.park-your-domain.com",
     "update.dedyn.io",     "dyn.dns.he.net",     "updates.dnsomatic.com",
     "www.ovh.com",         "update.spdyn.de",    "ipv4.nsupdate.info",
-    "ipv6.nsupdate.info",  "dynv6.com",
+    "ipv6.nsupdate.info",  "dynv6.com",          "api.porkbun.com",
 };
 
 bool parse_service_mode(const std::string& s, ServiceMode& m) {
@@ -144,6 +144,28 @@ Answer dynv6(const Query& q, const std::string& host_lc) {
     for (const char* family : {"ipv4", "ipv6"})
         if (const std::string* ip = q.get(family)) any = changed(host_lc, *ip) || any;
     return plain(200, "OK", any ? "addresses updated" : "addresses unchanged");
+}
+
+// Porkbun: the account's name is the API key, its password the secret API key; the record is the host.
+Answer porkbun(const Request& r, const std::string& body, const std::string& host_lc) {
+    const auto field = [&](const std::string& name) {
+        const size_t at = body.find("\"" + name + "\":\"");
+        return at == std::string::npos
+                   ? ""
+                   : body.substr(at + name.size() + 4, body.find('"', at + name.size() + 4) - at - name.size() - 4);
+    };
+    const Account* acct = account_by_secret(field("secretapikey"), host_lc, nullptr);
+    const std::string ip = field("content");
+    const bool aaaa = r.path.find("/AAAA") != std::string::npos;
+    Answer a;
+    if (!acct || g_state.account(field("apikey")) != acct)
+        a = plain(400, "Bad Request", "{\"status\":\"ERROR\",\"message\":\"Invalid API key. (002)\"}");
+    else if (aaaa ? !is_ipv6(ip) : !is_dotted_quad(ip))
+        a = plain(400, "Bad Request", "{\"status\":\"ERROR\",\"message\":\"Invalid content.\"}");
+    else
+        a = plain(200, "OK", (changed(host_lc, ip), "{\"status\":\"SUCCESS\"}"));
+    a.content_type = "application/json";
+    return a;
 }
 
 Answer freedns(const Request& r, const std::string& host_lc) {
@@ -283,7 +305,8 @@ std::string shape(const Answer& a, ServiceMode mode) {
 bool is_service_request(const Request& r) {
     Query q(r.query);
     return r.path == "/nic/update" || (r.path == "/update" && (q.get("domains") || q.get("domain"))) ||
-           r.path == "/dynamic/update.php" || r.path == "/api/update" || r.path.rfind("/client/v4/", 0) == 0;
+           r.path == "/dynamic/update.php" || r.path == "/api/update" || r.path.rfind("/client/v4/", 0) == 0 ||
+           r.path.rfind("/api/json/v3/dns/editByNameType/", 0) == 0;
 }
 
 // The host a service request is about, for its mode and the record.
@@ -294,6 +317,11 @@ static std::string service_host(const Request& r, const Query& q) {
     if (r.path == "/update" && (value = q.get("domain"))) {
         const std::string* sub = q.get("host");
         return (sub && *sub != "@" ? lower(*sub) + "." : "") + lower(*value);
+    }
+    const std::string porkbun = "/api/json/v3/dns/editByNameType/";
+    if (r.path.rfind(porkbun, 0) == 0) {
+        const std::vector<std::string> parts = split(r.path.substr(porkbun.size()), '/');  // domain, type, subdomain
+        return parts.size() == 3 ? lower(parts[2] + "." + parts[0]) : parts.empty() ? "" : lower(parts[0]);
     }
     std::string first;
     if (r.path == "/dynamic/update.php" && account_by_secret(r.query.substr(0, r.query.find('&')), "", &first))
@@ -324,6 +352,8 @@ void handle_service(Peer& peer, const Request& r, const std::string& raw, const 
             a = freedns(r, host_lc);
         else if (r.path == "/api/update")
             a = dynv6(q, host_lc);
+        else if (r.path.rfind("/api/json/v3/", 0) == 0)
+            a = porkbun(r, body, host_lc);
         else
             a = cloudflare(r, q, body, host_lc, mode);
     }

@@ -30,6 +30,8 @@ std::string DuckDnsQuery(const ServiceRequestInput& in, const char* v4, const ch
 std::string FreeDnsQuery(const ServiceRequestInput& in, const char* v4, const char* v6);
 std::string NamecheapQuery(const ServiceRequestInput& in, const char* v4);
 std::string Dynv6Query(const ServiceRequestInput& in, const char* v4, const char* v6);
+// Porkbun's whole request: a POST with a JSON body.
+std::string BuildPorkbunRequest(const ServiceTarget& target, const ServiceRequestInput& in, const char* v4, const char* v6);
 
 // Each shape's answer in its own words, whatever the status.
 ReplyJudgement JudgeDyndns2(const ServiceEntry& service, int status, const std::string& body);
@@ -38,3 +40,4 @@ ReplyJudgement JudgeFreeDns(const ServiceEntry& service, int status, const std::
 ReplyJudgement JudgeNamecheap(const ServiceEntry& service, int status, const std::string& body);
 ReplyJudgement JudgeCloudflare(const ServiceEntry& service, int status, const std::string& body);
 ReplyJudgement JudgeDynv6(const ServiceEntry& service, int status, const std::string& body);
+ReplyJudgement JudgePorkbun(const ServiceEntry& service, int status, const std::string& body);
