@@ -48,7 +48,7 @@ void AccountRowText(const Account& account, char* out, std::size_t size) {
 
 // The catalogue's stored service numbers as the Server list shows them: the most used first, the
 // newer ones by name, "Other dyndns2 server" last.
-const std::int32_t ServiceOrder[ServiceCount] = {1, 2, 3, 4, 5, 6, 7, 8, 10, 14, 13, 11, 15, 12, 9};
+const std::int32_t ServiceOrder[ServiceCount] = {1, 2, 3, 4, 5, 6, 7, 8, 10, 14, 16, 13, 11, 15, 12, 9};
 
 int ServerChoiceOf(const Account& account) {
     if (account.Service != 0) {
@@ -190,8 +190,7 @@ std::string AccountFormProblem(const Account& form) {
     if (!FindServiceTarget(*service, form.UpdateServer, target, why))
         return std::string("The account ") + why + ". Type it as host[:port][/path], with http:// in front for plain HTTP.";
     std::string part;
-    const bool inDomain = service->Shape == ServiceShape::Namecheap || service->Shape == ServiceShape::Porkbun;
-    if (inDomain && !NamecheapHostPart(form.HostName, form.ServiceUserName, part))
+    if (TakesRegisteredDomain(*service) && !NamecheapHostPart(form.HostName, form.ServiceUserName, part))
         return std::string("The host must be the domain ") + form.ServiceUserName + " itself or a name within it, such as www." +
                form.ServiceUserName + ".";
     return "";

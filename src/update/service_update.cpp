@@ -237,7 +237,7 @@ int SendServiceUpdate(const ServiceEntry& service, Account& account, const char*
         return -1;
     }
     std::string part;
-    if ((service.Shape == ServiceShape::Namecheap || service.Shape == ServiceShape::Porkbun) &&
+    if (TakesRegisteredDomain(service) &&
         !NamecheapHostPart(account.HostName, account.ServiceUserName, part)) {
         WriteLog(LogShownFailure, "Account", account.HostName, "is not within its domain", account.ServiceUserName,
                  "and was not updated!");

@@ -101,6 +101,8 @@ ReplyJudgement JudgeBody(const ServiceEntry& service, int status, const std::str
         return JudgeDynv6(service, status, body);
     case ServiceShape::Porkbun:
         return JudgePorkbun(service, status, body);
+    case ServiceShape::Gandi:
+        return JudgeGandi(service, status, body);
     case ServiceShape::Cloudflare:
         break;
     }
@@ -164,6 +166,8 @@ const ServiceEntry Services[ServiceCount] = {
     {"Porkbun", ServiceShape::Porkbun, "api.porkbun.com", "/api/json/v3",
      TakesUserName | NeedsUserName | TakesUpdateServer, "Domain", "Secret key", ServiceRetryWait, IPv6Style::PerFamily,
      false, nullptr, "API key"},
+    {"Gandi LiveDNS", ServiceShape::Gandi, "api.gandi.net", "/v5/livedns", TakesUserName | NeedsUserName, "Domain",
+     "Token", ServiceRetryWait, IPv6Style::PerFamily},
 };
 
 const ServiceEntry* ServiceRow(std::int32_t service) {
@@ -267,6 +271,8 @@ std::string BuildServiceRequest(const ServiceEntry& service, const ServiceTarget
         break;
     case ServiceShape::Porkbun:
         return BuildPorkbunRequest(target, in, v4, v6);
+    case ServiceShape::Gandi:
+        return BuildGandiRequest(target, in, v4, v6);
     case ServiceShape::Cloudflare:
         return std::string();  // several requests: BuildCloudflareRequest
     }

@@ -17,6 +17,7 @@ enum class ServiceShape {
     Cloudflare,  // API v4 with a bearer token: zone, record, PATCH
     Dynv6,       // GET /api/update?hostname=&token=&ipv4=&ipv6=
     Porkbun,     // POST /dns/editByNameType/<domain>/<type>/<sub>, keys and address in a JSON body
+    Gandi,       // LiveDNS: PUT /domains/<domain>/records/<name>/<type> with a bearer token
 };
 
 // Which fields of the Accounts form a service takes besides host and password.
@@ -65,7 +66,7 @@ struct ServiceEntry {
 // 2 (IPv4 or IPv6) or 3 (both too).
 int AddressChoices(const ServiceEntry& service);
 
-constexpr int ServiceCount = 15;
+constexpr int ServiceCount = 16;
 extern const ServiceEntry Services[ServiceCount];
 
 // The row of an account's stored "Service" value: 1 to ServiceCount; 0 (or
@@ -127,6 +128,11 @@ std::string CloudflareAnswerForLog(const HttpReply& reply);
 // the domain was asked for) is taken as the host's last two labels. False
 // when the host is not within the domain.
 bool NamecheapHostPart(const char* hostName, const char* domain, std::string& part);
+// The services whose "Domain" is the registered domain the host must stand within.
+inline bool TakesRegisteredDomain(const ServiceEntry& service) {
+    return service.Shape == ServiceShape::Namecheap || service.Shape == ServiceShape::Porkbun ||
+           service.Shape == ServiceShape::Gandi;
+}
 
 // The refusals every service may answer, in the maker's words: the log line
 // of each, whichever service answered it.

@@ -205,7 +205,7 @@ photograph_dialog $IDM_PROPERTIES "Vastrel Properties" properties-dialog $IDCANC
 wine "$poke" command $IDM_ACCOUNTS >/dev/null 2>&1
 check "Accounts dialog opens" wait_for 20 box "Vastrel Accounts"
 accounts() { wine "$poke" "$1" "Vastrel Accounts" "${@:2}" >/dev/null 2>&1; }
-accounts select $IDC_ACCOUNT_SERVER 15  # the maker's first row, after the catalogue's services
+accounts select $IDC_ACCOUNT_SERVER 16  # the maker's first row, after the catalogue's services
 accounts set $IDC_ACCOUNT_HOST home
 accounts set $IDC_ACCOUNT_USER alice
 check "Add is disabled while the password is missing" \
@@ -266,24 +266,25 @@ if [ -n "${VASTREL_TEST_CA_TRUSTED:-}" ]; then
     add_service_account 8 long.ddns.net carol carol-secret
     add_service_account 9 home.dynv6.net "" dynv6-token-0123
     # Porkbun: the registered domain, the secret API key, and the API key where "Update server" stands.
-    accounts select $IDC_ACCOUNT_SERVER 12
+    accounts select $IDC_ACCOUNT_SERVER 13
     accounts set $IDC_ACCOUNT_UPDATE_SERVER pk1_porkbun-key
-    add_service_account 12 www.pork.example pork.example sk1_porkbun-secret accounts-dialog-porkbun
+    add_service_account 13 www.pork.example pork.example sk1_porkbun-secret accounts-dialog-porkbun
+    add_service_account 10 www.gandi.example gandi.example pat_gandi-token-0123
     check "the service accounts are listed as typed" test "$(rows "Vastrel Accounts" $IDC_ACCOUNT_LIST | tr '\n' ' ')" = \
-        "home.ddns.net mine home.cloud.example nochg.ddns.net wait.ddns.net www.example.co.uk dynu.ddns.net long.ddns.net home.dynv6.net www.pork.example "
+        "home.ddns.net mine home.cloud.example nochg.ddns.net wait.ddns.net www.example.co.uk dynu.ddns.net long.ddns.net home.dynv6.net www.pork.example www.gandi.example "
     accounts click $IDOK
     wait_for 10 closed "Vastrel Accounts"
     account_value() { query "$product\\Accounts\\$1" "$2"; }
     check "OK stores the catalogue's values" test "$(account_value 0 Service)/$(account_value 0 Server)/$(
-        account_value 0 ServiceUserName)/$(account_value 1 Service)/$(account_value 2 Service)/$(account_value 7 Service)/$(account_value 8 Service)/$(account_value 9 UpdateServer)" = "0x1/0xffffffff/carol/0x2/0x3/0xa/0xe/pk1_porkbun-key"
+        account_value 0 ServiceUserName)/$(account_value 1 Service)/$(account_value 2 Service)/$(account_value 7 Service)/$(account_value 8 Service)/$(account_value 9 UpdateServer)/$(account_value 10 Service)" = "0x1/0xffffffff/carol/0x2/0x3/0xa/0xe/pk1_porkbun-key/0x10"
     wine "$poke" command $IDM_CHECKNOW >/dev/null 2>&1
     waited() { test -n "$(account_value 4 RetryAt)" && test "$(account_value 4 RetryAt)" != 0x0; }
     check "the 911 stores a wait" wait_for 60 waited
-    for i in 0 1 2 5 6 7 8 9; do check "account $i stores its address" test "$(account_value $i LastIP)" = 0xa0200c0; done
+    for i in 0 1 2 5 6 7 8 9 10; do check "account $i stores its address" test "$(account_value $i LastIP)" = 0xa0200c0; done
     check "badauth disables its account" test "$(account_value 3 Update)" = 0x0
     check "911 keeps its account enabled" test "$(account_value 4 Update)" = 0x1
     all=$(server_text "/__requests")
-    for host in dynupdate.no-ip.com www.duckdns.org api.cloudflare.com updates.dnsomatic.com dynv6.com api.porkbun.com; do
+    for host in dynupdate.no-ip.com www.duckdns.org api.cloudflare.com updates.dnsomatic.com dynv6.com api.porkbun.com api.gandi.net; do
         check "a tunnel to $host:443" grep -q "CONNECT $host:443 HTTP/1.1" <<<"$all"
     done
     check "No-IP's request" grep -q "GET /nic/update?hostname=home.ddns.net&myip=192.0.2.10 HTTP/1.1" <<<"$all"
@@ -298,9 +299,11 @@ if [ -n "${VASTREL_TEST_CA_TRUSTED:-}" ]; then
         grep -q "GET /nic/update?hostname=long.ddns.net&myip=192.0.2.10 HTTP/1.1" <<<"$all"
     check "dynv6's request" \
         grep -q "GET /api/update?hostname=home.dynv6.net&token=dynv6-token-0123&ipv4=192.0.2.10 HTTP/1.1" <<<"$all"
+    check "Gandi's request" grep -q "PUT /v5/livedns/domains/gandi.example/records/www/A HTTP/1.1" <<<"$all"
+    check "Gandi's record value" grep -q '{"rrset_values":\["192.0.2.10"\]}' <<<"$all"
     check "Porkbun's request" grep -q "POST /api/json/v3/dns/editByNameType/pork.example/A/www HTTP/1.1" <<<"$all"
     check "Porkbun's body" grep -q '"apikey":"pk1_porkbun-key","content":"192.0.2.10","secretapikey":"sk1_porkbun-secret"' <<<"$all"
-    check "no secret in the log" sh -c "! grep -q -e carol-secret -e duck-token-0123 -e cf-token-0123 -e nc-password-0123 -e dynv6-token-0123 -e sk1_porkbun-secret -e pk1_porkbun-key '$log'"
+    check "no secret in the log" sh -c "! grep -q -e carol-secret -e duck-token-0123 -e cf-token-0123 -e nc-password-0123 -e dynv6-token-0123 -e sk1_porkbun-secret -e pk1_porkbun-key -e pat_gandi-token-0123 '$log'"
     check "no Cloudflare account details in the log" sh -c "! grep -q 'Owner of' '$log'"
     check "the 911 was sent once" test "$(requests_for wait.ddns.net)" = 1
     wine "$poke" command $IDM_CHECKNOW >/dev/null 2>&1

@@ -253,7 +253,7 @@ TEST_F(SecureUpdateTest, AServerAskingForAClientCertificateGetsNoneAndTheUpdateG
 // the reply, however it arrives, judged into the account, its wait and the log.
 TEST_F(SecureUpdateTest, ServiceRepliesAreJudgedIntoTheAccountItsWaitAndTheLog) {
     Through(true, TlsTestPort("valid"));
-    enum { NoIP = 1, DuckDNS, Cloudflare, Dynu, FreeDNS, Namecheap, deSEC, HE, Other, DnsOMatic, Ovh, SpDyn, NsUpdate, Dynv6, Porkbun };
+    enum { NoIP = 1, DuckDNS, Cloudflare, Dynu, FreeDNS, Namecheap, deSEC, HE, Other, DnsOMatic, Ovh, SpDyn, NsUpdate, Dynv6, Porkbun, Gandi };
     const std::string other = "http://127.0.0.1:" + std::to_string(ServerPort()) + "/nic/update";
     struct Case {
         int service;
@@ -333,6 +333,10 @@ TEST_F(SecureUpdateTest, ServiceRepliesAreJudgedIntoTheAccountItsWaitAndTheLog) 
          "DNS update successful!", "POST /api/json/v3/dns/editByNameType/pork.example/A/www "},
         {Porkbun, "pork.example", "pork.example", "wrong", "normal", Manual, -1, 0, -1, false, "Invalid API key",
          "POST /api/json/v3/dns/editByNameType/pork.example/A "},
+        {Gandi, "gandi.example", "gandi.example", "pat_gandi-token-0123", "normal", Forced, 0, 1, 0, true,
+         "DNS update successful!", "PUT /v5/livedns/domains/gandi.example/records/@/A "},
+        {Gandi, "www.gandi.example", "gandi.example", "wrong", "normal", Manual, -1, 0, -1, false,
+         "*** Authorization failed! Wrong or missing user credentials?", nullptr},
     };
     Account previous{};
     for (const Case& c : cases) {
@@ -390,6 +394,8 @@ TEST_F(SecureUpdateTest, ServicesGetBothFamiliesInTheirOwnWay) {
          "GET /nic/update?hostname=slow.ddns.net&myip=2001%3A470%3A1f0b%3A%3A10 "},
         {15, "www.pork.example", "sk1_porkbun-secret", true, 0, "2001:470:1f0b::10",  // Porkbun: one record type a request
          "POST /api/json/v3/dns/editByNameType/pork.example/AAAA/www "},
+        {16, "www.gandi.example", "pat_gandi-token-0123", true, 0, "2001:470:1f0b::10",  // Gandi: one record a request
+         "PUT /v5/livedns/domains/gandi.example/records/www/AAAA "},
         {1, "chunk.ddns.net", "carol-secret", false, -1, "", "GET /nic/update?hostname=chunk.ddns.net&myip=192.0.2.1 "},
         // Beside the A record a missing AAAA record fails the IPv6 part alone.
         {3, "home.cloud.example", "cf-token-0123", true, -1, "", "PATCH /client/v4/zones/", "a-only"},
@@ -403,8 +409,8 @@ TEST_F(SecureUpdateTest, ServicesGetBothFamiliesInTheirOwnWay) {
         InjectInterfaces6(c.found6 ? std::vector<Interface6Entry>{global} : std::vector<Interface6Entry>{});
         ServerGet(std::string("/__control/service?host=") + c.host + "&mode=" + c.mode);
         ServerGet("/__control/clear");
-        Account a = ServiceAccount(c.service, c.host, c.service == 3 ? "" : c.service == 15 ? "pork.example" : "carol",
-                                   c.password);
+        const char* domain = c.service == 15 ? "pork.example" : "gandi.example";
+        Account a = ServiceAccount(c.service, c.host, c.service == 3 ? "" : c.service >= 15 ? domain : "carol", c.password);
         if (c.service == 15) CopyText(a.UpdateServer, "pk1_porkbun-key");
         a.Addresses = AddressesBoth;
         const std::int32_t before = static_cast<std::int32_t>(Now - 100 * 86400);
@@ -427,6 +433,9 @@ TEST_F(SecureUpdateTest, ServicesGetBothFamiliesInTheirOwnWay) {
         }
         if (c.service == 8 || c.service == 13) {  // Hurricane Electric, nsupdate.info: one request a family
             EXPECT_NE(requests.find("myip=192.0.2.1 "), std::string::npos);
+        }
+        if (c.service == 16) {
+            EXPECT_NE(requests.find("PUT /v5/livedns/domains/gandi.example/records/www/A "), std::string::npos);
         }
         if (c.service == 13) {
             EXPECT_NE(requests.find("CONNECT ipv6.nsupdate.info:443"), std::string::npos) << requests;

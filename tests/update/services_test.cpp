@@ -137,6 +137,12 @@ TEST(ServicesTest, JudgesRepliesByStatusThenByTheCodeOfTheFirstLine) {
         {"Porkbun", 400, -1, "{\"status\":\"ERROR\",\"message\":\"Invalid API key. (002) EVIL\"}", R, false,
          "Invalid API key", 0},
         {"Porkbun", 200, -1, "{\"status\":\"EVIL\"}", T, false, "Unknown reply", 600},
+        {"Gandi LiveDNS", 201, -1, "{\"message\":\"DNS Record Created\"}", A, false, "", 0},
+        {"Gandi LiveDNS", 403, -1, "{\"code\":403,\"message\":\"EVIL\",\"object\":\"HTTPForbidden\"}", R, false,
+         "Authorization failed!", 0},
+        {"Gandi LiveDNS", 404, -1, "{\"code\":404,\"message\":\"Unknown domain EVIL\",\"object\":\"HTTPNotFound\"}", R,
+         false, "Unknown domain", 0},
+        {"Gandi LiveDNS", 404, -1, "<html>Not Found EVIL</html>", T, false, "HTTP 404", 600},
         {"No-IP", 403, -1, "<html>Forbidden by the CDN EVIL</html>", T, false, "HTTP 403", 600},
         {"Dynu", 403, -1, "badauth", R, false, "Authorization failed!", 0},
         {"DuckDNS", 403, -1, "<html>Forbidden</html>", T, false, "HTTP 403", 600},
@@ -236,6 +242,10 @@ TEST(ServicesTest, BuildsEachShapesRequestAndTheLogShowsNoSecret) {
         {"Porkbun", "", "www.example.net", false,
          "POST /api/json/v3/dns/editByNameType/example.net/A/www HTTP/1.1\r\nHost: api.porkbun.com\r\n"
          "Content-Type: application/json\r\nContent-Length: 64\r\n",
+         "example.net"},
+        {"Gandi LiveDNS", "", "example.net", false,
+         "PUT /v5/livedns/domains/example.net/records/@/A HTTP/1.1\r\nHost: api.gandi.net\r\n"
+         "Authorization: Bearer s3cret+key\r\nContent-Type: application/json\r\nContent-Length: 31\r\n",
          "example.net"},
         {"Other dyndns2 server", "dyn.example.com/u?pass=s3cret#x\"y", "h", false,
          "GET /u?pass=s3cret%23x%22y&hostname=h&myip=192.0.2.10&wildcard=ON"},

@@ -58,8 +58,8 @@ bool parse_request(const std::string& raw, Request& r, std::string& why) {
         return false;
     }
     if (r.method == "CONNECT") return parse_headers(lines, r, why);  // target is host:port
-    // PATCH: Cloudflare's record update, POST: Porkbun's; serve() takes each on its API alone.
-    if (r.method != "GET" && r.method != "PATCH" && r.method != "POST") {
+    // PATCH: Cloudflare's record update, POST: Porkbun's, PUT: Gandi's; serve() takes each on its API alone.
+    if (r.method != "GET" && r.method != "PATCH" && r.method != "POST" && r.method != "PUT") {
         why = "only GET is served here";
         return false;
     }

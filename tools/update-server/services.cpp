@@ -1,6 +1,6 @@
 // The catalogue's services as they answer: dyndns2 (No-IP, Dynu, deSEC,
 // Hurricane Electric, DNS-O-Matic, OVH DynHost, spDYN, nsupdate.info and any other),
-// dynv6's update API, Porkbun's JSON API, DuckDNS, FreeDNS, Namecheap and
+// dynv6's update API, Porkbun's and Gandi LiveDNS's JSON APIs, DuckDNS, FreeDNS, Namecheap and
 // Cloudflare's API. Their accounts are the server's own: an account's user
 // name and password, or its password alone as a token. A host's service mode
 // (/__control/service?host=H&mode=M) makes it answer as a service in trouble;
@@ -37,7 +37,7 @@ const std::vector<std::string> kServiceHosts = {
     "api.dynu.com",        "freedns.afraid.org", "dynamicdns.park-your-domain.com",
     "update.dedyn.io",     "dyn.dns.he.net",     "updates.dnsomatic.com",
     "www.ovh.com",         "update.spdyn.de",    "ipv4.nsupdate.info",
-    "ipv6.nsupdate.info",  "dynv6.com",          "api.porkbun.com",
+    "ipv6.nsupdate.info",  "dynv6.com",          "api.porkbun.com",    "api.gandi.net",
 };
 
 bool parse_service_mode(const std::string& s, ServiceMode& m) {
@@ -164,6 +164,26 @@ Answer porkbun(const Request& r, const std::string& body, const std::string& hos
         a = plain(400, "Bad Request", "{\"status\":\"ERROR\",\"message\":\"Invalid content.\"}");
     else
         a = plain(200, "OK", (changed(host_lc, ip), "{\"status\":\"SUCCESS\"}"));
+    a.content_type = "application/json";
+    return a;
+}
+
+// Gandi LiveDNS: the bearer token is the account's password; the record is the host; answers by status.
+Answer gandi(const Request& r, const std::string& body, const std::string& host_lc) {
+    const size_t at = body.find("\"rrset_values\":[\"");
+    const std::string ip = at == std::string::npos ? "" : body.substr(at + 17, body.find('"', at + 17) - at - 17);
+    const bool aaaa = r.path.size() > 5 && r.path.compare(r.path.size() - 5, 5, "/AAAA") == 0;
+    Answer a;
+    if (!account_by_secret(bearer(r), host_lc, nullptr))
+        a = plain(403, "Forbidden",
+                  "{\"code\":403,\"message\":\"Access was denied to this resource.\",\"object\":\"HTTPForbidden\","
+                  "\"cause\":\"Forbidden\"}");
+    else if (aaaa ? !is_ipv6(ip) : !is_dotted_quad(ip))
+        a = plain(400, "Bad Request",
+                  "{\"code\":400,\"message\":\"Invalid value\",\"object\":\"HTTPBadRequest\",\"cause\":\"Bad "
+                  "Request\"}");
+    else
+        a = plain(201, "Created", (changed(host_lc, ip), "{\"message\":\"DNS Record Created\"}"));
     a.content_type = "application/json";
     return a;
 }
@@ -306,7 +326,7 @@ bool is_service_request(const Request& r) {
     Query q(r.query);
     return r.path == "/nic/update" || (r.path == "/update" && (q.get("domains") || q.get("domain"))) ||
            r.path == "/dynamic/update.php" || r.path == "/api/update" || r.path.rfind("/client/v4/", 0) == 0 ||
-           r.path.rfind("/api/json/v3/dns/editByNameType/", 0) == 0;
+           r.path.rfind("/api/json/v3/dns/editByNameType/", 0) == 0 || r.path.rfind("/v5/livedns/domains/", 0) == 0;
 }
 
 // The host a service request is about, for its mode and the record.
@@ -322,6 +342,11 @@ static std::string service_host(const Request& r, const Query& q) {
     if (r.path.rfind(porkbun, 0) == 0) {
         const std::vector<std::string> parts = split(r.path.substr(porkbun.size()), '/');  // domain, type, subdomain
         return parts.size() == 3 ? lower(parts[2] + "." + parts[0]) : parts.empty() ? "" : lower(parts[0]);
+    }
+    const std::string gandi = "/v5/livedns/domains/";
+    if (r.path.rfind(gandi, 0) == 0) {
+        const std::vector<std::string> parts = split(r.path.substr(gandi.size()), '/');  // domain, "records", name, type
+        return parts.size() != 4 ? "" : parts[2] == "@" ? lower(parts[0]) : lower(parts[2] + "." + parts[0]);
     }
     std::string first;
     if (r.path == "/dynamic/update.php" && account_by_secret(r.query.substr(0, r.query.find('&')), "", &first))
@@ -354,6 +379,8 @@ void handle_service(Peer& peer, const Request& r, const std::string& raw, const 
             a = dynv6(q, host_lc);
         else if (r.path.rfind("/api/json/v3/", 0) == 0)
             a = porkbun(r, body, host_lc);
+        else if (r.path.rfind("/v5/livedns/", 0) == 0)
+            a = gandi(r, body, host_lc);
         else
             a = cloudflare(r, q, body, host_lc, mode);
     }

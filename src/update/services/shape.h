@@ -32,6 +32,8 @@ std::string NamecheapQuery(const ServiceRequestInput& in, const char* v4);
 std::string Dynv6Query(const ServiceRequestInput& in, const char* v4, const char* v6);
 // Porkbun's whole request: a POST with a JSON body.
 std::string BuildPorkbunRequest(const ServiceTarget& target, const ServiceRequestInput& in, const char* v4, const char* v6);
+// Gandi's whole request: a PUT of the record's value.
+std::string BuildGandiRequest(const ServiceTarget& target, const ServiceRequestInput& in, const char* v4, const char* v6);
 
 // Each shape's answer in its own words, whatever the status.
 ReplyJudgement JudgeDyndns2(const ServiceEntry& service, int status, const std::string& body);
@@ -41,3 +43,4 @@ ReplyJudgement JudgeNamecheap(const ServiceEntry& service, int status, const std
 ReplyJudgement JudgeCloudflare(const ServiceEntry& service, int status, const std::string& body);
 ReplyJudgement JudgeDynv6(const ServiceEntry& service, int status, const std::string& body);
 ReplyJudgement JudgePorkbun(const ServiceEntry& service, int status, const std::string& body);
+ReplyJudgement JudgeGandi(const ServiceEntry& service, int status, const std::string& body);
