@@ -124,6 +124,22 @@ std::vector<std::string> ZoneNames(const Account& account) {
     return names;
 }
 
+// One request of a service's API, judged: true when accepted, else its outcome is taken into the account (result).
+bool AskApi(const ServiceEntry& service, Account& account, const std::string& request, HttpReply& reply, int& result,
+            TimedOutHosts& timedOut) {
+    ServiceTarget target;
+    target.Host = service.UpdateHost;
+    const Asked asked = AskService(target, [&](bool) { return request; }, reply, timedOut, true);
+    if (asked != Asked::Answered) {
+        result = TakeAsked(service, account, asked);
+        return false;
+    }
+    const ReplyJudgement judgement = JudgeServiceReply(service, reply);
+    if (judgement.Verdict == ReplyVerdict::Accepted) return true;
+    result = TakeJudgement(service, account, judgement, Sent{"", ""});
+    return false;
+}
+
 bool IsCloudflareId(const char* text) {
     return std::strlen(text) == 32 && std::strspn(text, "0123456789abcdefABCDEF") == 32;
 }
@@ -131,22 +147,11 @@ bool IsCloudflareId(const char* text) {
 // Zone, record, then the record's new content, for the A record and the
 // AAAA record as sent; a missing zone or record is refused, never created.
 int SendCloudflareUpdate(const ServiceEntry& service, Account& account, Sent sent, TimedOutHosts& timedOut) {
-    ServiceTarget target;
-    target.Host = service.UpdateHost;
     const std::string token = account.ServicePassword;
     auto ask = [&](const char* method, const std::string& path, const std::string& body, HttpReply& reply,
                    int& result) {
-        const Asked asked = AskService(
-            target, [&](bool) { return BuildCloudflareRequest(method, path, token.c_str(), body); }, reply, timedOut,
-            true);
-        if (asked != Asked::Answered) {
-            result = TakeAsked(service, account, asked);
-            return false;
-        }
-        const ReplyJudgement judgement = JudgeServiceReply(service, reply);
-        if (judgement.Verdict == ReplyVerdict::Accepted) return true;
-        result = TakeJudgement(service, account, judgement, Sent{"", ""});
-        return false;
+        return AskApi(service, account, BuildCloudflareRequest(method, path, token.c_str(), body), reply, result,
+                      timedOut);
     };
     int result = -1;
     HttpReply reply;
@@ -200,6 +205,39 @@ int SendCloudflareUpdate(const ServiceEntry& service, Account& account, Sent sen
     return result;
 }
 
+// DigitalOcean: each family's record looked up by type and full name, then
+// its data set; a missing record is refused, never created.
+int SendDigitalOceanUpdate(const ServiceEntry& service, Account& account, Sent sent, TimedOutHosts& timedOut) {
+    const std::string token = account.ServicePassword;
+    const std::string records = "/domains/" + UrlEncoded(account.ServiceUserName) + "/records";
+    for (const Sent one : {Sent{sent.V4, ""}, Sent{"", sent.V6}}) {
+        const char* type = one.V4[0] ? "A" : "AAAA";
+        const char* address = one.V4[0] ? one.V4 : one.V6;
+        if (!address[0]) continue;
+        HttpReply reply;
+        int result = -1;
+        const std::string find = records + "?type=" + type + "&name=" + UrlEncoded(account.HostName);
+        if (!AskApi(service, account, BuildDigitalOceanRequest(service, "GET", find, token.c_str(), ""), reply, result,
+                    timedOut))
+            return result;
+        const std::vector<std::string> found = DigitalOceanRecordIds(reply.Body);
+        // None is the user's to create; of several, which one is meant is the user's to say.
+        if (found.size() != 1)
+            return TakeJudgement(service, account,
+                                 RefusedReply("DigitalOcean has " + std::to_string(found.size()) + " " + type +
+                                              " records named " + account.HostName + "; keep exactly one."),
+                                 Sent{"", ""});
+        const std::string body = DigitalOceanAddressBody(address);
+        if (!AskApi(service, account,
+                    BuildDigitalOceanRequest(service, "PATCH", records + "/" + found[0], token.c_str(), body), reply,
+                    result, timedOut))
+            return result;
+        result = TakeJudgement(service, account, JudgeServiceReply(service, reply), one);
+        if (result != 0) return result;
+    }
+    return 0;
+}
+
 // One request with the families given, judged.
 int SendOneRequest(const ServiceEntry& service, const ServiceTarget& target, Account& account, Sent sent,
                    TimedOutHosts& timedOut) {
@@ -243,6 +281,7 @@ int SendServiceUpdate(const ServiceEntry& service, Account& account, const char*
                  "and was not updated!");
         return -1;
     }
+    if (service.Shape == ServiceShape::DigitalOcean) return SendDigitalOceanUpdate(service, account, Sent{v4, v6}, timedOut);
     // A service that takes one family a request gets two, the second only after the first went well.
     if (service.IPv6 == IPv6Style::PerFamily && v4[0] && v6[0]) {
         const int first = SendOneRequest(service, target, account, Sent{v4, ""}, timedOut);

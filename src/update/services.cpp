@@ -103,6 +103,8 @@ ReplyJudgement JudgeBody(const ServiceEntry& service, int status, const std::str
         return JudgePorkbun(service, status, body);
     case ServiceShape::Gandi:
         return JudgeGandi(service, status, body);
+    case ServiceShape::DigitalOcean:
+        return JudgeDigitalOcean(service, status, body);
     case ServiceShape::Cloudflare:
         break;
     }
@@ -168,6 +170,8 @@ const ServiceEntry Services[ServiceCount] = {
      false, nullptr, "API key"},
     {"Gandi LiveDNS", ServiceShape::Gandi, "api.gandi.net", "/v5/livedns", TakesUserName | NeedsUserName, "Domain",
      "Token", ServiceRetryWait, IPv6Style::PerFamily},
+    {"DigitalOcean", ServiceShape::DigitalOcean, "api.digitalocean.com", "/v2", TakesUserName | NeedsUserName, "Domain",
+     "API token", ServiceRetryWait, IPv6Style::Cloudflare},
 };
 
 const ServiceEntry* ServiceRow(std::int32_t service) {
@@ -274,7 +278,8 @@ std::string BuildServiceRequest(const ServiceEntry& service, const ServiceTarget
     case ServiceShape::Gandi:
         return BuildGandiRequest(target, in, v4, v6);
     case ServiceShape::Cloudflare:
-        return std::string();  // several requests: BuildCloudflareRequest
+    case ServiceShape::DigitalOcean:
+        return std::string();  // several requests: BuildCloudflareRequest, BuildDigitalOceanRequest
     }
     const std::string hostHeader = HostAndPort(target.Host, target.Port, target.Secure ? 443 : 80);
     std::string request = "GET ";

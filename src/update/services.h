@@ -17,7 +17,8 @@ enum class ServiceShape {
     Cloudflare,  // API v4 with a bearer token: zone, record, PATCH
     Dynv6,       // GET /api/update?hostname=&token=&ipv4=&ipv6=
     Porkbun,     // POST /dns/editByNameType/<domain>/<type>/<sub>, keys and address in a JSON body
-    Gandi,       // LiveDNS: PUT /domains/<domain>/records/<name>/<type> with a bearer token
+    Gandi,         // LiveDNS: PUT /domains/<domain>/records/<name>/<type> with a bearer token
+    DigitalOcean,  // /v2/domains/<domain>/records with a bearer token: record, PATCH
 };
 
 // Which fields of the Accounts form a service takes besides host and password.
@@ -66,7 +67,7 @@ struct ServiceEntry {
 // 2 (IPv4 or IPv6) or 3 (both too).
 int AddressChoices(const ServiceEntry& service);
 
-constexpr int ServiceCount = 16;
+constexpr int ServiceCount = 17;
 extern const ServiceEntry Services[ServiceCount];
 
 // The row of an account's stored "Service" value: 1 to ServiceCount; 0 (or
@@ -123,6 +124,13 @@ std::vector<std::string> CloudflareResultIds(const std::string& body, bool activ
 // and "errors"; the rest (zone and account details) stays out.
 std::string CloudflareAnswerForLog(const HttpReply& reply);
 
+// One request of DigitalOcean's API below /v2, its record id of a list
+// answer, and the PATCH body that sets a record's data to the address.
+std::string BuildDigitalOceanRequest(const ServiceEntry& service, const char* method, const std::string& path,
+                                     const char* token, const std::string& body);
+std::vector<std::string> DigitalOceanRecordIds(const std::string& body);
+std::string DigitalOceanAddressBody(const char* address);
+
 // Namecheap's "host" (Porkbun's subdomain): what stands before the
 // registered domain in the host name, "@" for the domain itself. An empty domain (an account stored before
 // the domain was asked for) is taken as the host's last two labels. False
@@ -131,7 +139,7 @@ bool NamecheapHostPart(const char* hostName, const char* domain, std::string& pa
 // The services whose "Domain" is the registered domain the host must stand within.
 inline bool TakesRegisteredDomain(const ServiceEntry& service) {
     return service.Shape == ServiceShape::Namecheap || service.Shape == ServiceShape::Porkbun ||
-           service.Shape == ServiceShape::Gandi;
+           service.Shape == ServiceShape::Gandi || service.Shape == ServiceShape::DigitalOcean;
 }
 
 // The refusals every service may answer, in the maker's words: the log line

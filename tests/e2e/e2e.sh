@@ -205,7 +205,7 @@ photograph_dialog $IDM_PROPERTIES "Vastrel Properties" properties-dialog $IDCANC
 wine "$poke" command $IDM_ACCOUNTS >/dev/null 2>&1
 check "Accounts dialog opens" wait_for 20 box "Vastrel Accounts"
 accounts() { wine "$poke" "$1" "Vastrel Accounts" "${@:2}" >/dev/null 2>&1; }
-accounts select $IDC_ACCOUNT_SERVER 16  # the maker's first row, after the catalogue's services
+accounts select $IDC_ACCOUNT_SERVER 17  # the maker's first row, after the catalogue's services
 accounts set $IDC_ACCOUNT_HOST home
 accounts set $IDC_ACCOUNT_USER alice
 check "Add is disabled while the password is missing" \
@@ -262,14 +262,14 @@ if [ -n "${VASTREL_TEST_CA_TRUSTED:-}" ]; then
     # Namecheap takes the registered domain; Dynu, set to "IPv4", is told to leave the AAAA record alone.
     add_service_account 5 www.example.co.uk example.co.uk nc-password-0123 accounts-dialog-namecheap
     add_service_account 3 dynu.ddns.net carol carol-secret
-    # DNS-O-Matic and dynv6, the first of the newer services by name, after Hurricane Electric.
-    add_service_account 8 long.ddns.net carol carol-secret
-    add_service_account 9 home.dynv6.net "" dynv6-token-0123
+    # DNS-O-Matic and dynv6 among the newer services by name, after Hurricane Electric and DigitalOcean.
+    add_service_account 9 long.ddns.net carol carol-secret
+    add_service_account 10 home.dynv6.net "" dynv6-token-0123
     # Porkbun: the registered domain, the secret API key, and the API key where "Update server" stands.
-    accounts select $IDC_ACCOUNT_SERVER 13
+    accounts select $IDC_ACCOUNT_SERVER 14
     accounts set $IDC_ACCOUNT_UPDATE_SERVER pk1_porkbun-key
-    add_service_account 13 www.pork.example pork.example sk1_porkbun-secret accounts-dialog-porkbun
-    add_service_account 10 www.gandi.example gandi.example pat_gandi-token-0123
+    add_service_account 14 www.pork.example pork.example sk1_porkbun-secret accounts-dialog-porkbun
+    add_service_account 11 www.gandi.example gandi.example pat_gandi-token-0123
     check "the service accounts are listed as typed" test "$(rows "Vastrel Accounts" $IDC_ACCOUNT_LIST | tr '\n' ' ')" = \
         "home.ddns.net mine home.cloud.example nochg.ddns.net wait.ddns.net www.example.co.uk dynu.ddns.net long.ddns.net home.dynv6.net www.pork.example www.gandi.example "
     accounts click $IDOK

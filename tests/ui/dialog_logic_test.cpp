@@ -126,9 +126,10 @@ TEST(AccountForm, FollowsTheServerOrServiceChosen) {
         {2, "Zone/API token 64/128", TakesUserName, 3},                     // Cloudflare
         {4, "User name/Token 64/128", 0, 2},                                // FreeDNS: one family
         {5, "Domain/Password 64/128", TakesUserName | NeedsUserName, 1},    // Namecheap: IPv4 only
-        {8, "User name/Password 64/128", TakesUserName | NeedsUserName, 1},  // DNS-O-Matic: IPv4 only
-        {9, "User name/Token 64/128", 0, 3},                                 // dynv6
-        {10, "Domain/Token 64/128", TakesUserName | NeedsUserName, 3},       // Gandi LiveDNS
+        {8, "Domain/API token 64/128", TakesUserName | NeedsUserName, 3},    // DigitalOcean
+        {9, "User name/Password 64/128", TakesUserName | NeedsUserName, 1},  // DNS-O-Matic: IPv4 only
+        {10, "User name/Token 64/128", 0, 3},                                // dynv6
+        {11, "Domain/Token 64/128", TakesUserName | NeedsUserName, 3},       // Gandi LiveDNS
         {ServiceCount - 1, "User name/Password 64/128", maker | TakesUpdateServer, 3},  // Other dyndns2 server
     };
     for (auto [item, shape, fields, choices] : cases) {
@@ -160,7 +161,7 @@ TEST(AccountForm, FollowsTheServerOrServiceChosen) {
     // The newer services by name, between the most used and "Other dyndns2 server".
     std::string names;
     for (int item = 7; item < ServiceCount; ++item) names += std::string(ServerChoiceName(item)) + "/";
-    EXPECT_EQ(names, "Hurricane Electric/DNS-O-Matic/dynv6/Gandi LiveDNS/nsupdate.info/OVH DynHost/Porkbun/spDYN/Other dyndns2 server/");
+    EXPECT_EQ(names, "Hurricane Electric/DigitalOcean/DNS-O-Matic/dynv6/Gandi LiveDNS/nsupdate.info/OVH DynHost/Porkbun/spDYN/Other dyndns2 server/");
     // What a complete form may still not be: the service would refuse it, or the request would break.
     const std::tuple<int, const char*, const char*, const char*, const char*> problems[] = {
         {5, "www.example.co.uk", "example.co.uk", "", ""},

@@ -1,6 +1,6 @@
 // The catalogue's services as they answer: dyndns2 (No-IP, Dynu, deSEC,
 // Hurricane Electric, DNS-O-Matic, OVH DynHost, spDYN, nsupdate.info and any other),
-// dynv6's update API, Porkbun's and Gandi LiveDNS's JSON APIs, DuckDNS, FreeDNS, Namecheap and
+// dynv6's update API, Porkbun's, Gandi LiveDNS's and DigitalOcean's JSON APIs, DuckDNS, FreeDNS, Namecheap and
 // Cloudflare's API. Their accounts are the server's own: an account's user
 // name and password, or its password alone as a token. A host's service mode
 // (/__control/service?host=H&mode=M) makes it answer as a service in trouble;
@@ -38,6 +38,7 @@ const std::vector<std::string> kServiceHosts = {
     "update.dedyn.io",     "dyn.dns.he.net",     "updates.dnsomatic.com",
     "www.ovh.com",         "update.spdyn.de",    "ipv4.nsupdate.info",
     "ipv6.nsupdate.info",  "dynv6.com",          "api.porkbun.com",    "api.gandi.net",
+    "api.digitalocean.com",
 };
 
 bool parse_service_mode(const std::string& s, ServiceMode& m) {
@@ -188,6 +189,38 @@ Answer gandi(const Request& r, const std::string& body, const std::string& host_
     return a;
 }
 
+// DigitalOcean's record id for a host's record: a number, as its API gives.
+std::string ocean_id(const std::string& key) { return std::to_string(std::stoull(hex_id(key).substr(0, 12), nullptr, 16)); }
+
+// DigitalOcean: the bearer token is the account's password; its hosts are the records.
+Answer digitalocean(const Request& r, const Query& q, const std::string& body, const std::string& host_lc) {
+    Answer a;
+    const Account* acct = account_by_secret(bearer(r), "", nullptr);
+    if (!acct) {
+        a = plain(401, "Unauthorized", "{\"id\":\"unauthorized\",\"message\":\"Unable to authenticate you\"}");
+    } else if (r.method == "GET") {
+        const std::string* type = q.get("type");
+        const bool aaaa = type && *type == "AAAA";
+        const std::string key = aaaa ? host_lc + "|AAAA" : host_lc;
+        a = plain(200, "OK",
+                  acct->hosts.count(host_lc)
+                      ? "{\"domain_records\":[{\"id\":" + ocean_id(key) + ",\"type\":\"" + (aaaa ? "AAAA" : "A") +
+                            "\",\"data\":\"" + g_state.last_ip(key) + "\"}],\"meta\":{\"total\":1}}"
+                      : "{\"domain_records\":[],\"meta\":{\"total\":0}}");
+    } else {
+        const size_t at = body.find("\"data\":\"");
+        const std::string ip = at == std::string::npos ? "" : body.substr(at + 8, body.find('"', at + 8) - at - 8);
+        const bool aaaa = r.path.size() > 12 && r.path.compare(r.path.rfind('/') + 1, std::string::npos,
+                                                               ocean_id(host_lc + "|AAAA")) == 0;
+        if (!acct->hosts.count(host_lc) || !(aaaa ? is_ipv6(ip) : is_dotted_quad(ip)))
+            a = plain(422, "Unprocessable Entity", "{\"id\":\"unprocessable_entity\",\"message\":\"Invalid data\"}");
+        else
+            a = plain(200, "OK", (changed(host_lc, ip), "{\"domain_record\":{\"data\":\"" + ip + "\"}}"));
+    }
+    a.content_type = "application/json";
+    return a;
+}
+
 Answer freedns(const Request& r, const std::string& host_lc) {
     const std::string* ip = Query(r.query).get("address");
     if (host_lc.empty() || !ip) return plain(200, "OK", "ERROR: Invalid update URL (2)");
@@ -326,7 +359,8 @@ bool is_service_request(const Request& r) {
     Query q(r.query);
     return r.path == "/nic/update" || (r.path == "/update" && (q.get("domains") || q.get("domain"))) ||
            r.path == "/dynamic/update.php" || r.path == "/api/update" || r.path.rfind("/client/v4/", 0) == 0 ||
-           r.path.rfind("/api/json/v3/dns/editByNameType/", 0) == 0 || r.path.rfind("/v5/livedns/domains/", 0) == 0;
+           r.path.rfind("/api/json/v3/dns/editByNameType/", 0) == 0 || r.path.rfind("/v5/livedns/domains/", 0) == 0 ||
+           r.path.rfind("/v2/domains/", 0) == 0;
 }
 
 // The host a service request is about, for its mode and the record.
@@ -348,6 +382,14 @@ static std::string service_host(const Request& r, const Query& q) {
         const std::vector<std::string> parts = split(r.path.substr(gandi.size()), '/');  // domain, "records", name, type
         return parts.size() != 4 ? "" : parts[2] == "@" ? lower(parts[0]) : lower(parts[2] + "." + parts[0]);
     }
+    if (r.path.rfind("/v2/domains/", 0) == 0 && (value = q.get("name"))) return lower(*value);
+    if (r.path.rfind("/v2/domains/", 0) == 0)
+        for (const auto& entry : g_state.cfg().accounts)
+            for (const std::string& h : entry.second.hosts)
+                for (const std::string& id : {ocean_id(h), ocean_id(h + "|AAAA")})
+                    if (r.path.size() > id.size() && r.path.compare(r.path.size() - id.size(), id.size(), id) == 0 &&
+                        r.path[r.path.size() - id.size() - 1] == '/')
+                        return h;
     std::string first;
     if (r.path == "/dynamic/update.php" && account_by_secret(r.query.substr(0, r.query.find('&')), "", &first))
         return first;
@@ -381,6 +423,8 @@ void handle_service(Peer& peer, const Request& r, const std::string& raw, const 
             a = porkbun(r, body, host_lc);
         else if (r.path.rfind("/v5/livedns/", 0) == 0)
             a = gandi(r, body, host_lc);
+        else if (r.path.rfind("/v2/domains/", 0) == 0)
+            a = digitalocean(r, q, body, host_lc);
         else
             a = cloudflare(r, q, body, host_lc, mode);
     }

@@ -31,9 +31,11 @@ std::string FreeDnsQuery(const ServiceRequestInput& in, const char* v4, const ch
 std::string NamecheapQuery(const ServiceRequestInput& in, const char* v4);
 std::string Dynv6Query(const ServiceRequestInput& in, const char* v4, const char* v6);
 // Porkbun's whole request: a POST with a JSON body.
-std::string BuildPorkbunRequest(const ServiceTarget& target, const ServiceRequestInput& in, const char* v4, const char* v6);
+std::string BuildPorkbunRequest(const ServiceTarget& target, const ServiceRequestInput& in, const char* v4,
+                                const char* v6);
 // Gandi's whole request: a PUT of the record's value.
-std::string BuildGandiRequest(const ServiceTarget& target, const ServiceRequestInput& in, const char* v4, const char* v6);
+std::string BuildGandiRequest(const ServiceTarget& target, const ServiceRequestInput& in, const char* v4,
+                              const char* v6);
 
 // Each shape's answer in its own words, whatever the status.
 ReplyJudgement JudgeDyndns2(const ServiceEntry& service, int status, const std::string& body);
@@ -44,3 +46,4 @@ ReplyJudgement JudgeCloudflare(const ServiceEntry& service, int status, const st
 ReplyJudgement JudgeDynv6(const ServiceEntry& service, int status, const std::string& body);
 ReplyJudgement JudgePorkbun(const ServiceEntry& service, int status, const std::string& body);
 ReplyJudgement JudgeGandi(const ServiceEntry& service, int status, const std::string& body);
+ReplyJudgement JudgeDigitalOcean(const ServiceEntry& service, int status, const std::string& body);

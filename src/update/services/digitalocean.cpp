@@ -1,0 +1,39 @@
+// DigitalOcean: its domain records API with a bearer token; the record is
+// looked up by type and full name, then its data set (the flow is in
+// service_update.cpp).
+#include <nlohmann/json.hpp>
+
+#include "update/services/shape.h"
+
+std::string BuildDigitalOceanRequest(const ServiceEntry& service, const char* method, const std::string& path,
+                                     const char* token, const std::string& body) {
+    std::string request = std::string(method) + " " + service.Path + path + " HTTP/1.1\r\nHost: " + service.UpdateHost +
+                          "\r\nAuthorization: Bearer " + token + "\r\n";
+    if (!body.empty())
+        request += "Content-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) + "\r\n";
+    return request + "User-Agent: " + ServiceUserAgent() + "\r\nConnection: close\r\n\r\n" + body;
+}
+
+std::string DigitalOceanAddressBody(const char* address) { return nlohmann::json{{"data", address}}.dump(); }
+
+std::vector<std::string> DigitalOceanRecordIds(const std::string& body) {
+    std::vector<std::string> ids;
+    const nlohmann::json answer = nlohmann::json::parse(body, nullptr, false);
+    const auto records = answer.is_object() ? answer.find("domain_records") : answer.end();
+    if (records == answer.end() || !records->is_array()) return ids;
+    for (const nlohmann::json& record : *records)
+        if (record.is_object() && record.contains("id") && record["id"].is_number_unsigned())
+            ids.push_back(std::to_string(record["id"].get<std::uint64_t>()));
+    return ids;
+}
+
+ReplyJudgement JudgeDigitalOcean(const ServiceEntry& service, int status, const std::string& body) {
+    if (status / 100 == 2) return Accepted();
+    // The API's refusals: {"id":"not_found","message":"..."}.
+    const nlohmann::json answer = nlohmann::json::parse(body, nullptr, false);
+    const auto message = answer.is_object() ? answer.find("message") : answer.end();
+    if (message == answer.end() || !message->is_string() || !answer.contains("id"))
+        return UnknownReply(service, status, body);
+    if (status == 403) return RefusedReply(AuthorizationFailed);
+    return RefusedSaying(service, status, message->get<std::string>());
+}
