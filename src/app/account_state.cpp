@@ -73,7 +73,7 @@ void RecordAccountState(const Account& before, Account& after, int result, const
         reason = failure.empty() ? "the update failed" : PlainReason(failure);
     }
     after.LastTry = static_cast<std::int32_t>(now);
-    CopyText(after.LastReason, reason.c_str());  // a longer reason is cut
+    CopyUtf8Text(after.LastReason, reason.c_str());  // a longer reason is cut between characters
 }
 
 std::string NotUpdatedLine(const Account& account) {

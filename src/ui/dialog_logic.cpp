@@ -158,20 +158,22 @@ std::string TakeFormTexts(const FormTexts& texts, Account& form) {
     const std::string host = HostOfTyped(Trimmed(texts.Host)), server = Trimmed(texts.UpdateServer);
     const std::string user = catalogue ? Trimmed(texts.User) : texts.User;
     const std::string password = catalogue ? Trimmed(texts.Password) : texts.Password;
+    // A field the chosen server does not take is stored empty, whatever it still shows.
     const struct {
         const std::string& text;
         std::string name;
         int limit;
+        bool taken;
     } fields[] = {
-        {host, "host", HostLimit},
-        {user, Named(shape.UserLabel), shape.UserLimit},
-        {password, Named(shape.PasswordLabel), shape.PasswordLimit},
-        {texts.MailExtender, "mail extender", MailExtenderLimit},
-        {server, "update server", UpdateServerLimit},
+        {host, "host", HostLimit, true},
+        {user, Named(shape.UserLabel), shape.UserLimit, (shape.Fields & TakesUserName) != 0},
+        {password, Named(shape.PasswordLabel), shape.PasswordLimit, true},
+        {texts.MailExtender, "mail extender", MailExtenderLimit, (shape.Fields & TakesMailExtender) != 0},
+        {server, "update server", UpdateServerLimit, (shape.Fields & TakesUpdateServer) != 0},
     };
     std::string problem;
     for (const auto& field : fields)
-        if (problem.empty() && static_cast<int>(field.text.size()) > field.limit)
+        if (problem.empty() && field.taken && static_cast<int>(field.text.size()) > field.limit)
             problem = "The " + field.name + " is longer than " + std::to_string(field.limit) +
                       " characters, the most Vastrel keeps there. Nothing was cut: check what was pasted.";
     CopyText(form.HostName, host.c_str());

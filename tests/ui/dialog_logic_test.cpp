@@ -161,7 +161,7 @@ TEST(AccountForm, FollowsTheServerOrServiceChosen) {
     // The newer services by name, between the most used and "Other dyndns2 server".
     std::string names;
     for (int item = 7; item < ServiceCount; ++item) names += std::string(ServerChoiceName(item)) + "/";
-    EXPECT_EQ(names, "Hurricane Electric/DigitalOcean/DNS-O-Matic/dynv6/Gandi LiveDNS/nsupdate.info/OVH DynHost/Porkbun/spDYN/Other dyndns2 server/");
+    EXPECT_EQ(names, "Hurricane Electric/DigitalOcean/DNS-O-Matic/dynv6/Gandi LiveDNS/Hetzner DNS/nsupdate.info/OVH DynHost/Porkbun/spDYN/Other dyndns2 server/");
     // What a complete form may still not be: the service would refuse it, or the request would break.
     const std::tuple<int, const char*, const char*, const char*, const char*> problems[] = {
         {5, "www.example.co.uk", "example.co.uk", "", ""},
@@ -193,6 +193,7 @@ TEST(AccountForm, TakesTypedTextsForgivingly) {
         {0, {"h", "u", token129, "", ""}, "h", "u", "", "The password is longer than 128 characters"},
         {2, {"h", "", token129, "", ""}, "h", "", "", "The API token is longer than 128 characters"},
         {0, {std::string(81, 'h'), "u", "p", "", ""}, "", "u", "p", "The host is longer than 80 characters"},
+        {1, {"h", "", "t", std::string(81, 'm'), ""}, "h", "", "t", ""},  // a field not taken is not stored
     };
     for (const Case& c : cases) {
         Account a{};
