@@ -48,7 +48,7 @@ void AccountRowText(const Account& account, char* out, std::size_t size) {
 
 // The catalogue's stored service numbers as the Server list shows them: the most used first, the
 // newer ones by name, "Other dyndns2 server" last.
-const std::int32_t ServiceOrder[ServiceCount] = {1, 2, 3, 4, 5, 6, 7, 8, 17, 10, 14, 16, 13, 11, 15, 12, 9};
+const std::int32_t ServiceOrder[ServiceCount] = {1, 2, 3, 4, 5, 6, 7, 8, 17, 10, 14, 16, 18, 13, 11, 15, 12, 9};
 
 int ServerChoiceOf(const Account& account) {
     if (account.Service != 0) {

@@ -129,7 +129,8 @@ bool AskApi(const ServiceEntry& service, Account& account, const std::string& re
             TimedOutHosts& timedOut) {
     ServiceTarget target;
     target.Host = service.UpdateHost;
-    const Asked asked = AskService(target, [&](bool) { return request; }, reply, timedOut, true);
+    const Asked asked = AskService(
+        target, [&](bool) { return request; }, reply, timedOut, true);
     if (asked != Asked::Answered) {
         result = TakeAsked(service, account, asked);
         return false;
@@ -275,13 +276,13 @@ int SendServiceUpdate(const ServiceEntry& service, Account& account, const char*
         return -1;
     }
     std::string part;
-    if (TakesRegisteredDomain(service) &&
-        !NamecheapHostPart(account.HostName, account.ServiceUserName, part)) {
+    if (TakesRegisteredDomain(service) && !NamecheapHostPart(account.HostName, account.ServiceUserName, part)) {
         WriteLog(LogShownFailure, "Account", account.HostName, "is not within its domain", account.ServiceUserName,
                  "and was not updated!");
         return -1;
     }
-    if (service.Shape == ServiceShape::DigitalOcean) return SendDigitalOceanUpdate(service, account, Sent{v4, v6}, timedOut);
+    if (service.Shape == ServiceShape::DigitalOcean)
+        return SendDigitalOceanUpdate(service, account, Sent{v4, v6}, timedOut);
     // A service that takes one family a request gets two, the second only after the first went well.
     if (service.IPv6 == IPv6Style::PerFamily && v4[0] && v6[0]) {
         const int first = SendOneRequest(service, target, account, Sent{v4, ""}, timedOut);

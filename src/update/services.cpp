@@ -105,6 +105,8 @@ ReplyJudgement JudgeBody(const ServiceEntry& service, int status, const std::str
         return JudgeGandi(service, status, body);
     case ServiceShape::DigitalOcean:
         return JudgeDigitalOcean(service, status, body);
+    case ServiceShape::Hetzner:
+        return JudgeHetzner(service, status, body);
     case ServiceShape::Cloudflare:
         break;
     }
@@ -172,6 +174,8 @@ const ServiceEntry Services[ServiceCount] = {
      "Token", ServiceRetryWait, IPv6Style::PerFamily},
     {"DigitalOcean", ServiceShape::DigitalOcean, "api.digitalocean.com", "/v2", TakesUserName | NeedsUserName, "Domain",
      "API token", ServiceRetryWait, IPv6Style::Cloudflare},
+    {"Hetzner DNS", ServiceShape::Hetzner, "api.hetzner.cloud", "/v1", TakesUserName | NeedsUserName, "Domain",
+     "API token", ServiceRetryWait, IPv6Style::PerFamily},
 };
 
 const ServiceEntry* ServiceRow(std::int32_t service) {
@@ -277,6 +281,8 @@ std::string BuildServiceRequest(const ServiceEntry& service, const ServiceTarget
         return BuildPorkbunRequest(target, in, v4, v6);
     case ServiceShape::Gandi:
         return BuildGandiRequest(target, in, v4, v6);
+    case ServiceShape::Hetzner:
+        return BuildHetznerRequest(target, in, v4, v6);
     case ServiceShape::Cloudflare:
     case ServiceShape::DigitalOcean:
         return std::string();  // several requests: BuildCloudflareRequest, BuildDigitalOceanRequest

@@ -10,15 +10,16 @@
 #include "update/http_reply.h"
 
 enum class ServiceShape {
-    Dyndns2,     // GET /nic/update?hostname=&myip= with Basic authentication
-    DuckDns,     // GET /update?domains=&token=&ip=
-    FreeDns,     // GET /dynamic/update.php?<record token>&address=
-    Namecheap,   // GET /update?host=&domain=&password=&ip=, XML reply
-    Cloudflare,  // API v4 with a bearer token: zone, record, PATCH
-    Dynv6,       // GET /api/update?hostname=&token=&ipv4=&ipv6=
-    Porkbun,     // POST /dns/editByNameType/<domain>/<type>/<sub>, keys and address in a JSON body
+    Dyndns2,       // GET /nic/update?hostname=&myip= with Basic authentication
+    DuckDns,       // GET /update?domains=&token=&ip=
+    FreeDns,       // GET /dynamic/update.php?<record token>&address=
+    Namecheap,     // GET /update?host=&domain=&password=&ip=, XML reply
+    Cloudflare,    // API v4 with a bearer token: zone, record, PATCH
+    Dynv6,         // GET /api/update?hostname=&token=&ipv4=&ipv6=
+    Porkbun,       // POST /dns/editByNameType/<domain>/<type>/<sub>, keys and address in a JSON body
     Gandi,         // LiveDNS: PUT /domains/<domain>/records/<name>/<type> with a bearer token
     DigitalOcean,  // /v2/domains/<domain>/records with a bearer token: record, PATCH
+    Hetzner,       // Cloud API: POST /zones/<domain>/rrsets/<name>/<type>/actions/set_records, bearer token
 };
 
 // Which fields of the Accounts form a service takes besides host and password.
@@ -67,7 +68,7 @@ struct ServiceEntry {
 // 2 (IPv4 or IPv6) or 3 (both too).
 int AddressChoices(const ServiceEntry& service);
 
-constexpr int ServiceCount = 17;
+constexpr int ServiceCount = 18;
 extern const ServiceEntry Services[ServiceCount];
 
 // The row of an account's stored "Service" value: 1 to ServiceCount; 0 (or
@@ -139,7 +140,8 @@ bool NamecheapHostPart(const char* hostName, const char* domain, std::string& pa
 // The services whose "Domain" is the registered domain the host must stand within.
 inline bool TakesRegisteredDomain(const ServiceEntry& service) {
     return service.Shape == ServiceShape::Namecheap || service.Shape == ServiceShape::Porkbun ||
-           service.Shape == ServiceShape::Gandi || service.Shape == ServiceShape::DigitalOcean;
+           service.Shape == ServiceShape::Gandi || service.Shape == ServiceShape::DigitalOcean ||
+           service.Shape == ServiceShape::Hetzner;
 }
 
 // The refusals every service may answer, in the maker's words: the log line

@@ -205,7 +205,7 @@ photograph_dialog $IDM_PROPERTIES "Vastrel Properties" properties-dialog $IDCANC
 wine "$poke" command $IDM_ACCOUNTS >/dev/null 2>&1
 check "Accounts dialog opens" wait_for 20 box "Vastrel Accounts"
 accounts() { wine "$poke" "$1" "Vastrel Accounts" "${@:2}" >/dev/null 2>&1; }
-accounts select $IDC_ACCOUNT_SERVER 17  # the maker's first row, after the catalogue's services
+accounts select $IDC_ACCOUNT_SERVER 18  # the maker's first row, after the catalogue's services
 accounts set $IDC_ACCOUNT_HOST home
 accounts set $IDC_ACCOUNT_USER alice
 check "Add is disabled while the password is missing" \
@@ -266,9 +266,9 @@ if [ -n "${VASTREL_TEST_CA_TRUSTED:-}" ]; then
     add_service_account 9 long.ddns.net carol carol-secret
     add_service_account 10 home.dynv6.net "" dynv6-token-0123
     # Porkbun: the registered domain, the secret API key, and the API key where "Update server" stands.
-    accounts select $IDC_ACCOUNT_SERVER 14
+    accounts select $IDC_ACCOUNT_SERVER 15
     accounts set $IDC_ACCOUNT_UPDATE_SERVER pk1_porkbun-key
-    add_service_account 14 www.pork.example pork.example sk1_porkbun-secret accounts-dialog-porkbun
+    add_service_account 15 www.pork.example pork.example sk1_porkbun-secret accounts-dialog-porkbun
     add_service_account 11 www.gandi.example gandi.example pat_gandi-token-0123
     check "the service accounts are listed as typed" test "$(rows "Vastrel Accounts" $IDC_ACCOUNT_LIST | tr '\n' ' ')" = \
         "home.ddns.net mine home.cloud.example nochg.ddns.net wait.ddns.net www.example.co.uk dynu.ddns.net long.ddns.net home.dynv6.net www.pork.example www.gandi.example "

@@ -253,7 +253,7 @@ TEST_F(SecureUpdateTest, AServerAskingForAClientCertificateGetsNoneAndTheUpdateG
 // the reply, however it arrives, judged into the account, its wait and the log.
 TEST_F(SecureUpdateTest, ServiceRepliesAreJudgedIntoTheAccountItsWaitAndTheLog) {
     Through(true, TlsTestPort("valid"));
-    enum { NoIP = 1, DuckDNS, Cloudflare, Dynu, FreeDNS, Namecheap, deSEC, HE, Other, DnsOMatic, Ovh, SpDyn, NsUpdate, Dynv6, Porkbun, Gandi, Ocean };
+    enum { NoIP = 1, DuckDNS, Cloudflare, Dynu, FreeDNS, Namecheap, deSEC, HE, Other, DnsOMatic, Ovh, SpDyn, NsUpdate, Dynv6, Porkbun, Gandi, Ocean, Hetzner };
     const std::string other = "http://127.0.0.1:" + std::to_string(ServerPort()) + "/nic/update";
     struct Case {
         int service;
@@ -344,6 +344,8 @@ TEST_F(SecureUpdateTest, ServiceRepliesAreJudgedIntoTheAccountItsWaitAndTheLog) 
          "GET /v2/domains/ocean.example/records?type=A&name=other.ocean.example "},
         {Ocean, "www.ocean.example", "ocean.example", "wrong", "normal", Manual, -1, 0, -1, false,
          "*** Authorization failed! Wrong or missing user credentials?", nullptr},
+        {Hetzner, "hetzner.example", "hetzner.example", "hz-token-0123", "normal", Forced, 0, 1, 0, true,
+         "DNS update successful!", "POST /v1/zones/hetzner.example/rrsets/@/A/actions/set_records "},
     };
     Account previous{};
     for (const Case& c : cases) {
@@ -403,6 +405,8 @@ TEST_F(SecureUpdateTest, ServicesGetBothFamiliesInTheirOwnWay) {
          "POST /api/json/v3/dns/editByNameType/pork.example/AAAA/www "},
         {16, "www.gandi.example", "pat_gandi-token-0123", true, 0, "2001:470:1f0b::10",  // Gandi: one record a request
          "PUT /v5/livedns/domains/gandi.example/records/www/AAAA "},
+        {18, "www.hetzner.example", "hz-token-0123", true, 0, "2001:470:1f0b::10",  // Hetzner: one record set a request
+         "POST /v1/zones/hetzner.example/rrsets/www/AAAA/actions/set_records "},
         {17, "www.ocean.example", "do-token-0123", true, 0, "2001:470:1f0b::10",  // DigitalOcean: the AAAA record too
          "GET /v2/domains/ocean.example/records?type=AAAA&name=www.ocean.example "},
         {1, "chunk.ddns.net", "carol-secret", false, -1, "", "GET /nic/update?hostname=chunk.ddns.net&myip=192.0.2.1 "},
@@ -418,7 +422,8 @@ TEST_F(SecureUpdateTest, ServicesGetBothFamiliesInTheirOwnWay) {
         InjectInterfaces6(c.found6 ? std::vector<Interface6Entry>{global} : std::vector<Interface6Entry>{});
         ServerGet(std::string("/__control/service?host=") + c.host + "&mode=" + c.mode);
         ServerGet("/__control/clear");
-        const char* domain = c.service == 15 ? "pork.example" : c.service == 16 ? "gandi.example" : "ocean.example";
+        const char* domains[] = {"pork.example", "gandi.example", "ocean.example", "hetzner.example"};
+        const char* domain = c.service >= 15 ? domains[c.service - 15] : "";
         Account a = ServiceAccount(c.service, c.host, c.service == 3 ? "" : c.service >= 15 ? domain : "carol", c.password);
         if (c.service == 15) CopyText(a.UpdateServer, "pk1_porkbun-key");
         a.Addresses = AddressesBoth;

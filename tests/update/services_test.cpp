@@ -147,6 +147,9 @@ TEST(ServicesTest, JudgesRepliesByStatusThenByTheCodeOfTheFirstLine) {
         {"DigitalOcean", 404, -1, "{\"id\":\"not_found\",\"message\":\"The resource EVIL\"}", R, false,
          "The resource EVIL", 0},
         {"DigitalOcean", 404, -1, "<html>EVIL</html>", T, false, "HTTP 404", 600},
+        {"Hetzner DNS", 201, -1, "{\"action\":{\"status\":\"running\"}}", A, false, "", 0},
+        {"Hetzner DNS", 404, -1, "{\"error\":{\"code\":\"not_found\",\"message\":\"rrset not found EVIL\"}}", R,
+         false, "rrset not found EVIL", 0},
         {"No-IP", 403, -1, "<html>Forbidden by the CDN EVIL</html>", T, false, "HTTP 403", 600},
         {"Dynu", 403, -1, "badauth", R, false, "Authorization failed!", 0},
         {"DuckDNS", 403, -1, "<html>Forbidden</html>", T, false, "HTTP 403", 600},
@@ -250,6 +253,10 @@ TEST(ServicesTest, BuildsEachShapesRequestAndTheLogShowsNoSecret) {
         {"Gandi LiveDNS", "", "example.net", false,
          "PUT /v5/livedns/domains/example.net/records/@/A HTTP/1.1\r\nHost: api.gandi.net\r\n"
          "Authorization: Bearer s3cret+key\r\nContent-Type: application/json\r\nContent-Length: 31\r\n",
+         "example.net"},
+        {"Hetzner DNS", "", "Home.example.net", false,
+         "POST /v1/zones/example.net/rrsets/home/A/actions/set_records HTTP/1.1\r\nHost: api.hetzner.cloud\r\n"
+         "Authorization: Bearer s3cret+key\r\n",
          "example.net"},
         {"Other dyndns2 server", "dyn.example.com/u?pass=s3cret#x\"y", "h", false,
          "GET /u?pass=s3cret%23x%22y&hostname=h&myip=192.0.2.10&wildcard=ON"},

@@ -308,7 +308,7 @@ void serve(Peer& peer) {
         return;
     }
     if ((r.method == "PATCH" && r.path.rfind("/client/v4/", 0) != 0 && r.path.rfind("/v2/domains/", 0) != 0) ||
-        (r.method == "POST" && r.path.rfind("/api/json/v3/", 0) != 0) ||
+        (r.method == "POST" && r.path.rfind("/api/json/v3/", 0) != 0 && r.path.rfind("/v1/zones/", 0) != 0) ||
         (r.method == "PUT" && r.path.rfind("/v5/livedns/", 0) != 0)) {
         send_all(peer, render(bad_request("only GET is served here")));
         finish(peer);

@@ -1,8 +1,9 @@
 // The catalogue's services as they answer: dyndns2 (No-IP, Dynu, deSEC,
-// Hurricane Electric, DNS-O-Matic, OVH DynHost, spDYN, nsupdate.info and any other),
-// dynv6's update API, Porkbun's, Gandi LiveDNS's and DigitalOcean's JSON APIs, DuckDNS, FreeDNS, Namecheap and
-// Cloudflare's API. Their accounts are the server's own: an account's user
-// name and password, or its password alone as a token. A host's service mode
+// Hurricane Electric, DNS-O-Matic, OVH DynHost, spDYN, nsupdate.info and any
+// other), dynv6's update API, DuckDNS, FreeDNS, Namecheap, and the JSON APIs
+// of Cloudflare, Porkbun, Gandi LiveDNS, DigitalOcean and Hetzner DNS. Their
+// accounts are the server's own: an account's user name and password, or its
+// password alone as a token. A host's service mode
 // (/__control/service?host=H&mode=M) makes it answer as a service in trouble;
 // the delivery modes (slow, huge, silent...) apply as for the maker's path.
 
@@ -33,12 +34,15 @@ const std::pair<const char*, ServiceMode> kServiceModes[] = {
 };
 
 const std::vector<std::string> kServiceHosts = {
-    "dynupdate.no-ip.com", "www.duckdns.org",    "api.cloudflare.com",
-    "api.dynu.com",        "freedns.afraid.org", "dynamicdns.park-your-domain.com",
-    "update.dedyn.io",     "dyn.dns.he.net",     "updates.dnsomatic.com",
-    "www.ovh.com",         "update.spdyn.de",    "ipv4.nsupdate.info",
-    "ipv6.nsupdate.info",  "dynv6.com",          "api.porkbun.com",    "api.gandi.net",
-    "api.digitalocean.com",
+    "dynupdate.no-ip.com",   "www.duckdns.org",
+    "api.cloudflare.com",    "api.dynu.com",
+    "freedns.afraid.org",    "dynamicdns.park-your-domain.com",
+    "update.dedyn.io",       "dyn.dns.he.net",
+    "updates.dnsomatic.com", "www.ovh.com",
+    "update.spdyn.de",       "ipv4.nsupdate.info",
+    "ipv6.nsupdate.info",    "dynv6.com",
+    "api.porkbun.com",       "api.gandi.net",
+    "api.digitalocean.com",  "api.hetzner.cloud",
 };
 
 bool parse_service_mode(const std::string& s, ServiceMode& m) {
@@ -169,6 +173,25 @@ Answer porkbun(const Request& r, const std::string& body, const std::string& hos
     return a;
 }
 
+// Hetzner DNS: the bearer token is the account's password; the record set is the host; an action answers.
+Answer hetzner(const Request& r, const std::string& body, const std::string& host_lc) {
+    const size_t at = body.find("\"value\":\"");
+    const std::string ip = at == std::string::npos ? "" : body.substr(at + 9, body.find('"', at + 9) - at - 9);
+    const bool aaaa = r.path.find("/AAAA/actions/") != std::string::npos;
+    Answer a;
+    if (!account_by_secret(bearer(r), host_lc, nullptr))
+        a = plain(401, "Unauthorized",
+                  "{\"error\":{\"code\":\"unauthorized\",\"message\":\"unable to authenticate\"}}");
+    else if (aaaa ? !is_ipv6(ip) : !is_dotted_quad(ip))
+        a = plain(422, "Unprocessable Entity",
+                  "{\"error\":{\"code\":\"invalid_input\",\"message\":\"invalid input\"}}");
+    else
+        a = plain(201, "Created",
+                  (changed(host_lc, ip), "{\"action\":{\"command\":\"set_rrset_records\",\"status\":\"running\"}}"));
+    a.content_type = "application/json";
+    return a;
+}
+
 // Gandi LiveDNS: the bearer token is the account's password; the record is the host; answers by status.
 Answer gandi(const Request& r, const std::string& body, const std::string& host_lc) {
     const size_t at = body.find("\"rrset_values\":[\"");
@@ -190,7 +213,9 @@ Answer gandi(const Request& r, const std::string& body, const std::string& host_
 }
 
 // DigitalOcean's record id for a host's record: a number, as its API gives.
-std::string ocean_id(const std::string& key) { return std::to_string(std::stoull(hex_id(key).substr(0, 12), nullptr, 16)); }
+std::string ocean_id(const std::string& key) {
+    return std::to_string(std::stoull(hex_id(key).substr(0, 12), nullptr, 16));
+}
 
 // DigitalOcean: the bearer token is the account's password; its hosts are the records.
 Answer digitalocean(const Request& r, const Query& q, const std::string& body, const std::string& host_lc) {
@@ -210,8 +235,8 @@ Answer digitalocean(const Request& r, const Query& q, const std::string& body, c
     } else {
         const size_t at = body.find("\"data\":\"");
         const std::string ip = at == std::string::npos ? "" : body.substr(at + 8, body.find('"', at + 8) - at - 8);
-        const bool aaaa = r.path.size() > 12 && r.path.compare(r.path.rfind('/') + 1, std::string::npos,
-                                                               ocean_id(host_lc + "|AAAA")) == 0;
+        const bool aaaa = r.path.size() > 12 &&
+                          r.path.compare(r.path.rfind('/') + 1, std::string::npos, ocean_id(host_lc + "|AAAA")) == 0;
         if (!acct->hosts.count(host_lc) || !(aaaa ? is_ipv6(ip) : is_dotted_quad(ip)))
             a = plain(422, "Unprocessable Entity", "{\"id\":\"unprocessable_entity\",\"message\":\"Invalid data\"}");
         else
@@ -273,7 +298,8 @@ Answer cloudflare(const Request& r, const Query& q, const std::string& body, con
             if (h.size() > zone.size() && h.compare(h.size() - zone.size() - 1, std::string::npos, "." + zone) == 0)
                 return cloudflare_json(200, "OK",
                                        ok + "[{\"id\":\"" + hex_id(zone) + "\",\"name\":\"" + zone +
-                                           "\",\"status\":\"active\",\"account\":{\"name\":\"Owner of " + zone + "\"}}]}");
+                                           "\",\"status\":\"active\",\"account\":{\"name\":\"Owner of " + zone +
+                                           "\"}}]}");
         return cloudflare_json(200, "OK", ok + "[]}");
     }
     if (parts.size() == 3 && parts[0] == "zones" && parts[2] == "dns_records") {
@@ -360,7 +386,7 @@ bool is_service_request(const Request& r) {
     return r.path == "/nic/update" || (r.path == "/update" && (q.get("domains") || q.get("domain"))) ||
            r.path == "/dynamic/update.php" || r.path == "/api/update" || r.path.rfind("/client/v4/", 0) == 0 ||
            r.path.rfind("/api/json/v3/dns/editByNameType/", 0) == 0 || r.path.rfind("/v5/livedns/domains/", 0) == 0 ||
-           r.path.rfind("/v2/domains/", 0) == 0;
+           r.path.rfind("/v2/domains/", 0) == 0 || r.path.rfind("/v1/zones/", 0) == 0;
 }
 
 // The host a service request is about, for its mode and the record.
@@ -377,9 +403,15 @@ static std::string service_host(const Request& r, const Query& q) {
         const std::vector<std::string> parts = split(r.path.substr(porkbun.size()), '/');  // domain, type, subdomain
         return parts.size() == 3 ? lower(parts[2] + "." + parts[0]) : parts.empty() ? "" : lower(parts[0]);
     }
+    const std::string hetzner = "/v1/zones/";
+    if (r.path.rfind(hetzner, 0) == 0) {
+        const std::vector<std::string> parts = split(r.path.substr(hetzner.size()), '/');  // zone, "rrsets", name, ...
+        return parts.size() < 3 ? "" : parts[2] == "@" ? lower(parts[0]) : lower(parts[2] + "." + parts[0]);
+    }
     const std::string gandi = "/v5/livedns/domains/";
     if (r.path.rfind(gandi, 0) == 0) {
-        const std::vector<std::string> parts = split(r.path.substr(gandi.size()), '/');  // domain, "records", name, type
+        const std::vector<std::string> parts =
+            split(r.path.substr(gandi.size()), '/');  // domain, "records", name, type
         return parts.size() != 4 ? "" : parts[2] == "@" ? lower(parts[0]) : lower(parts[2] + "." + parts[0]);
     }
     if (r.path.rfind("/v2/domains/", 0) == 0 && (value = q.get("name"))) return lower(*value);
@@ -425,6 +457,8 @@ void handle_service(Peer& peer, const Request& r, const std::string& raw, const 
             a = gandi(r, body, host_lc);
         else if (r.path.rfind("/v2/domains/", 0) == 0)
             a = digitalocean(r, q, body, host_lc);
+        else if (r.path.rfind("/v1/zones/", 0) == 0)
+            a = hetzner(r, body, host_lc);
         else
             a = cloudflare(r, q, body, host_lc, mode);
     }

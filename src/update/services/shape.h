@@ -33,6 +33,9 @@ std::string Dynv6Query(const ServiceRequestInput& in, const char* v4, const char
 // Porkbun's whole request: a POST with a JSON body.
 std::string BuildPorkbunRequest(const ServiceTarget& target, const ServiceRequestInput& in, const char* v4,
                                 const char* v6);
+// Hetzner's whole request: the record set's records set.
+std::string BuildHetznerRequest(const ServiceTarget& target, const ServiceRequestInput& in, const char* v4,
+                                const char* v6);
 // Gandi's whole request: a PUT of the record's value.
 std::string BuildGandiRequest(const ServiceTarget& target, const ServiceRequestInput& in, const char* v4,
                               const char* v6);
@@ -47,3 +50,4 @@ ReplyJudgement JudgeDynv6(const ServiceEntry& service, int status, const std::st
 ReplyJudgement JudgePorkbun(const ServiceEntry& service, int status, const std::string& body);
 ReplyJudgement JudgeGandi(const ServiceEntry& service, int status, const std::string& body);
 ReplyJudgement JudgeDigitalOcean(const ServiceEntry& service, int status, const std::string& body);
+ReplyJudgement JudgeHetzner(const ServiceEntry& service, int status, const std::string& body);
