@@ -8,4 +8,7 @@
 // StartProgram gives false when the program is to end at once.
 bool StartProgram(HINSTANCE instance, const char* commandLine);
 void RunMessageLoop();
+// One message of the loop: the keys of an open dialog (Tab, Enter, Esc,
+// Alt and a letter) go to its dialog manager, everything else is dispatched.
+void RouteMessage(MSG& message);
 void ShutDownProgram();

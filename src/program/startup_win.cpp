@@ -62,12 +62,16 @@ bool StartProgram(HINSTANCE instance, const char* commandLine) {
     return true;
 }
 
+void RouteMessage(MSG& message) {
+    for (HWND dialog : {AccountsDialog, PropertiesDialog, AboutBox, LogWindow})
+        if (dialog && IsDialogMessageA(dialog, &message)) return;
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+}
+
 void RunMessageLoop() {
     MSG message;
-    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
-        TranslateMessage(&message);
-        DispatchMessageA(&message);
-    }
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) RouteMessage(message);
 }
 
 void ShutDownProgram() {

@@ -26,6 +26,9 @@ bool WriteValue(KeyHandle handle, const char* name, std::uint32_t type, const vo
 // the area; on success *size holds the bytes read and *type the value's type.
 bool ReadValue(KeyHandle handle, const char* name, std::uint32_t* type, void* area, std::uint32_t* size);
 bool DeleteValue(KeyHandle handle, const char* name);
+// Removes a key that has no key below it. False when there is no such key or
+// it could not be removed.
+bool DeleteKey(const char* path);
 // Removes a key with everything below it (for tests and clean-ups).
 bool DeleteKeyTree(const char* path);
 

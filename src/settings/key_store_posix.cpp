@@ -333,6 +333,20 @@ bool DeleteValue(KeyHandle handle, const char* name) {
     return Save(store);
 }
 
+bool DeleteKey(const char* path) {
+    StoreGuard guard(StoreMutex());
+    Store local;
+    Store& store = Load(local);
+    auto key = store.find(path);
+    if (key == store.end()) return false;
+    // As the registry: a key with keys below it stays.
+    const std::string prefix = key->first + "\\";
+    auto below = store.lower_bound(prefix);
+    if (below != store.end() && StartsWithNoCase(below->first.c_str(), prefix.c_str())) return false;
+    store.erase(key);
+    return Save(store);
+}
+
 bool DeleteKeyTree(const char* path) {
     StoreGuard guard(StoreMutex());
     Store local;

@@ -45,6 +45,8 @@ bool DeleteValue(KeyHandle handle, const char* name) {
     return RegDeleteValueA(static_cast<HKEY>(handle), name) == ERROR_SUCCESS;
 }
 
+bool DeleteKey(const char* path) { return RegDeleteKeyA(HKEY_CURRENT_USER, path) == ERROR_SUCCESS; }
+
 bool DeleteKeyTree(const char* path) { return RegDeleteTreeA(HKEY_CURRENT_USER, path) == ERROR_SUCCESS; }
 
 void BeginKeyStoreBatch() {}

@@ -97,9 +97,10 @@ void AddPreferenceDescriptors() {
 }
 // A damaged stored count never binds descriptors beyond the table and never
 // invents accounts: the accounts whose keys are there (from the first on,
-// without a gap) are kept. Deleted accounts leave their keys behind, so these
-// may include accounts the user deleted: true tells the caller to load them
-// disabled. Reported once, not at every retrieval.
+// without a gap) are kept. A store removes the keys of deleted accounts, but
+// one of an older version left them behind, so these may include accounts the
+// user deleted: true tells the caller to load them disabled. Reported once,
+// not at every retrieval.
 bool CheckAccountCount() {
     static bool reported = false;
     const std::int32_t stored = ReadShared(AccountTable.Count);
@@ -117,6 +118,17 @@ bool CheckAccountCount() {
     WriteLog(LogShownFailure, "The stored account count", NumberToText(stored).c_str(), "is out of range; using",
              NumberToText(count).c_str(), "accounts, all disabled until enabled again in Accounts.");
     return true;
+}
+
+// The keys of deleted accounts go, with their passwords and tokens: every
+// account key from the stored count on. A count out of range removes none.
+void RemoveAccountKeysFrom(std::int32_t count) {
+    if (count < 0 || count > MaxAccounts) return;
+    for (int i = count; i < MaxAccounts; ++i) {
+        const std::string subKey = AccountSubKey(i);
+        if (DeleteKey(AccountRegInfo.KeyPath(subKey.c_str()).c_str()))
+            WriteLog(LogTrace, "Removed the key of deleted account", subKey.c_str());
+    }
 }
 
 // A stored check-IP page that Properties would refuse (such as a host longer
@@ -199,17 +211,19 @@ void StoreSettings() {
         std::lock_guard<std::mutex> oneStoreAtATime(StoreMutex());
         KeyStoreBatch oneCommit;
         StoreSnapshot preferences, accounts;
-        std::int32_t autoStart;
+        std::int32_t autoStart, count;
         {
             SharedDataGuard guard(SharedDataMutex());
             preferences = PreferenceRegInfo.Snapshot();
             accounts = AccountRegInfo.Snapshot();
             autoStart = Preferences.AutoStart;
+            count = AccountTable.Count;
         }
         WriteLog(LogTrace, "Storing preference settings to the registry...");
         RegInfo::Write(preferences);
         WriteLog(LogTrace, "Storing accounts to the registry...");
         RegInfo::Write(accounts);
+        RemoveAccountKeysFrom(count);
         outcome = ApplyAutoStart(autoStart);
         committed = oneCommit.End(&commitFailure);
         autoStartFailed = outcome == AutoStartOutcome::NoPath || outcome == AutoStartOutcome::NoKey;

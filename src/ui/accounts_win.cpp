@@ -11,6 +11,7 @@
 #include "res/resource.h"
 #include "settings/settings.h"
 #include "ui/dialog_controls_win.h"
+#include "app/account_state.h"
 #include "ui/dialog_logic.h"
 #include "ui/dialogs.h"
 #include "update/services.h"
@@ -28,6 +29,7 @@ constexpr UINT RunResultMessage = WM_APP + 2;
 // disabled) is not undone by a form that still shows the old value.
 std::uint32_t formAccount = 0;  // identity in the working copy; 0: a blank form
 std::set<int> touched;          // control ids
+bool edited = false;            // an Add, Update or Delete since the dialog opened
 
 bool ChangesField(int id, int code) {
     switch (id) {
@@ -77,8 +79,8 @@ void PostRunResult() { PostMessageA(AccountsDialog, RunResultMessage, 0, 0); }
 void FillServerCombo(HWND dialog) {
     SendDlgItemMessageA(dialog, IDC_ACCOUNT_SERVER, CB_RESETCONTENT, 0, 0);
     for (int choice = 0; choice < ServerChoiceCount; ++choice) {
-        const char* name = choice < ServerCount ? ServerTable[choice].Domain : Services[choice - ServerCount].Name;
-        LRESULT item = SendDlgItemMessageA(dialog, IDC_ACCOUNT_SERVER, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
+        LRESULT item = SendDlgItemMessageA(dialog, IDC_ACCOUNT_SERVER, CB_ADDSTRING, 0,
+                                           reinterpret_cast<LPARAM>(ServerChoiceName(choice)));
         if (item >= 0) SendDlgItemMessageA(dialog, IDC_ACCOUNT_SERVER, CB_SETITEMDATA, item, choice);
     }
     SendDlgItemMessageA(dialog, IDC_ACCOUNT_ADDRESSES, CB_RESETCONTENT, 0, 0);
@@ -86,14 +88,16 @@ void FillServerCombo(HWND dialog) {
         SendDlgItemMessageA(dialog, IDC_ACCOUNT_ADDRESSES, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(label));
 }
 
-// A new limit for a field; a longer text is cut in the field itself, where
-// the user sees it, so that what is stored is what the form shows.
-void LimitField(HWND dialog, int control, int limit) {
-    SendDlgItemMessageA(dialog, control, EM_LIMITTEXT, limit, 0);
-    if (GetWindowTextLengthA(GetDlgItem(dialog, control)) <= limit) return;
-    std::string text(static_cast<std::size_t>(limit) + 1, '\0');
-    GetDlgItemTextA(dialog, control, &text[0], limit + 1);
-    SetDlgItemTextA(dialog, control, text.c_str());
+// A field's whole text: one longer than the record keeps is refused on Add, never cut.
+std::string FieldText(HWND dialog, int control) {
+    std::string text(static_cast<std::size_t>(GetWindowTextLengthA(GetDlgItem(dialog, control))) + 1, '\0');
+    text.resize(static_cast<std::size_t>(GetDlgItemTextA(dialog, control, &text[0], static_cast<int>(text.size()))));
+    return text;
+}
+
+// The last try's outcome and the addresses the service has, for the account the form shows.
+void ShowAccountState(HWND dialog, const Account* record) {
+    SetDlgItemTextA(dialog, IDC_ACCOUNT_STATE, record ? AccountStateText(*record).c_str() : "");
 }
 
 // Labels, limits and the fields that take input, for the server or service chosen.
@@ -101,11 +105,9 @@ void ShowServerFields(HWND dialog) {
     Account choice{};
     TakeServerChoice(Selection(dialog, IDC_ACCOUNT_SERVER), choice);
     const AccountFormShape shape = AccountFormFor(choice.Server, choice.Service);
-    SetDlgItemTextA(dialog, IDC_ACCOUNT_USER_LABEL, shape.UserLabel);
-    SetDlgItemTextA(dialog, IDC_ACCOUNT_PASSWORD_LABEL, shape.PasswordLabel);
-    SetDlgItemTextA(dialog, IDC_ACCOUNT_UPDATE_SERVER_LABEL, shape.ServerLabel);
-    LimitField(dialog, IDC_ACCOUNT_USER, shape.UserLimit);
-    LimitField(dialog, IDC_ACCOUNT_PASSWORD, shape.PasswordLimit);
+    SetLabel(dialog, IDC_ACCOUNT_USER_LABEL, shape.UserLabel);
+    SetLabel(dialog, IDC_ACCOUNT_PASSWORD_LABEL, shape.PasswordLabel);
+    SetLabel(dialog, IDC_ACCOUNT_UPDATE_SERVER_LABEL, shape.ServerLabel);
     auto enable = [&](int control, unsigned field) {
         EnableWindow(GetDlgItem(dialog, control), (shape.Fields & field) != 0);
     };
@@ -132,20 +134,18 @@ void ShowServerFields(HWND dialog) {
     }
 }
 
-Account ReadAccountFields(HWND dialog) {
+// The form as a record; tooLong, when given, gets why a text does not fit.
+Account ReadAccountFields(HWND dialog, std::string* tooLong = nullptr) {
     Account form{};
     form.Update = Checked(dialog, IDC_ACCOUNT_UPDATE);
     TakeServerChoice(Selection(dialog, IDC_ACCOUNT_SERVER), form);
-    GetDlgItemTextA(dialog, IDC_ACCOUNT_HOST, form.HostName, sizeof form.HostName);
-    char text[sizeof form.ServicePassword];  // the longest of the user name and password fields
-    GetDlgItemTextA(dialog, IDC_ACCOUNT_USER, text, sizeof text);
-    SetFormUserName(form, text);
-    GetDlgItemTextA(dialog, IDC_ACCOUNT_PASSWORD, text, sizeof text);
-    SetFormPassword(form, text);
+    const FormTexts texts{FieldText(dialog, IDC_ACCOUNT_HOST), FieldText(dialog, IDC_ACCOUNT_USER),
+                          FieldText(dialog, IDC_ACCOUNT_PASSWORD), FieldText(dialog, IDC_ACCOUNT_MX),
+                          FieldText(dialog, IDC_ACCOUNT_UPDATE_SERVER)};
+    const std::string problem = TakeFormTexts(texts, form);
+    if (tooLong) *tooLong = problem;
     form.Wildcards = Checked(dialog, IDC_ACCOUNT_WILDCARDS);
-    GetDlgItemTextA(dialog, IDC_ACCOUNT_MX, form.MailExtender, sizeof form.MailExtender);
     form.BackupMX = Checked(dialog, IDC_ACCOUNT_BACKUPMX);
-    GetDlgItemTextA(dialog, IDC_ACCOUNT_UPDATE_SERVER, form.UpdateServer, sizeof form.UpdateServer);
     form.Addresses = Selection(dialog, IDC_ACCOUNT_ADDRESSES);
     TerminateAccountTexts(form);
     ClearFieldsNotTaken(form);
@@ -177,13 +177,15 @@ void LoadAccountFields(const Account& record, std::uint32_t identity, HWND dialo
     Check(dialog, IDC_ACCOUNT_UPDATE, a.Update);
     SendDlgItemMessageA(dialog, IDC_ACCOUNT_SERVER, CB_SETCURSEL, static_cast<WPARAM>(ServerChoiceOf(a)), 0);
     ShowServerFields(dialog);  // the limits of the user name and password
-    SetField(dialog, IDC_ACCOUNT_HOST, a.HostName, HostLimit);
-    SetDlgItemTextA(dialog, IDC_ACCOUNT_USER, AccountUserName(a));
-    SetDlgItemTextA(dialog, IDC_ACCOUNT_PASSWORD, AccountPassword(a));
+    // No limit while typing: a longer text is refused on Add with its limit named, never cut unseen.
+    SetField(dialog, IDC_ACCOUNT_HOST, a.HostName, 0);
+    SetField(dialog, IDC_ACCOUNT_USER, AccountUserName(a), 0);
+    SetField(dialog, IDC_ACCOUNT_PASSWORD, AccountPassword(a), 0);
     Check(dialog, IDC_ACCOUNT_WILDCARDS, a.Wildcards);
-    SetField(dialog, IDC_ACCOUNT_MX, a.MailExtender, MailExtenderLimit);
+    SetField(dialog, IDC_ACCOUNT_MX, a.MailExtender, 0);
     Check(dialog, IDC_ACCOUNT_BACKUPMX, a.BackupMX);
-    SetField(dialog, IDC_ACCOUNT_UPDATE_SERVER, a.UpdateServer, UpdateServerLimit);
+    SetField(dialog, IDC_ACCOUNT_UPDATE_SERVER, a.UpdateServer, 0);
+    ShowAccountState(dialog, identity ? &a : nullptr);
     SendDlgItemMessageA(dialog, IDC_ACCOUNT_ADDRESSES, CB_SETCURSEL, AddressesChoiceOf(a), 0);
     UpdateAccountButtons(dialog);
     formAccount = identity;
@@ -227,31 +229,47 @@ void ShowRunResults(HWND dialog) {
     FillAccountList(dialog);
     SendDlgItemMessageA(dialog, IDC_ACCOUNT_LIST, LB_SETCURSEL, selected, 0);
     SendDlgItemMessageA(dialog, IDC_ACCOUNT_LIST, LB_SETTOPINDEX, top, 0);
+    // The account the form shows tells its new state.
+    Account shown;
+    bool found = false;
+    {
+        SharedDataGuard guard(SharedDataMutex());
+        const AccountSet* edits = AccountEdits();
+        const int position = edits && formAccount ? FindIdentity(*edits, formAccount) : -1;
+        if (position >= 0) shown = edits->Accounts[position], found = true;
+    }
+    if (found) ShowAccountState(dialog, &shown);
 }
 
-void Apply(HWND dialog) {
-    Account form = ReadAccountFields(dialog);
+// Applies the form; false when it was refused, the form keeping what was typed.
+bool Apply(HWND dialog) {
+    std::string tooLong;
+    Account form = ReadAccountFields(dialog, &tooLong);
+    if (!tooLong.empty()) {
+        MessageBoxA(dialog, tooLong.c_str(), Caption, MB_OK | MB_ICONWARNING);
+        return false;  // the form keeps what was typed
+    }
     if (!AccountFormComplete(form)) {
         MessageBoxA(dialog, "Choose a server and fill in the fields it needs first.", Caption, MB_OK | MB_ICONWARNING);
-        return;
+        return false;
     }
     if (const AccountTextField* field = UnsafeAccountField(form)) {
         // Pasted text gets past the keyboard; sent, it would break the request.
         std::string message = std::string("The ") + field->Label + " cannot contain " +
                               (field->NoBlanks ? "blanks or control characters." : "control characters.");
         MessageBoxA(dialog, message.c_str(), Caption, MB_OK | MB_ICONWARNING);
-        return;  // the form keeps what was typed
+        return false;  // the form keeps what was typed
     }
     const std::string problem = AccountFormProblem(form);
     if (!problem.empty()) {
         MessageBoxA(dialog, problem.c_str(), Caption, MB_OK | MB_ICONWARNING);
-        return;
+        return false;
     }
     bool full = false;
     {
         SharedDataGuard guard(SharedDataMutex());
         AccountSet* edits = AccountEdits();
-        if (!edits) return;
+        if (!edits) return false;
         const int shown = FindIdentity(*edits, formAccount);
         if (shown >= 0) TakeUntouchedFields(edits->Accounts[shown], form);
         ClearFieldsNotTaken(form);  // a record's untouched values may belong to its old server
@@ -268,19 +286,57 @@ void Apply(HWND dialog) {
     if (full) {
         MessageBoxA(dialog, "The account cannot be added: Vastrel keeps at most 32 accounts. Delete one first.",
                     Caption, MB_OK | MB_ICONWARNING);
-        return;  // the form keeps what was typed
+        return false;  // the form keeps what was typed
     }
+    edited = true;
     RefreshAccountList(dialog);
+    return true;
 }
 
 void Delete(HWND dialog) {
     const int position = static_cast<int>(SendDlgItemMessageA(dialog, IDC_ACCOUNT_LIST, LB_GETCURSEL, 0, 0));
     if (position < 0) return;
+    char row[AccountRowSize] = "";
+    SendDlgItemMessageA(dialog, IDC_ACCOUNT_LIST, LB_GETTEXT, position, reinterpret_cast<LPARAM>(row));
+    const std::string question = std::string("Delete the account ") + row +
+                                 "? OK then removes it, with its password or token, from this computer.";
+    if (MessageBoxA(dialog, question.c_str(), Caption, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES) return;
     {
         SharedDataGuard guard(SharedDataMutex());
         if (AccountSet* edits = AccountEdits()) RemoveAccount(*edits, position);
     }
+    edited = true;
     RefreshAccountList(dialog);
+}
+
+// The form holds typing that no Add or Update took yet.
+bool FormPending(HWND dialog) {
+    if (touched.empty()) return false;
+    const Account form = ReadAccountFields(dialog);
+    return form.HostName[0] || AccountUserName(form)[0] || AccountPassword(form)[0];
+}
+
+// OK with typing not yet added: add it first, drop it, or stay. False: stay.
+bool SettleFormBeforeOk(HWND dialog) {
+    if (!FormPending(dialog)) return true;
+    const std::string question = std::string("The form holds an account that was not ") +
+                                 (formAccount ? "updated" : "added") + " yet. " + (formAccount ? "Update" : "Add") +
+                                 " it before closing?\n\nNo closes without it; Cancel goes back to the form.";
+    switch (MessageBoxA(dialog, question.c_str(), Caption, MB_YESNOCANCEL | MB_ICONQUESTION)) {
+    case IDYES:
+        return Apply(dialog);
+    case IDNO:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Cancel or the close box with changes not yet stored: asks before they go. False: stay.
+bool MayDiscard(HWND dialog) {
+    if (!edited && !FormPending(dialog)) return true;
+    return MessageBoxA(dialog, "Discard the changes made to the accounts since the dialog opened?", Caption,
+                       MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
 }
 
 void SelectionChanged(HWND dialog) {
@@ -302,11 +358,13 @@ void Command(HWND dialog, int id, int code) {
     if (ChangesField(id, code)) touched.insert(id);
     switch (id) {
     case IDOK:
+        if (!SettleFormBeforeOk(dialog)) break;
         CommitAccountEdits();
         AccountsCommitted();
         DestroyWindow(dialog);
         break;
     case IDCANCEL:
+        if (!MayDiscard(dialog)) break;
         // The table already holds what is committed, runs' results included.
         DiscardAccountEdits();
         DestroyWindow(dialog);
@@ -348,6 +406,7 @@ INT_PTR CALLBACK AccountsDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
     switch (message) {
     case WM_INITDIALOG:
         AccountsDialog = dialog;
+        edited = false;
         BeginAccountEdits(PostRunResult);
         FillServerCombo(dialog);
         RefreshAccountList(dialog);

@@ -1,11 +1,14 @@
 // The few control calls the dialogs share: check boxes, edit fields with
-// their limits, and drop-down selections.
+// their limits, drop-down selections and labels set at run time.
 #pragma once
 
 #include <windows.h>
 
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <string>
 
 inline void Check(HWND dialog, int control, std::int32_t on) {
     CheckDlgButton(dialog, control, on ? BST_CHECKED : BST_UNCHECKED);
@@ -27,4 +30,26 @@ inline void SetNumber(HWND dialog, int control, std::int32_t value, int limit) {
 // The selected row of a drop-down list, -1 when none.
 inline int Selection(HWND dialog, int control) {
     return static_cast<int>(SendDlgItemMessageA(dialog, control, CB_GETCURSEL, 0, 0));
+}
+inline char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+// A label set at run time, with an access key so that Alt and the key reach
+// the field after it: the first of its letters that no other label or button
+// of the dialog has taken, unless the text marks one with "&" itself.
+inline void SetLabel(HWND dialog, int control, const char* text) {
+    std::string taken, label = text;
+    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        char other[128] = "";
+        if (child == GetDlgItem(dialog, control) ||
+            !(SendMessageA(child, WM_GETDLGCODE, 0, 0) & (DLGC_BUTTON | DLGC_STATIC)) ||
+            !GetWindowTextA(child, other, sizeof other))
+            continue;
+        if (const char* mark = std::strchr(other, '&')) taken += LowerAscii(mark[1]);
+    }
+    for (std::size_t i = 0; !std::strchr(text, '&') && i < label.size(); ++i) {
+        if (std::isalnum(static_cast<unsigned char>(label[i])) && taken.find(LowerAscii(label[i])) == std::string::npos) {
+            label.insert(i, "&");
+            break;
+        }
+    }
+    SetDlgItemTextA(dialog, control, label.c_str());
 }

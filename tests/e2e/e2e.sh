@@ -63,6 +63,10 @@ check "second instance writes no log line" test "$(wc -l <"$log")" = "$lines_bef
 check "the running instance shows its log window" wait_for 10 visible "Vastrel Update Log"
 sleep 1
 shot log-window
+# Resized larger, the list fills the window and OK keeps to the corner.
+wine "$poke" size "Vastrel Update Log" 800 560 >/dev/null 2>&1
+sleep 0.5
+shot log-window-resized
 
 # 3. The tray menu, with "Snooze" grayed.
 wine "$poke" tray $WM_RBUTTONDOWN >/dev/null 2>&1
@@ -218,6 +222,9 @@ shot accounts-dialog
 accounts click $IDC_ACCOUNT_APPLY
 listed() { test "$(rows "Vastrel Accounts" $IDC_ACCOUNT_LIST)" = "$home"; }
 check "Add lists the new account" wait_for 10 listed
+accounts key $IDC_ACCOUNT_HOST 9  # Tab
+focus_on() { test "$(wine "$poke" focused "Vastrel Accounts" 2>/dev/null | tr -d '\r')" = "$1"; }
+check "Tab moves the focus from Host to the next field" wait_for 10 focus_on $IDC_ACCOUNT_USER
 accounts click $IDOK
 check "OK closes the dialog" wait_for 10 closed "Vastrel Accounts"
 check "OK stores the account" test "$(query "$product\\Accounts" Count)/$(query "$product\\Accounts\\0" HostName)/$(
@@ -306,6 +313,20 @@ if [ -n "${VASTREL_TEST_CA_TRUSTED:-}" ]; then
     check "no secret in the log" sh -c "! grep -q -e carol-secret -e duck-token-0123 -e cf-token-0123 -e nc-password-0123 -e dynv6-token-0123 -e sk1_porkbun-secret -e pk1_porkbun-key -e pat_gandi-token-0123 '$log'"
     check "no Cloudflare account details in the log" sh -c "! grep -q 'Owner of' '$log'"
     check "the 911 was sent once" test "$(requests_for wait.ddns.net)" = 1
+    # Each account's state in sight: the list says it, the selected account tells its address and last try.
+    wine "$poke" command $IDM_ACCOUNTS >/dev/null 2>&1
+    wait_for 20 box "Vastrel Accounts"
+    check "the list shows each account's state" test "$(rows "Vastrel Accounts" $IDC_ACCOUNT_LIST | sed -n '1p;4p' | tr '\n' ' ')" = \
+        "home.ddns.net - up to date nochg.ddns.net (disabled) "
+    accounts select $IDC_ACCOUNT_LIST 0
+    check "the selected account shows its registered address" sh -c \
+        "wine '$poke' control 'Vastrel Accounts' $IDC_ACCOUNT_STATE 2>/dev/null | grep -q 'Registered: 192.0.2.10 since'"
+    sleep 0.5
+    shot accounts-dialog-state
+    accounts click $IDCANCEL
+    wait_for 10 closed "Vastrel Accounts"
+    check "the normal log names the account not updated and why" \
+        log_has "nochg.ddns.net (No-IP): not updated: the service refused the user name or password"
     wine "$poke" command $IDM_CHECKNOW >/dev/null 2>&1
     check "a second Check now names the wait" wait_for 60 log_has "wait.ddns.net waits as No-IP asked"
     check "and sends nothing to the waiting account" test "$(requests_for wait.ddns.net)" = 1

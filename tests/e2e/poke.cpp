@@ -4,7 +4,7 @@
 //   poke close-menu      closes an open popup menu
 //   poke running         exit code 0 when the main window exists
 //   poke set CAPTION ID TEXT     sets the text of a control of that window
-//   poke select CAPTION ID INDEX selects a combo box row, as a user would
+//   poke select CAPTION ID INDEX selects a combo box or list box row, as a user would
 //   poke click CAPTION ID        clicks a button of that window
 //   poke exists CAPTION  exit code 0 when a window of that caption exists
 //   poke hover X Y       moves the mouse pointer there, as over the tray icon for its tooltip
@@ -12,6 +12,9 @@
 //   poke visible CAPTION     exit code 0 when a visible window of that caption exists
 //   poke control CAPTION ID  prints "enabled TEXT" or "disabled TEXT" of a control
 //   poke rows CAPTION ID     prints the rows of a list box, one a line
+//   poke key CAPTION ID VK   focuses a control and presses a key there
+//   poke focused CAPTION     prints the id of the control that has the focus
+//   poke size CAPTION W H    resizes that window to W by H pixels
 //   poke start PROGRAM ARGS  starts PROGRAM with exactly ARGS after its quoted
 //                            name (wine itself would quote an argument with blanks)
 #include <windows.h>
@@ -73,7 +76,11 @@ int main(int argc, char** argv) {
         HWND dialog = FindWindowA(nullptr, argv[2]);
         int id = std::atoi(argv[3]);
         HWND control = dialog ? GetDlgItem(dialog, id) : nullptr;
-        if (!control || SendMessageA(control, CB_SETCURSEL, std::atoi(argv[4]), 0) == CB_ERR) return 1;
+        char kind[16] = "";
+        if (control) GetClassNameA(control, kind, sizeof kind);
+        const bool list = lstrcmpiA(kind, "ListBox") == 0;  // LBN_SELCHANGE is CBN_SELCHANGE's number
+        if (!control || SendMessageA(control, list ? LB_SETCURSEL : CB_SETCURSEL, std::atoi(argv[4]), 0) == CB_ERR)
+            return 1;
         SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), reinterpret_cast<LPARAM>(control));
         return 0;
     }
@@ -81,6 +88,23 @@ int main(int argc, char** argv) {
         HWND control = Control(argv[2], argv[3]);
         return control && IsWindowEnabled(control) && PostMessageA(control, BM_CLICK, 0, 0) ? 0 : 1;
     }
+    if (argc >= 5 && std::strcmp(argv[1], "key") == 0) {  // the dialog moves the focus: no other process can
+        HWND control = Control(argv[2], argv[3]);
+        return control && PostMessageA(GetParent(control), WM_NEXTDLGCTL, WPARAM(control), TRUE) &&
+                       PostMessageA(control, WM_KEYDOWN, std::atoi(argv[4]), 0)
+                   ? 0
+                   : 1;
+    }
+    HWND named = argc >= 3 ? FindWindowA(nullptr, argv[2]) : nullptr;
+    if (argc >= 3 && std::strcmp(argv[1], "focused") == 0) {
+        GUITHREADINFO gui{};
+        gui.cbSize = sizeof gui;
+        if (!named || !GetGUIThreadInfo(GetWindowThreadProcessId(named, nullptr), &gui)) return 1;
+        std::printf("%d\n", GetDlgCtrlID(gui.hwndFocus));
+        return 0;
+    }
+    if (argc >= 5 && std::strcmp(argv[1], "size") == 0)
+        return named && SetWindowPos(named, nullptr, 0, 0, std::atoi(argv[3]), std::atoi(argv[4]), SWP_NOMOVE) ? 0 : 1;
     if (argc >= 3 && std::strcmp(argv[1], "exists") == 0) return FindWindowA(nullptr, argv[2]) ? 0 : 1;
     if (argc >= 4 && std::strcmp(argv[1], "hover") == 0) {  // a move within the icon shows its tooltip
         SetCursorPos(std::atoi(argv[2]) - 3, std::atoi(argv[3]) - 3);

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <uxtheme.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -374,27 +375,25 @@ const DialogLayout PropertiesLayout = {
     {
         Control(1002, "Button", AutoCheckBox, 7, 7, 149, 8, "Start automatically"),
         Control(1001, "Button", AutoCheckBox, 7, 18, 149, 8, "Start disabled"),
-        Control(1012, "ComboBox", DropDownList, 76, 47, 80, 58),
-        Control(1015, "ComboBox", DropDownList, 76, 79, 80, 58),
-        Control(1020, "Button", AutoCheckBox, 7, 113, 149, 10, "Use proxy server"),
-        Control(1016, "Edit", EditField | WS_DISABLED, 76, 124, 80, 12),
-        Control(1017, "Edit", EditField | ES_NUMBER | WS_DISABLED, 76, 140, 80, 12),
-        Control(IDOK, "Button", DefaultButton, 7, 197 + TwoMoreBoxes + ThePageField + NoticesBox, 50, 14, "OK"),
-        Control(IDCANCEL, "Button", PushButton, 106, 197 + TwoMoreBoxes + ThePageField + NoticesBox, 50, 14, "Cancel"),
+        Control(NoId, "Static", Label, 7, 33, 68, 11, "First check after"),
+        Control(1018, "Edit", EditField | ES_NUMBER | ES_RIGHT, 76, 31, 60, 12),
+        Control(NoId, "Static", Label, 140, 33, 16, 11, "sec."),
         Control(NoId, "Static", Label, 7, 49, 41 + WiderLabel, 11, "Check every"),
+        Control(1012, "ComboBox", DropDownList, 76, 47, 80, 58),
+        Control(NoId, "Static", Label, 7, 65, 68, 11, "Force update after"),
+        Control(1019, "Edit", EditField | ES_NUMBER | ES_RIGHT, 76, 63, 60, 12),
+        Control(NoId, "Static", Label, 140, 65, 16, 11, "days"),
         Control(NoId, "Static", Label, 7, 81, 41 + WiderLabel, 11, "Connection"),
-        Control(NoId, "Static", Label, 7, 126, 41 + WiderLabel, 11, "Proxy server"),
-        Control(NoId, "Static", Label, 7, 140, 41 + WiderLabel, 11, "Port number"),
-        Control(1022, "ComboBox", DropDownList, 76, 95, 80, 58),
+        Control(1015, "ComboBox", DropDownList, 76, 79, 80, 58),
         Control(NoId, "Static", Label, 7, 97, 41 + WiderLabel, 11, "Interface"),
+        Control(1022, "ComboBox", DropDownList, 76, 95, 80, 58),
+        Control(1020, "Button", AutoCheckBox, 7, 113, 149, 10, "Use proxy server"),
+        Control(NoId, "Static", Label, 7, 126, 41 + WiderLabel, 11, "Proxy server"),
+        Control(1016, "Edit", EditField | WS_DISABLED, 76, 124, 80, 12),
+        Control(NoId, "Static", Label, 7, 140, 41 + WiderLabel, 11, "Port number"),
+        Control(1017, "Edit", EditField | ES_NUMBER | WS_DISABLED, 76, 140, 80, 12),
         Control(1003, "Button", AutoCheckBox, 7, 159, 149, 8, "Check for new versions"),
         Control(1004, "Button", AutoCheckBox, 7, 172, 149, 8, "Detailed logging"),
-        Control(NoId, "Static", Label, 7, 33, 68, 11, "First check after"),
-        Control(NoId, "Static", Label, 140, 33, 16, 11, "sec."),
-        Control(1018, "Edit", EditField | ES_NUMBER | ES_RIGHT, 76, 31, 60, 12),
-        Control(NoId, "Static", Label, 7, 65, 68, 11, "Force update after"),
-        Control(NoId, "Static", Label, 140, 65, 16, 11, "days"),
-        Control(1019, "Edit", EditField | ES_NUMBER | ES_RIGHT, 76, 63, 60, 12),
         // Ours: the two options beyond the original set, above OK and Cancel.
         Control(1035, "Button", AutoCheckBox, 7, 185, 149, 8, "Use a secure connection (HTTPS)"),
         Control(1040, "Button", AutoCheckBox | BS_MULTILINE | BS_TOP, 7, 198, 149, 16,
@@ -402,6 +401,8 @@ const DialogLayout PropertiesLayout = {
         Control(NoId, "Static", Label, 7, 218, 149, 8, "Check-IP page"),
         Control(1045, "Edit", EditField, 7, 228, 149, 12),
         Control(1047, "Button", AutoCheckBox, 7, 245, 149, 8, "Show notifications"),
+        Control(IDOK, "Button", DefaultButton, 7, 197 + TwoMoreBoxes + ThePageField + NoticesBox, 50, 14, "OK"),
+        Control(IDCANCEL, "Button", PushButton, 106, 197 + TwoMoreBoxes + ThePageField + NoticesBox, 50, 14, "Cancel"),
     }};
 
 // Ours: the notice line (the layout leaves its text to us), and the web
@@ -417,25 +418,26 @@ const DialogLayout AboutLayout = {
         Control(IDOK, "Button", DefaultButton, 177, 7, 49, 16, "OK"),
         Control(1007, "Static", Label, 43, 14, 125, 8, "Vastrel dynamic DNS updater"),
         Control(1008, "Static", Label, 43, 26, 110, 8, "(C) 2026 Brannock, MIT License"),
-        Control(1009, "Static", Child | WS_TABSTOP | SS_LEFT, 43, 39, 168, 8, "http://www.brannock.example/"),
+        Control(1009, "Static", Label, 43, 39, 168, 8, "http://www.brannock.example/"),
     }};
 
 // The layout places each field's label at x 123 and gives no more; ours sit
 // two units below their field's top, 46 units wide. The check boxes carry no
 // text of their own. Ours: "Update server" below the others, 48 wide for room;
 // the buttons 16 units lower, the list and the dialog 16 taller for it; and
-// "Addresses" below "Password", everything under it 16 lower again.
+// "Addresses" below "Password", everything under it 16 lower again; the
+// shown account's state under the fields, the buttons 26 lower for it.
 const DialogLayout AccountsLayout = {119,
                                      TrayDialog,
                                      299,
-                                     226,
+                                     252,
                                      "Vastrel Accounts",
                                      {
-                                         Control(1028, "ListBox", ListOfLines, 7, 7, 108, 185),
+                                         Control(1028, "ListBox", ListOfLines, 7, 7, 108, 211),
                                          Control(NoId, "Static", Label, 123, 9, 46, 8, "Update"),
                                          Control(1034, "Button", AutoCheckBox, 171, 7, 11, 12),
                                          Control(NoId, "Static", Label, 123, 22, 46, 8, "Server"),
-                                         Control(1029, "ComboBox", DropDownList, 172, 20, 120, 160),
+                                         Control(1029, "ComboBox", DropDownList, 172, 20, 120, 220),
                                          Control(NoId, "Static", Label, 123, 38, 46, 8, "Host"),
                                          Control(1015, "Edit", EditField, 172, 36, 120, 12),
                                          Control(1041, "Static", Label, 123, 54, 46, 8, "User name"),
@@ -452,27 +454,31 @@ const DialogLayout AccountsLayout = {119,
                                          Control(1032, "Button", AutoCheckBox, 171, 130, 11, 12),
                                          Control(1043, "Static", Label, 123, 148, 48, 8, "Update server"),
                                          Control(1044, "Edit", EditField | WS_DISABLED, 172, 146, 120, 12),
-                                         Control(1030, "Button", PushButton, 121, 177, 50, 14, "Add"),
-                                         Control(1031, "Button", PushButton, 242, 177, 50, 14, "Delete"),
-                                         Control(IDOK, "Button", DefaultButton, 7, 205, 50, 14, "OK"),
-                                         Control(IDCANCEL, "Button", PushButton, 242, 205, 50, 14, "Cancel"),
+                                         Control(1048, "Static", Label | SS_NOPREFIX, 123, 164, 169, 32),
+                                         Control(1030, "Button", PushButton, 121, 203, 50, 14, "Add"),
+                                         Control(1031, "Button", PushButton, 242, 203, 50, 14, "Delete"),
+                                         Control(IDOK, "Button", DefaultButton, 7, 231, 50, 14, "OK"),
+                                         Control(IDCANCEL, "Button", PushButton, 242, 231, 50, 14, "Cancel"),
                                      }};
 
 // Hidden until shown, and placed at the screen's corner (no DS_CENTER).
 const DialogLayout LogLayout = {121,
-                                WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT,
+                                WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MAXIMIZEBOX | WS_CLIPCHILDREN |
+                                    DS_MODALFRAME | DS_SETFONT,
                                 306,
                                 177,
                                 "Vastrel Update Log",
                                 {
                                     Control(1034, "ListBox", ListOfLines, 7, 7, 292, 139),
-                                    Control(IDOK, "Button", DefaultButton, 126, 156, 50, 14, "OK"),
+                                    Control(IDOK, "Button", DefaultButton, 249, 156, 50, 14, "OK"),
                                 }};
 
 std::string Describe(const TemplateControl& c) {
+    std::string plain = c.text;  // without the "&" before an access key
+    plain.erase(std::remove(plain.begin(), plain.end(), '&'), plain.end());
     char text[160];
     std::snprintf(text, sizeof text, "id %u %s style 0x%08lx at %d,%d %dx%d \"%s\"", c.id, c.kind.c_str(),
-                  static_cast<unsigned long>(c.style), c.x, c.y, c.cx, c.cy, c.text.c_str());
+                  static_cast<unsigned long>(c.style), c.x, c.y, c.cx, c.cy, plain.c_str());
     return text;
 }
 
@@ -494,7 +500,13 @@ TEST(Dialogs, TemplatesFollowTheirLayouts) {
         ASSERT_EQ(got.controls.size(), layout->controls.size());
         for (std::size_t i = 0; i < got.controls.size(); ++i)
             EXPECT_EQ(Describe(got.controls[i]), Describe(layout->controls[i])) << "control " << i;
-        for (const TemplateControl& c : got.controls) EXPECT_EQ(c.exStyle, 0u) << Describe(c);
+        std::string keys;  // no two controls share an access key
+        for (const TemplateControl& c : got.controls) {
+            EXPECT_EQ(c.exStyle, 0u) << Describe(c);
+            const std::size_t mark = c.text.find('&') + 1;
+            EXPECT_TRUE(!mark || keys.find(char(tolower(c.text[mark]))) == keys.npos) << c.text;
+            if (mark) keys += char(tolower(c.text[mark]));
+        }
     }
 }
 
@@ -508,7 +520,7 @@ TEST(LogDialog, CreatesHiddenWithListAndButton) {
     EXPECT_EQ(style & WS_POPUP, WS_POPUP);
     EXPECT_EQ(style & WS_CAPTION, WS_CAPTION);
     EXPECT_EQ(style & WS_SYSMENU, WS_SYSMENU);
-    EXPECT_EQ(style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX), 0);
+    EXPECT_EQ(style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX), WS_THICKFRAME | WS_MAXIMIZEBOX);
     EXPECT_TRUE(GetWindowLongA(dialog, GWL_EXSTYLE) & WS_EX_DLGMODALFRAME);
     RECT frame = {};
     GetWindowRect(dialog, &frame);
@@ -535,7 +547,7 @@ TEST(LogDialog, CreatesHiddenWithListAndButton) {
     EXPECT_STRCASEEQ(ClassOf(ok).c_str(), "Button");
     EXPECT_EQ(TextOf(ok), "OK");
     EXPECT_EQ(GetWindowLongA(ok, GWL_STYLE) & 0x0F, BS_DEFPUSHBUTTON);
-    ExpectRect(ChildRect(dialog, ok), DialogUnits(dialog, 126, 156, 50, 14));
+    ExpectRect(ChildRect(dialog, ok), DialogUnits(dialog, 249, 156, 50, 14));
 
     // Lines stay in the order they are added.
     SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>("zulu: first"));

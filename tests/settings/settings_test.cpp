@@ -352,10 +352,13 @@ TEST_F(SettingsTest, EnabledStateAndFirstTimers) {
         WriteStoredNumber(ProductKey, "StartDisabled", c.startDisabled);
         WriteStoredNumber(ProductKey, "FirstCheck", c.firstCheck);
         WriteStoredNumber(AccountsKey, "Count", c.count);
+        for (int i = 0; i < MaxAccounts; ++i) WriteStoredText(AccountKey(i).c_str(), "Password", "old");
         AutoExit = c.autoExit;
         Start();
         EXPECT_EQ(UpdatesDisabled, c.startDisabled);
         EXPECT_EQ(armed, c.timers);
+        // Start-up stored the defaults: the keys of deleted accounts went with their passwords.
+        for (int i = 0; i < MaxAccounts; ++i) EXPECT_EQ(KeyExists(AccountKey(i).c_str()), i < c.count) << i;
     }
 }
 

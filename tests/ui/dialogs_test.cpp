@@ -26,6 +26,7 @@
 #include "res/resource.h"
 #include "settings/settings.h"
 #include "test_support.h"
+#include "ui/dialog_logic.h"
 #include "ui/dialogs.h"
 #include "ui/log_window.h"
 #include "update/services.h"
@@ -127,6 +128,17 @@ void SetAccounts(std::initializer_list<Account> accounts) {
     StoreSettings();
 }
 std::string Domain(int row) { return ServerTable[row].Domain; }
+// The Server list's items: the catalogue's services first, then the maker's rows.
+int MakerItem(int row) { return row < 0 ? -1 : ServiceCount + row; }
+int ServiceItem(int service) {
+    Account a{};
+    a.Service = service;
+    return ServerChoiceOf(a);
+}
+// A click that asks first, answered with Yes.
+void ClickYes(HWND dialog, int id) {
+    AnswerMessageBox("Vastrel Accounts", dialog, [&] { Click(dialog, id); }, IDYES);
+}
 
 class DialogsTest : public ::testing::Test {
 protected:
@@ -205,6 +217,50 @@ TEST_F(DialogsTest, LogWindowKeepsItsNewestLines) {
     EXPECT_EQ(SendMessageA(list, LB_GETCOUNT, 0, 0), LogWindowLines);
     EXPECT_EQ(std::string(first) + " " + last, "11 " + std::to_string(LogWindowLines + 10));
     SendMessageA(list, LB_RESETCONTENT, 0, 0);
+
+    // Resized, the list follows the window and OK its bottom right corner,
+    // down to a least size that still shows some lines.
+    RECT frame{}, was{}, okWas{}, now{}, ok{};
+    GetWindowRect(LogWindow, &frame);
+    GetWindowRect(list, &was);
+    GetWindowRect(GetDlgItem(LogWindow, IDOK), &okWas);
+    for (int grow : {200, -1000}) {
+        SetWindowPos(LogWindow, nullptr, 0, 0, frame.right - frame.left + grow, frame.bottom - frame.top + grow,
+                     SWP_NOMOVE);
+        GetWindowRect(list, &now);
+        GetWindowRect(GetDlgItem(LogWindow, IDOK), &ok);
+        EXPECT_TRUE(grow < 0 || (now.right - was.right == grow && now.bottom - was.bottom == grow)) << grow;
+        EXPECT_TRUE(ok.right - now.right == okWas.right - was.right && ok.top - now.bottom == okWas.top - was.bottom &&
+                    now.bottom - now.top > 20)
+            << grow;
+    }
+}
+
+// Keys through the program's own loop: Tab goes to the next field, Enter
+// presses the default button (Properties keeps the edit), Esc cancels.
+TEST_F(DialogsTest, TabEnterAndEscWorkInEveryDialog) {
+    const std::tuple<HWND (*)(), int, int> cases[] = {  // the dialog, and Tab from one control to the next
+        {OpenAccounts, IDC_ACCOUNT_HOST, IDC_ACCOUNT_USER},
+        {OpenProperties, IDC_FIRST_CHECK, IDC_SLEEP_TIME},
+        {[] { return ShowAboutBox(), AboutBox; }, IDOK, IDOK},  // the web address is no stop
+        {[] { return ShowLogWindow(true), LogWindow; }, IDC_LOG_LIST, IDOK},
+    };
+    for (auto [open, from, next] : cases) {
+        for (WPARAM close : {WPARAM(VK_RETURN), WPARAM(VK_ESCAPE)}) {
+            Edit([](PreferenceSet& p) { p.FirstCheck = 3600; });
+            HWND dialog = open();
+            SetText(dialog, IDC_FIRST_CHECK, "3599");  // a field of Properties alone
+            SetFocus(GetDlgItem(dialog, from));
+            for (WPARAM key : {WPARAM(VK_TAB), close}) {
+                PostMessageA(GetFocus(), WM_KEYDOWN, key, 0);
+                for (MSG message; PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE);) RouteMessage(message);
+                if (key == VK_TAB) EXPECT_EQ(GetDlgCtrlID(GetFocus()), next) << from;
+            }
+            EXPECT_FALSE(IsWindowVisible(dialog)) << from;
+            EXPECT_EQ(Prefs().FirstCheck == 3599, open == OpenProperties && close == VK_RETURN) << from;
+        }
+    }
+    StoreSettings();
 }
 
 TEST_F(DialogsTest, PropertiesShowsAndStoresTheIntervalByTheLowerRow) {
@@ -355,7 +411,7 @@ TEST_F(DialogsTest, PropertiesSecureConnectionBoxEditsUseHTTPSInARoomOfItsOwn) {
         Edit([&](PreferenceSet& p) { p.UseHTTPS = stored; });
         HWND dialog = OpenProperties();
         ASSERT_NE(dialog, nullptr);
-        EXPECT_EQ(Text(dialog, IDC_USE_HTTPS), "Use a secure connection (HTTPS)");
+        EXPECT_EQ(Text(dialog, IDC_USE_HTTPS), "Use a secure connection (&HTTPS)");
         EXPECT_EQ(Checked(dialog, IDC_USE_HTTPS), stored == 1);
         Click(dialog, IDC_USE_HTTPS);
         Click(dialog, IDOK);
@@ -522,8 +578,8 @@ TEST_F(DialogsTest, AccountsUnsavedEditsReachNoStoreWhoeverStores) {
     HWND dialog = OpenAccounts();
     ASSERT_NE(dialog, nullptr);
     ChooseRow(dialog, 0);
-    Click(dialog, IDC_ACCOUNT_DELETE);
-    ChooseCombo(dialog, IDC_ACCOUNT_SERVER, 0);
+    ClickYes(dialog, IDC_ACCOUNT_DELETE);
+    ChooseCombo(dialog, IDC_ACCOUNT_SERVER, MakerItem(0));
     Type(dialog, IDC_ACCOUNT_HOST, "proxy");
     Type(dialog, IDC_ACCOUNT_USER, "alice");
     Type(dialog, IDC_ACCOUNT_PASSWORD, "secret");
@@ -536,7 +592,7 @@ TEST_F(DialogsTest, AccountsUnsavedEditsReachNoStoreWhoeverStores) {
     EXPECT_EQ(StoredNumber(AccountsKey, "Count"), 2);
     EXPECT_EQ(StoredText(AccountKey(0).c_str(), "HostName"), "home");
     EXPECT_EQ(StoredText(AccountKey(1).c_str(), "HostName"), "office");
-    Click(dialog, IDCANCEL);
+    ClickYes(dialog, IDCANCEL);
     ASSERT_EQ(AccountCount(), 2);
     EXPECT_STREQ(AccountAt(0).HostName, "home");
     EXPECT_NE(AccountAt(0).LastIP, 0u);  // the run updated the committed accounts
@@ -563,7 +619,10 @@ TEST_F(DialogsTest, CancelNeverRollsBackARun) {
         server.Reply("401 Authorization Required");
         // office is refused and disabled; the run is held inside home's exchange.
         ASSERT_NE(server.AwaitRequest(PumpBriefly).find("host_id=home."), std::string::npos);
-        Click(dialog, IDCANCEL);
+        if (c.edit == IDC_ACCOUNT_HOST)
+            ClickYes(dialog, IDCANCEL);  // the typed host is discarded after a question
+        else
+            Click(dialog, IDCANCEL);
         server.Reply("NOERROR");
         run.Finish();
         EXPECT_EQ(AccountAt(0).Update, 0);
@@ -585,7 +644,7 @@ TEST_F(DialogsTest, AccountsDuringARunNeitherSkipAnAccountNorUndoARefusal) {
     EXPECT_EQ(ListRows(dialog)[0], "office." + Domain(0) + " (disabled)");
     Click(dialog, IDC_ACCOUNT_APPLY);  // the form's old "Update", never touched
     ChooseRow(dialog, 1);
-    Click(dialog, IDC_ACCOUNT_DELETE);  // a, the account in flight
+    ClickYes(dialog, IDC_ACCOUNT_DELETE);  // a, the account in flight
     Click(dialog, IDOK);
     SendMessageA(MainWindow, WM_COMMAND, IDM_SNOOZE, 0);
     server.Reply("NOERROR");
@@ -600,8 +659,7 @@ TEST_F(DialogsTest, AccountsDuringARunNeitherSkipAnAccountNorUndoARefusal) {
 TEST_F(DialogsTest, AccountsFoundPastADamagedCountAreListedDisabled) {
     DeleteKeyTree(AccountsKey);
     SetAccounts({MakeAccount("home", 0, "u", "p"), MakeAccount("old", 0, "u", "p")});
-    SetAccounts({MakeAccount("home", 0, "u", "p")});  // old deleted; its key stays
-    WriteStoredNumber(AccountsKey, "Count", 40);
+    WriteStoredNumber(AccountsKey, "Count", 40);  // old may be one deleted by an older version
     RetrieveSettings();  // as start-up reads them
     CreateAccountRegInfo();
     RetrieveSettings();
@@ -648,9 +706,10 @@ TEST_F(DialogsTest, AccountsOpensOnTheListAndABlankForm) {
     EXPECT_EQ(ListRows(dialog), (std::vector<std::string>{"home." + Domain(1), "office." + Domain(0) + " (disabled)"}));
     EXPECT_EQ(SendDlgItemMessageA(dialog, IDC_ACCOUNT_LIST, LB_GETCURSEL, 0, 0), LB_ERR);
     ASSERT_EQ(SendDlgItemMessageA(dialog, IDC_ACCOUNT_SERVER, CB_GETCOUNT, 0, 0), ServerCount + ServiceCount);
+    EXPECT_EQ(ComboText(dialog, IDC_ACCOUNT_SERVER, 0), "No-IP");  // the services people use come first
     for (int row = 0; row < ServerCount; ++row) {
-        EXPECT_EQ(ComboText(dialog, IDC_ACCOUNT_SERVER, row), Domain(row));
-        EXPECT_EQ(SendDlgItemMessageA(dialog, IDC_ACCOUNT_SERVER, CB_GETITEMDATA, row, 0), row);
+        EXPECT_EQ(ComboText(dialog, IDC_ACCOUNT_SERVER, MakerItem(row)), Domain(row));
+        EXPECT_EQ(SendDlgItemMessageA(dialog, IDC_ACCOUNT_SERVER, CB_GETITEMDATA, MakerItem(row), 0), MakerItem(row));
     }
     EXPECT_EQ(ComboSelection(dialog, IDC_ACCOUNT_SERVER), -1);
     EXPECT_TRUE(Checked(dialog, IDC_ACCOUNT_UPDATE));
@@ -692,12 +751,12 @@ TEST_F(DialogsTest, AccountsButtonFollowsTheFormAndNeedsAServer) {
         {1, "home", true, "Update"}, {-1, "home", false, "Update"},
     };
     for (const Step& s : steps) {
-        ChooseCombo(dialog, IDC_ACCOUNT_SERVER, s.server);
+        ChooseCombo(dialog, IDC_ACCOUNT_SERVER, MakerItem(s.server));
         Type(dialog, IDC_ACCOUNT_HOST, s.host);
         EXPECT_EQ(IsOn(dialog, IDC_ACCOUNT_APPLY), s.enabled) << s.server << " " << s.host;
         EXPECT_EQ(Text(dialog, IDC_ACCOUNT_APPLY), s.label) << s.server << " " << s.host;
     }
-    ChooseCombo(dialog, IDC_ACCOUNT_SERVER, 1);
+    ChooseCombo(dialog, IDC_ACCOUNT_SERVER, MakerItem(1));
     Type(dialog, IDC_ACCOUNT_HOST, "garden");
     Type(dialog, IDC_ACCOUNT_PASSWORD, "");
     EXPECT_FALSE(IsOn(dialog, IDC_ACCOUNT_APPLY));
@@ -712,7 +771,7 @@ TEST_F(DialogsTest, AccountsButtonFollowsTheFormAndNeedsAServer) {
     EXPECT_EQ(ListRows(dialog).size(), 2u);
     EXPECT_EQ(Text(dialog, IDC_ACCOUNT_HOST), "");  // the form is blank again
     EXPECT_FALSE(IsOn(dialog, IDC_ACCOUNT_APPLY));
-    Click(dialog, IDCANCEL);
+    ClickYes(dialog, IDCANCEL);  // the added account is discarded after a question
 }
 
 TEST_F(DialogsTest, AccountsSelectUpdateAndDelete) {
@@ -725,7 +784,7 @@ TEST_F(DialogsTest, AccountsSelectUpdateAndDelete) {
     ASSERT_NE(dialog, nullptr);
 
     ChooseRow(dialog, 1);
-    EXPECT_EQ(ComboSelection(dialog, IDC_ACCOUNT_SERVER), 2);
+    EXPECT_EQ(ComboSelection(dialog, IDC_ACCOUNT_SERVER), MakerItem(2));
     EXPECT_EQ(Text(dialog, IDC_ACCOUNT_HOST), "office");
     EXPECT_EQ(Text(dialog, IDC_ACCOUNT_USER), "bob");
     EXPECT_EQ(Text(dialog, IDC_ACCOUNT_PASSWORD), "pw");
@@ -748,7 +807,10 @@ TEST_F(DialogsTest, AccountsSelectUpdateAndDelete) {
     EXPECT_FALSE(IsOn(dialog, IDC_ACCOUNT_DELETE));
 
     ChooseRow(dialog, 0);
-    Click(dialog, IDC_ACCOUNT_DELETE);
+    std::string question = AnswerMessageBox("Vastrel Accounts", dialog, [&] { Click(dialog, IDC_ACCOUNT_DELETE); }, IDNO);
+    EXPECT_NE(question.find("Delete the account a." + Domain(0) + "?"), std::string::npos) << question;
+    EXPECT_EQ(AccountCount(), 3);  // No keeps it
+    ClickYes(dialog, IDC_ACCOUNT_DELETE);
     EXPECT_EQ(ListRows(dialog), (std::vector<std::string>{"office." + Domain(2) + " (disabled)", "c." + Domain(0)}));
     EXPECT_EQ(AccountCount(), 2);
 
@@ -765,39 +827,63 @@ TEST_F(DialogsTest, AccountsCancelBringsBackTheStoredTable) {
     HWND dialog = OpenAccounts();
     ASSERT_NE(dialog, nullptr);
     ChooseRow(dialog, 0);
-    Click(dialog, IDC_ACCOUNT_DELETE);
+    ClickYes(dialog, IDC_ACCOUNT_DELETE);
     ASSERT_EQ(AccountCount(), 1);
-    Click(dialog, IDCANCEL);
+    std::string question = AnswerMessageBox("Vastrel Accounts", dialog, [&] { Click(dialog, IDCANCEL); }, IDNO);
+    EXPECT_NE(question.find("Discard the changes"), std::string::npos) << question;
+    EXPECT_EQ(AccountsDialog, dialog);  // No: the dialog stays, the edits with it
+    ClickYes(dialog, IDCANCEL);
     ASSERT_EQ(AccountCount(), 2);
     EXPECT_STREQ(AccountAt(0).HostName, "a");
     EXPECT_STREQ(AccountAt(1).HostName, "b");
 }
 
-TEST_F(DialogsTest, AccountsLongInputStopsAtTheFieldSizes) {
+// A text longer than its field is refused with the limit named, never cut; blanks around a token are dropped.
+TEST_F(DialogsTest, AccountsRefuseTooLongTextsAndTidyPastedOnes) {
     SetAccounts({});
     HWND dialog = OpenAccounts();
     ASSERT_NE(dialog, nullptr);
-    struct Field {
-        int id;
-        int limit;
-    };
-    const Field fields[] = {
-        {IDC_ACCOUNT_HOST, 80}, {IDC_ACCOUNT_USER, 32}, {IDC_ACCOUNT_PASSWORD, 32}, {IDC_ACCOUNT_MX, 80}};
-    for (const Field& f : fields) {
-        EXPECT_EQ(SendDlgItemMessageA(dialog, f.id, EM_GETLIMITTEXT, 0, 0), f.limit);
-        Type(dialog, f.id, std::string(200, 'k'));
-        EXPECT_EQ(Text(dialog, f.id).size(), std::size_t(f.limit));
-        SetText(dialog, f.id, std::string(200, 'k'));  // past the limit by message: cut when read
+    ChooseCombo(dialog, IDC_ACCOUNT_SERVER, MakerItem(0));
+    const std::tuple<int, int, const char*> fields[] = {{IDC_ACCOUNT_HOST, 80, "host"},
+                                                        {IDC_ACCOUNT_USER, 32, "user name"},
+                                                        {IDC_ACCOUNT_PASSWORD, 32, "password"},
+                                                        {IDC_ACCOUNT_MX, 80, "mail extender"}};
+    for (auto [id, limit, name] : fields) {
+        for (auto [field, ignored, label] : fields) SetText(dialog, field, "k");
+        Type(dialog, id, std::string(limit + 1, 'k'));
+        std::string message = AnswerMessageBox("Vastrel Accounts", dialog, [&] { Click(dialog, IDC_ACCOUNT_APPLY); });
+        EXPECT_EQ(message.rfind(std::string("The ") + name + " is longer than " + std::to_string(limit) + " characters", 0),
+                  0u)
+            << message;
+        EXPECT_EQ(Text(dialog, id).size(), std::size_t(limit + 1));  // nothing typed is lost
+        EXPECT_EQ(AccountCount(), 0);
     }
-    ChooseCombo(dialog, IDC_ACCOUNT_SERVER, 0);
+    ChooseCombo(dialog, IDC_ACCOUNT_SERVER, ServiceItem(2));  // DuckDNS
+    SetText(dialog, IDC_ACCOUNT_HOST, " https://myhome.duckdns.org/ ");
+    SetText(dialog, IDC_ACCOUNT_PASSWORD, " token-0123\t");
     Click(dialog, IDC_ACCOUNT_APPLY);
     ASSERT_EQ(AccountCount(), 1);
-    const Account a = AccountAt(0);
-    EXPECT_EQ(std::string(a.HostName), std::string(80, 'k'));
-    EXPECT_EQ(std::string(a.UserName), std::string(32, 'k'));
-    EXPECT_EQ(std::string(a.Password), std::string(32, 'k'));
-    EXPECT_EQ(std::string(a.MailExtender), std::string(80, 'k'));
-    Click(dialog, IDCANCEL);
+    EXPECT_EQ(std::string(AccountAt(0).HostName) + "/" + AccountAt(0).ServicePassword, "myhome.duckdns.org/token-0123");
+    ClickYes(dialog, IDCANCEL);
+}
+
+// OK with a filled form that was not added asks: Yes adds it, Cancel goes back to the form.
+TEST_F(DialogsTest, AccountsOkWithAFilledFormAsksFirst) {
+    SetAccounts({});
+    HWND dialog = OpenAccounts();
+    ASSERT_NE(dialog, nullptr);
+    ChooseCombo(dialog, IDC_ACCOUNT_SERVER, ServiceItem(1));
+    Type(dialog, IDC_ACCOUNT_HOST, "home.ddns.net");
+    Type(dialog, IDC_ACCOUNT_USER, "alice");
+    Type(dialog, IDC_ACCOUNT_PASSWORD, "secret");
+    std::string question = AnswerMessageBox("Vastrel Accounts", dialog, [&] { Click(dialog, IDOK); }, IDCANCEL);
+    EXPECT_NE(question.find("not added yet. Add it before closing?"), std::string::npos) << question;
+    EXPECT_EQ(AccountsDialog, dialog);
+    EXPECT_EQ(Text(dialog, IDC_ACCOUNT_HOST), "home.ddns.net");
+    ClickYes(dialog, IDOK);
+    EXPECT_EQ(AccountsDialog, nullptr);
+    EXPECT_EQ(StoredNumber(AccountsKey, "Count"), 1);
+    EXPECT_EQ(StoredText("Software\\Brannock\\Vastrel\\Accounts\\0", "HostName"), "home.ddns.net");
 }
 
 TEST_F(DialogsTest, AccountsRefusesAddingToAFullTable) {
@@ -810,7 +896,7 @@ TEST_F(DialogsTest, AccountsRefusesAddingToAFullTable) {
     HWND dialog = OpenAccounts();
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(ListRows(dialog).size(), std::size_t(MaxAccounts));
-    ChooseCombo(dialog, IDC_ACCOUNT_SERVER, 3);
+    ChooseCombo(dialog, IDC_ACCOUNT_SERVER, MakerItem(3));
     Type(dialog, IDC_ACCOUNT_HOST, "one-more");
     Type(dialog, IDC_ACCOUNT_USER, "u");
     Type(dialog, IDC_ACCOUNT_PASSWORD, "p");
@@ -821,13 +907,13 @@ TEST_F(DialogsTest, AccountsRefusesAddingToAFullTable) {
     EXPECT_EQ(Text(dialog, IDC_ACCOUNT_HOST), "one-more");  // nothing typed is lost
 
     // Replacing an account of a full table still works.
-    ChooseCombo(dialog, IDC_ACCOUNT_SERVER, 0);
+    ChooseCombo(dialog, IDC_ACCOUNT_SERVER, MakerItem(0));
     Type(dialog, IDC_ACCOUNT_HOST, "H31");
     Type(dialog, IDC_ACCOUNT_USER, "changed");
     Click(dialog, IDC_ACCOUNT_APPLY);
     EXPECT_STREQ(AccountAt(31).UserName, "changed");
     EXPECT_STREQ(AccountAt(31).HostName, "H31");
-    Click(dialog, IDCANCEL);
+    ClickYes(dialog, IDCANCEL);
 }
 
 TEST_F(DialogsTest, AccountsRefusesTextThatWouldSplitTheRequest) {
@@ -845,7 +931,7 @@ TEST_F(DialogsTest, AccountsRefusesTextThatWouldSplitTheRequest) {
     for (const Case& c : cases) {
         HWND dialog = OpenAccounts();
         ASSERT_NE(dialog, nullptr);
-        ChooseCombo(dialog, IDC_ACCOUNT_SERVER, 0);
+        ChooseCombo(dialog, IDC_ACCOUNT_SERVER, MakerItem(0));
         Type(dialog, IDC_ACCOUNT_HOST, "home");
         Type(dialog, IDC_ACCOUNT_USER, "alice");
         Type(dialog, IDC_ACCOUNT_PASSWORD, "secret");
@@ -854,7 +940,7 @@ TEST_F(DialogsTest, AccountsRefusesTextThatWouldSplitTheRequest) {
         EXPECT_EQ(message, c.message);
         EXPECT_EQ(AccountCount(), 0);
         EXPECT_EQ(Text(dialog, c.field), c.text);  // nothing typed is lost
-        Click(dialog, IDCANCEL);
+        ClickYes(dialog, IDCANCEL);
     }
 }
 
@@ -864,10 +950,10 @@ TEST_F(DialogsTest, AccountsOfCatalogueServicesKeepTheirOwnCredentials) {
     ASSERT_NE(dialog, nullptr);
     // Service, host name, user name, password, and the labels of the last two.
     const std::tuple<int, const char*, const char*, const char*, const char*> entries[] = {
-        {1, "home.example", "alice", "secret", "User name/Password"},
-        {3, "cf.example", "", "token", "Zone/API token"}};  // the zone may stay empty
+        {1, "home.example", "alice", "secret", "&User name/&Password"},
+        {3, "cf.example", "", "token", "&Zone/&API token"}};  // the zone may stay empty
     for (auto [service, host, user, password, labels] : entries) {
-        ChooseCombo(dialog, IDC_ACCOUNT_SERVER, ServerCount + service - 1);
+        ChooseCombo(dialog, IDC_ACCOUNT_SERVER, ServiceItem(service));
         EXPECT_EQ(Text(dialog, IDC_ACCOUNT_USER_LABEL) + "/" + Text(dialog, IDC_ACCOUNT_PASSWORD_LABEL), labels);
         EXPECT_TRUE(IsOn(dialog, IDC_ACCOUNT_USER) && !IsOn(dialog, IDC_ACCOUNT_MX) &&
                     IsOn(dialog, IDC_ACCOUNT_ADDRESSES));
@@ -887,18 +973,20 @@ TEST_F(DialogsTest, AccountsOfCatalogueServicesKeepTheirOwnCredentials) {
         EXPECT_EQ(std::string(a.UserName) + a.Password + "/" + a.ServiceUserName + "/" + a.ServicePassword,
                   std::string("/") + user + "/" + password);
         ChooseRow(dialog, i);
-        EXPECT_EQ(ComboSelection(dialog, IDC_ACCOUNT_SERVER), ServerCount + service - 1);
+        EXPECT_EQ(ComboSelection(dialog, IDC_ACCOUNT_SERVER), ServiceItem(service));
         EXPECT_EQ(ComboSelection(dialog, IDC_ACCOUNT_ADDRESSES), service == 3 ? AddressesBoth : AddressesIPv6);
         EXPECT_EQ(a.Addresses, ComboSelection(dialog, IDC_ACCOUNT_ADDRESSES));
         EXPECT_EQ(Text(dialog, IDC_ACCOUNT_USER) + "/" + Text(dialog, IDC_ACCOUNT_PASSWORD),
                   std::string(user) + "/" + password);
     }
-    // To a maker's row: a longer password is cut where it shows, the untouched user name comes along.
+    // To a maker's row: a longer password is refused, never cut; the untouched user name comes along.
     Type(dialog, IDC_ACCOUNT_PASSWORD, std::string(100, 'k'));
-    ChooseCombo(dialog, IDC_ACCOUNT_SERVER, 0);
-    EXPECT_EQ(Text(dialog, IDC_ACCOUNT_PASSWORD), std::string(32, 'k'));
+    ChooseCombo(dialog, IDC_ACCOUNT_SERVER, MakerItem(0));
     EXPECT_TRUE(!IsOn(dialog, IDC_ACCOUNT_ADDRESSES) && Text(dialog, IDC_ACCOUNT_ADDRESSES) == "IPv4");
+    std::string message = AnswerMessageBox("Vastrel Accounts", dialog, [&] { Click(dialog, IDC_ACCOUNT_APPLY); });
+    EXPECT_EQ(message.rfind("The password is longer than 32 characters", 0), 0u) << message;
+    Type(dialog, IDC_ACCOUNT_PASSWORD, "pw");
     Click(dialog, IDC_ACCOUNT_APPLY);
     EXPECT_EQ(std::string(AccountAt(2).UserName) + "/" + AccountAt(2).ServiceUserName, "alice/");
-    Click(dialog, IDCANCEL);
+    ClickYes(dialog, IDCANCEL);
 }
