@@ -40,13 +40,14 @@ void KeepLayout(HWND dialog) {
     minimumSize = {minimum.right - minimum.left, minimum.bottom - minimum.top};
 }
 
-// The list fills the window but for its margins; the button keeps to its corner.
+// The list fills the window but for its margins; the button keeps to its
+// corner and is drawn afresh there, not copied from where it stood.
 void FollowSize(HWND dialog, int width, int height) {
     const RECT& m = listMargins;
     MoveWindow(GetDlgItem(dialog, IDC_LOG_LIST), m.left, m.top, std::max<LONG>(0, width - m.left - m.right),
                std::max<LONG>(0, height - m.top - m.bottom), TRUE);
     SetWindowPos(GetDlgItem(dialog, IDOK), nullptr, width - buttonFromCorner.x, height - buttonFromCorner.y, 0, 0,
-                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS);
 }
 
 void EnsureHidden() {
