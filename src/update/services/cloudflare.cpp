@@ -7,12 +7,16 @@
 std::string BuildCloudflareRequest(const char* method, const std::string& path, const char* token,
                                    const std::string& body) {
     const ServiceEntry& cloudflare = Services[2];
-    std::string request = std::string(method) + " " + cloudflare.Path + path +
-                          " HTTP/1.1\r\nHost: " + cloudflare.UpdateHost + "\r\nAuthorization: Bearer " + token + "\r\n";
+    return BearerRequest(method, cloudflare.UpdateHost, cloudflare.Path + path, token, body);
+}
+
+std::string BearerRequest(const std::string& method, const std::string& host, const std::string& path,
+                          const char* token, const std::string& body) {
+    std::string request =
+        method + " " + path + " HTTP/1.1\r\nHost: " + host + "\r\nAuthorization: Bearer " + token + "\r\n";
     if (!body.empty())
         request += "Content-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) + "\r\n";
-    request += std::string("User-Agent: ") + ServiceUserAgent() + "\r\nConnection: close\r\n\r\n" + body;
-    return request;
+    return request + "User-Agent: " + ServiceUserAgent() + "\r\nConnection: close\r\n\r\n" + body;
 }
 
 std::string CloudflareAddressBody(const char* address) { return nlohmann::json{{"content", address}}.dump(); }

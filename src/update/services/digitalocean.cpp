@@ -7,11 +7,7 @@
 
 std::string BuildDigitalOceanRequest(const ServiceEntry& service, const char* method, const std::string& path,
                                      const char* token, const std::string& body) {
-    std::string request = std::string(method) + " " + service.Path + path + " HTTP/1.1\r\nHost: " + service.UpdateHost +
-                          "\r\nAuthorization: Bearer " + token + "\r\n";
-    if (!body.empty())
-        request += "Content-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) + "\r\n";
-    return request + "User-Agent: " + ServiceUserAgent() + "\r\nConnection: close\r\n\r\n" + body;
+    return BearerRequest(method, service.UpdateHost, service.Path + path, token, body);
 }
 
 std::string DigitalOceanAddressBody(const char* address) { return nlohmann::json{{"data", address}}.dump(); }

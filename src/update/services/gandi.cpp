@@ -13,9 +13,7 @@ std::string BuildGandiRequest(const ServiceTarget& target, const ServiceRequestI
     const std::string path = target.Path + "/domains/" + UrlEncoded(in.UserName) + "/records/" +
                              (name == "@" ? name : UrlEncoded(name.c_str())) + (v4[0] ? "/A" : "/AAAA");
     const std::string body = nlohmann::json{{"rrset_values", {v4[0] ? v4 : v6}}}.dump();
-    return "PUT " + path + " HTTP/1.1\r\nHost: " + target.Host + "\r\nAuthorization: Bearer " + in.Password +
-           "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
-           "\r\nUser-Agent: " + ServiceUserAgent() + "\r\nConnection: close\r\n\r\n" + body;
+    return BearerRequest("PUT", target.Host, path, in.Password, body);
 }
 
 ReplyJudgement JudgeGandi(const ServiceEntry& service, int status, const std::string& body) {

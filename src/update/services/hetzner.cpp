@@ -15,9 +15,7 @@ std::string BuildHetznerRequest(const ServiceTarget& target, const ServiceReques
                              (name == "@" ? name : UrlEncoded(name.c_str())) + (v4[0] ? "/A" : "/AAAA") +
                              "/actions/set_records";
     const std::string body = nlohmann::json{{"records", {{{"value", v4[0] ? v4 : v6}}}}}.dump();
-    return "POST " + path + " HTTP/1.1\r\nHost: " + target.Host + "\r\nAuthorization: Bearer " + in.Password +
-           "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
-           "\r\nUser-Agent: " + ServiceUserAgent() + "\r\nConnection: close\r\n\r\n" + body;
+    return BearerRequest("POST", target.Host, path, in.Password, body);
 }
 
 ReplyJudgement JudgeHetzner(const ServiceEntry& service, int status, const std::string& body) {

@@ -19,6 +19,9 @@ ReplyJudgement Accepted(bool noChange = false);
 // The code as a log line names it, with whatever the service said after it.
 std::string Quoted(const std::string& text);
 std::string StatusText(int status);
+// A request of a JSON API with a bearer token: the body, when there is one, as JSON.
+std::string BearerRequest(const std::string& method, const std::string& host, const std::string& path,
+                          const char* token, const std::string& body);
 // A reply in none of the service's forms: it may be a page in its way, so it is asked again later.
 ReplyJudgement UnknownReply(const ServiceEntry& service, int status, const std::string& body);
 // A refusal in the service's own words: the log quotes them, a notice does not.
