@@ -31,7 +31,7 @@ std::mutex& StoreMutex() {
 enum class AutoStartOutcome { Enabled, Disabled, NoPath, NoKey };
 
 AutoStartOutcome ApplyAutoStart(std::int32_t enabled) {
-    char path[260];
+    char path[ProgramPathSize];  // UTF-8: up to three bytes a character
     std::size_t length = OwnProgramPath(path, sizeof path);
     if (length == 0) return AutoStartOutcome::NoPath;
     KeyHandle key;
