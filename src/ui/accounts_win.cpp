@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
 
@@ -204,21 +205,35 @@ void FillAccountList(HWND dialog) {
             count = ValidAccountCount(table);
         }
     }
+    // A long host with its state may be wider than the list: it scrolls sideways, never cut.
+    HWND list = GetDlgItem(dialog, IDC_ACCOUNT_LIST);
+    HDC dc = GetDC(list);
+    HGDIOBJ font = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageA(list, WM_GETFONT, 0, 0)));
+    LONG widest = 0;
     for (int i = 0; i < count; ++i) {
         char row[AccountRowSize];
         AccountRowText(table.Accounts[i], row, sizeof row);
-        SendDlgItemMessageA(dialog, IDC_ACCOUNT_LIST, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(row));
+        SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(row));
+        SIZE extent{};
+        if (GetTextExtentPoint32A(dc, row, lstrlenA(row), &extent)) widest = std::max(widest, extent.cx);
     }
+    SelectObject(dc, font);
+    ReleaseDC(list, dc);
+    SendMessageA(list, LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(widest + 4), 0);
 }
 
 void RefreshAccountList(HWND dialog) {
+    HWND focus = GetFocus();  // before the form's buttons are disabled
     FillAccountList(dialog);
     Account blank{};
     blank.Server = -1;
     LoadAccountFields(blank, 0, dialog);
     Check(dialog, IDC_ACCOUNT_UPDATE, 1);
+    // The button just pressed is now disabled: the focus goes to a new form's first choice, not nowhere.
     EnableWindow(GetDlgItem(dialog, IDC_ACCOUNT_APPLY), FALSE);
     EnableWindow(GetDlgItem(dialog, IDC_ACCOUNT_DELETE), FALSE);
+    if (focus == GetDlgItem(dialog, IDC_ACCOUNT_APPLY) || focus == GetDlgItem(dialog, IDC_ACCOUNT_DELETE))
+        SendMessageA(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, IDC_ACCOUNT_SERVER)), TRUE);
 }
 
 // A run's result reached the working copy: the rows show it (an account the

@@ -84,7 +84,19 @@ sleep 3
 shot notice-address-${dpi}dpi
 tray_shot enabled-${dpi}dpi "$dpi"
 photograph_dialog $IDM_PROPERTIES "Vastrel Properties" properties-dialog-${dpi}dpi 2
-photograph_dialog $IDM_ACCOUNTS "Vastrel Accounts" accounts-dialog-${dpi}dpi 2
+# Accounts with the updated account selected, its state shown; the log window made larger.
+wine "$poke" command $IDM_ACCOUNTS >/dev/null 2>&1
+wait_for 20 box "Vastrel Accounts"
+wine "$poke" select "Vastrel Accounts" $IDC_ACCOUNT_LIST 0 >/dev/null 2>&1
+check "Accounts shows the registered address" sh -c "wine '$poke' control 'Vastrel Accounts' $IDC_ACCOUNT_STATE 2>/dev/null | grep -q 'Registered: 192.0.2.10'"
+shot accounts-dialog-state-${dpi}dpi
+wine "$poke" click "Vastrel Accounts" 2 >/dev/null 2>&1
+wait_for 10 closed "Vastrel Accounts"
+wine "$poke" command $IDM_VIEWLOG >/dev/null 2>&1
+wait_for 20 visible "Vastrel Update Log"
+wine "$poke" size "Vastrel Update Log" $((800 * dpi / 96)) $((560 * dpi / 96)) >/dev/null 2>&1 && sleep 0.5
+shot log-window-resized-${dpi}dpi
+wine "$poke" click "Vastrel Update Log" 1 >/dev/null 2>&1
 photograph_dialog $IDM_ABOUT "About Vastrel" about-box-${dpi}dpi 1
 wine "$poke" tray $WM_RBUTTONDOWN >/dev/null 2>&1
 sleep 1.5

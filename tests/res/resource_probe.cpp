@@ -433,7 +433,7 @@ const DialogLayout AccountsLayout = {119,
                                      252,
                                      "Vastrel Accounts",
                                      {
-                                         Control(1028, "ListBox", ListOfLines, 7, 7, 108, 211),
+                                         Control(1028, "ListBox", ListOfLines | WS_HSCROLL, 7, 7, 108, 211),
                                          Control(NoId, "Static", Label, 123, 9, 46, 8, "Update"),
                                          Control(1034, "Button", AutoCheckBox, 171, 7, 11, 12),
                                          Control(NoId, "Static", Label, 123, 22, 46, 8, "Server"),

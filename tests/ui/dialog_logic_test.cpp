@@ -193,6 +193,8 @@ TEST(AccountForm, TakesTypedTextsForgivingly) {
         {0, {"h", "u", token129, "", ""}, "h", "u", "", "The password is longer than 128 characters"},
         {2, {"h", "", token129, "", ""}, "h", "", "", "The API token is longer than 128 characters"},
         {0, {std::string(81, 'h'), "u", "p", "", ""}, "", "u", "p", "The host is longer than 80 characters"},
+        {ServiceCount, {"h", std::string(33, 'u'), "p", "", ""}, "", "", "", "The user name is longer than 32 characters"},
+        {ServiceCount, {"h", "u", "p", std::string(81, 'm'), ""}, "", "", "", "The mail extender is longer than 80"},
         {1, {"h", "", "t", std::string(81, 'm'), ""}, "h", "", "t", ""},  // a field not taken is not stored
     };
     for (const Case& c : cases) {
