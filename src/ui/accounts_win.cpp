@@ -98,7 +98,10 @@ std::string FieldText(HWND dialog, int control) {
 
 // The last try's outcome and the addresses the service has, for the account the form shows.
 void ShowAccountState(HWND dialog, const Account* record) {
-    SetDlgItemTextA(dialog, IDC_ACCOUNT_STATE, record ? AccountStateText(*record).c_str() : "");
+    // The blank form says how to fill it: the first thing a new user sees here.
+    SetDlgItemTextA(dialog, IDC_ACCOUNT_STATE,
+                    record ? AccountStateText(*record).c_str()
+                           : "To add an account, choose your service under Server, fill in the fields, then press Add.");
 }
 
 // Labels, limits and the fields that take input, for the server or service chosen.

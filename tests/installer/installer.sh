@@ -57,6 +57,8 @@ check "the uninstall entry names the uninstaller" \
 #     the tooltip says where to add an account.
 wine "$install_dir/vastrel.exe" >/dev/null 2>&1 &
 check "the first start opens Accounts" wait_for 20 box "Vastrel Accounts"
+check "its blank form says how to add an account" sh -c \
+    "wine '$poke' control 'Vastrel Accounts' $IDC_ACCOUNT_STATE 2>/dev/null | grep -q 'To add an account, choose your service'"
 wine "$poke" hover $((13 * dpi / 96)) $((31 * dpi / 96)) >/dev/null 2>&1 && sleep 2.5
 shot first-run-${dpi}dpi
 wine "$poke" command $IDM_EXIT >/dev/null 2>&1
