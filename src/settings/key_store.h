@@ -23,9 +23,16 @@ bool KeyExists(const char* path);
 // Writes size bytes of data under name (empty name: the key's unnamed value).
 bool WriteValue(KeyHandle handle, const char* name, std::uint32_t type, const void* data, std::uint32_t size);
 // Reads a value into an area of *size bytes. Fails when missing or larger than
-// the area; on success *size holds the bytes read and *type the value's type.
+// the area; on success *size holds the bytes read and *type the value's type,
+// after a failure *size is 0 when there is no such value.
 bool ReadValue(KeyHandle handle, const char* name, std::uint32_t* type, void* area, std::uint32_t* size);
+// True when the key holds no such value any more (deleted, or there was none).
 bool DeleteValue(KeyHandle handle, const char* name);
+// How many values WriteValue has written and DeleteValue removed so far, and
+// how many keys DeleteKey and DeleteKeyTree removed: for the tests and the
+// bench, and for a store to notice changes it did not make.
+extern std::atomic<std::uint32_t> ValueWrites;
+extern std::atomic<std::uint32_t> KeyRemovals;
 // Removes a key that has no key below it. False when there is no such key or
 // it could not be removed.
 bool DeleteKey(const char* path);

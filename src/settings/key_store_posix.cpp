@@ -25,6 +25,8 @@
 
 char KeyStoreFile[4096];
 std::atomic<std::uint32_t> KeyOpens{0};
+std::atomic<std::uint32_t> ValueWrites{0};
+std::atomic<std::uint32_t> KeyRemovals{0};
 bool (*CommitKeyStoreFile)(const char* temporary, const char* path) = [](const char* temporary, const char* path) {
     return std::rename(temporary, path) == 0;
 };
@@ -40,10 +42,11 @@ std::recursive_mutex& StoreMutex() {
 using StoreGuard = std::lock_guard<std::recursive_mutex>;
 
 // While a batch is open (on the thread that holds the store's lock), changes
-// collect in memory and reach the file once, when the batch closes.
+// collect in memory and reach the file once, when the batch closes. The file
+// is read at the batch's first use: a store with nothing to write reads none.
 int batchDepth = 0;
 Store batched;
-bool batchChanged = false;
+bool batchLoaded = false, batchChanged = false;
 
 std::string FilePath() {
     if (KeyStoreFile[0] == '\0') {
@@ -245,7 +248,11 @@ bool SaveFile(const Store& store, std::string* failure) {
 
 // The store to work on: the batch's, or the file's read into local.
 Store& Load(Store& local) {
-    if (batchDepth) return batched;
+    if (batchDepth) {
+        if (!batchLoaded) batched = LoadFile();
+        batchLoaded = true;
+        return batched;
+    }
     local = LoadFile();
     return local;
 }
@@ -307,6 +314,7 @@ bool WriteValue(KeyHandle handle, const char* name, std::uint32_t type, const vo
     Store& store = Load(local);
     Key& key = store[static_cast<OpenKey*>(handle)->path];
     key[name] = StoreValue{type, std::string(static_cast<const char*>(data), size)};
+    ++ValueWrites;
     return Save(store);
 }
 
@@ -315,9 +323,12 @@ bool ReadValue(KeyHandle handle, const char* name, std::uint32_t* type, void* ar
     Store local;
     Store& store = Load(local);
     auto key = store.find(static_cast<OpenKey*>(handle)->path);
-    if (key == store.end()) return false;
+    if (key == store.end() || key->second.count(name) == 0) {
+        *size = 0;
+        return false;
+    }
     auto value = key->second.find(name);
-    if (value == key->second.end() || value->second.data.size() > *size) return false;
+    if (value->second.data.size() > *size) return false;
     std::memcpy(area, value->second.data.data(), value->second.data.size());
     *size = static_cast<std::uint32_t>(value->second.data.size());
     *type = value->second.type;
@@ -329,7 +340,8 @@ bool DeleteValue(KeyHandle handle, const char* name) {
     Store local;
     Store& store = Load(local);
     auto key = store.find(static_cast<OpenKey*>(handle)->path);
-    if (key == store.end() || key->second.erase(name) == 0) return false;
+    if (key == store.end() || key->second.erase(name) == 0) return true;
+    ++ValueWrites;
     return Save(store);
 }
 
@@ -344,6 +356,7 @@ bool DeleteKey(const char* path) {
     auto below = store.lower_bound(prefix);
     if (below != store.end() && StartsWithNoCase(below->first.c_str(), prefix.c_str())) return false;
     store.erase(key);
+    ++KeyRemovals;
     return Save(store);
 }
 
@@ -363,21 +376,22 @@ bool DeleteKeyTree(const char* path) {
             ++it;
         }
     }
+    if (found) ++KeyRemovals;
     return found && Save(store);
 }
 
 void BeginKeyStoreBatch() {
     StoreMutex().lock();
-    if (batchDepth++ == 0) {
-        batched = LoadFile();
-        batchChanged = false;
-    }
+    if (batchDepth++ == 0) batchLoaded = batchChanged = false;
 }
 
 bool EndKeyStoreBatch(std::string* failure) {
     bool saved = true;
     if (--batchDepth == 0 && batchChanged) saved = SaveFile(batched, failure);
-    if (batchDepth == 0) batched.clear();
+    if (batchDepth == 0) {
+        batched.clear();
+        batchLoaded = false;
+    }
     StoreMutex().unlock();
     return saved;
 }

@@ -5,6 +5,8 @@
 
 char KeyStoreFile[4096];
 std::atomic<std::uint32_t> KeyOpens{0};
+std::atomic<std::uint32_t> ValueWrites{0};
+std::atomic<std::uint32_t> KeyRemovals{0};
 
 int OpenOrCreateKey(const char* path, KeyHandle* handle) {
     HKEY key = nullptr;
@@ -27,27 +29,39 @@ bool KeyExists(const char* path) {
 }
 
 bool WriteValue(KeyHandle handle, const char* name, std::uint32_t type, const void* data, std::uint32_t size) {
+    ++ValueWrites;
     return RegSetValueExA(static_cast<HKEY>(handle), name, 0, type, static_cast<const BYTE*>(data), size) ==
            ERROR_SUCCESS;
 }
 
 bool ReadValue(KeyHandle handle, const char* name, std::uint32_t* type, void* area, std::uint32_t* size) {
     DWORD kind = 0, bytes = *size;
-    if (RegQueryValueExA(static_cast<HKEY>(handle), name, nullptr, &kind, static_cast<BYTE*>(area), &bytes) !=
-        ERROR_SUCCESS)
-        return false;
+    const LONG result =
+        RegQueryValueExA(static_cast<HKEY>(handle), name, nullptr, &kind, static_cast<BYTE*>(area), &bytes);
+    if (result == ERROR_FILE_NOT_FOUND) *size = 0;
+    if (result != ERROR_SUCCESS) return false;
     *type = kind;
     *size = bytes;
     return true;
 }
 
 bool DeleteValue(KeyHandle handle, const char* name) {
-    return RegDeleteValueA(static_cast<HKEY>(handle), name) == ERROR_SUCCESS;
+    const LONG result = RegDeleteValueA(static_cast<HKEY>(handle), name);
+    if (result == ERROR_SUCCESS) ++ValueWrites;
+    return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND;
 }
 
-bool DeleteKey(const char* path) { return RegDeleteKeyA(HKEY_CURRENT_USER, path) == ERROR_SUCCESS; }
+bool DeleteKey(const char* path) {
+    if (RegDeleteKeyA(HKEY_CURRENT_USER, path) != ERROR_SUCCESS) return false;
+    ++KeyRemovals;
+    return true;
+}
 
-bool DeleteKeyTree(const char* path) { return RegDeleteTreeA(HKEY_CURRENT_USER, path) == ERROR_SUCCESS; }
+bool DeleteKeyTree(const char* path) {
+    if (RegDeleteTreeA(HKEY_CURRENT_USER, path) != ERROR_SUCCESS) return false;
+    ++KeyRemovals;
+    return true;
+}
 
 void BeginKeyStoreBatch() {}
 bool EndKeyStoreBatch(std::string*) { return true; }

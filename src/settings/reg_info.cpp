@@ -4,6 +4,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <mutex>
+#include <utility>
 
 #include "log/log.h"
 #include "model/preferences.h"
@@ -12,6 +15,60 @@
 namespace {
 bool IsTextType(std::uint32_t type) { return type == TypeText || type == TypeExpandText; }
 
+// What the program last wrote or read of each value (key path, value name),
+// so that a store writes only what differs: a run that changed nothing
+// writes nothing. A value never seen is not here, and differs from anything.
+// A secret's protected value is kept as its plain text, since protecting the
+// same text gives other bytes each time. The lock is held over a whole store
+// or retrieval, so what is noted matches what the store holds; a change that
+// reached the store another way (a test's, say) makes it all unknown.
+struct KnownValue {
+    bool Present;
+    std::uint32_t Type;
+    std::string Data;
+    bool operator==(const KnownValue& o) const { return Present == o.Present && Type == o.Type && Data == o.Data; }
+};
+const KnownValue Absent{false, TypeNone, ""};
+using ValueId = std::pair<std::string, std::string>;
+std::map<ValueId, KnownValue>& Known() {
+    static std::map<ValueId, KnownValue> known;
+    return known;
+}
+std::mutex& KnownMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+std::uint32_t StoreChanges() { return ValueWrites + KeyRemovals; }
+std::uint32_t notedChanges = 0;  // StoreChanges() when the notes were last up to date
+
+// Under KnownMutex: each store or retrieval begins with CatchUp and ends with Noted.
+void CatchUp() {
+    if (StoreChanges() != notedChanges) Known().clear();
+}
+void Noted() { notedChanges = StoreChanges(); }
+
+bool KnownAs(const std::string& path, const std::string& name, const KnownValue& value) {
+    auto found = Known().find({path, name});
+    return found != Known().end() && found->second == value;
+}
+
+// Noted as it is now; null: not known any more.
+void Note(const std::string& path, const std::string& name, const KnownValue* value) {
+    if (value)
+        Known()[{path, name}] = *value;
+    else
+        Known().erase({path, name});
+}
+
+// What a read found: the value, its absence, or (too large, unreadable) nothing known.
+// The registry keeps a text with the terminator a write without one gets there.
+void NoteRead(const std::string& path, const std::string& name, bool read, std::uint32_t type, const char* data,
+              std::uint32_t size) {
+    if (read && IsTextType(type) && size > 0 && data[size - 1] == '\0') --size;
+    const KnownValue found{true, type, std::string(data, read ? size : 0)};
+    Note(path, name, read ? &found : size == 0 ? &Absent : nullptr);
+}
+
 // The protected value beside a secret's name, and room for any we write:
 // DPAPI adds a few hundred bytes to a text of at most a few hundred.
 std::string ProtectedName(const std::string& name) { return name + "Protected"; }
@@ -19,10 +76,14 @@ constexpr std::uint32_t MaxProtectedSize = 4096;
 
 // A secret's protected value into text: false when there is none, or when it
 // cannot be read back, which also sets *unreadable.
-bool ReadProtected(const RegEntry& e, KeyHandle key, std::string& text, bool* unreadable) {
+bool ReadProtected(const RegEntry& e, const std::string& path, KeyHandle key, std::string& text, bool* unreadable) {
+    const std::string name = ProtectedName(e.ValueName);
     std::string sealed(MaxProtectedSize, '\0');
     std::uint32_t type = TypeNone, size = MaxProtectedSize;
-    if (!ReadValue(key, ProtectedName(e.ValueName).c_str(), &type, &sealed[0], &size)) return false;
+    if (!ReadValue(key, name.c_str(), &type, &sealed[0], &size)) {
+        Note(path, name, size == 0 ? &Absent : nullptr);
+        return false;
+    }
     sealed.resize(size);
     std::string plain;
     if (type != TypeBinary || !UnprotectSecret(sealed, plain) || plain.size() >= e.Size ||
@@ -30,8 +91,21 @@ bool ReadProtected(const RegEntry& e, KeyHandle key, std::string& text, bool* un
         *unreadable = true;
         return false;
     }
+    const KnownValue found{true, TypeBinary, plain};
+    Note(path, name, &found);
     text = plain;
     return true;
+}
+
+// Writes bytes as name and notes v's data (a secret's plain text) there.
+void Put(KeyHandle key, const StoredValue& v, const std::string& name, std::uint32_t type, const std::string& bytes) {
+    const KnownValue written{true, type, v.Data};
+    const bool done = WriteValue(key, name.c_str(), type, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+    Note(v.KeyPath, name, done ? &written : nullptr);
+}
+
+void RemoveValue(KeyHandle key, const std::string& path, const std::string& name) {
+    Note(path, name, DeleteValue(key, name.c_str()) ? &Absent : nullptr);
 }
 
 // Written protected, the plain value then deleted. Should the protection
@@ -41,14 +115,22 @@ void WriteSecret(KeyHandle key, const StoredValue& v) {
     const std::string protectedName = ProtectedName(v.ValueName);
     std::string sealed;
     if (ProtectSecret(v.Data, sealed)) {
-        WriteValue(key, protectedName.c_str(), TypeBinary, sealed.data(), static_cast<std::uint32_t>(sealed.size()));
-        DeleteValue(key, v.ValueName.c_str());
+        Put(key, v, protectedName, TypeBinary, sealed);
+        RemoveValue(key, v.KeyPath, v.ValueName);
         return;
     }
     // A trace: a store holds its lock, and the log window waits for the GUI thread.
     WriteLog(LogTrace, "Could not protect", v.ValueName.c_str(), "of", v.KeyPath.c_str(), "(no CRYPT32): stored plain");
-    WriteValue(key, v.ValueName.c_str(), TypeText, v.Data.data(), static_cast<std::uint32_t>(v.Data.size()));
-    DeleteValue(key, protectedName.c_str());
+    Put(key, v, v.ValueName, TypeText, v.Data);
+    RemoveValue(key, v.KeyPath, protectedName);
+}
+
+// Whether the store already holds v as the program last wrote or read it. A
+// secret lives in its protected value alone.
+bool Unchanged(const StoredValue& v) {
+    const KnownValue wanted = v.Remove ? Absent : KnownValue{true, v.Secret ? TypeBinary : v.Type, v.Data};
+    if (!v.Secret) return KnownAs(v.KeyPath, v.ValueName, wanted);
+    return KnownAs(v.KeyPath, v.ValueName, Absent) && KnownAs(v.KeyPath, ProtectedName(v.ValueName), wanted);
 }
 
 // A number stored as decimal text (by hand, say) still counts.
@@ -66,7 +148,7 @@ bool ParseNumber(const char* text, std::int32_t* value) {
 // default and set *fellBack. A secret is read plain when an older version
 // left it so, else from its protected value; one found but not readable sets
 // *unreadable too.
-std::string ReadEntry(const RegEntry& e, KeyHandle key, bool* fellBack, bool* unreadable) {
+std::string ReadEntry(const RegEntry& e, const std::string& path, KeyHandle key, bool* fellBack, bool* unreadable) {
     std::uint32_t type = TypeNone;
     // An optional value is absent whenever its record does not use it: no news.
     bool absent = false;
@@ -74,12 +156,15 @@ std::string ReadEntry(const RegEntry& e, KeyHandle key, bool* fellBack, bool* un
     if (e.ValueKind == RegEntry::Text) {
         std::string area(e.Size, '\0');
         std::uint32_t size = e.Size;
-        bool read = ReadValue(key, e.ValueName.c_str(), &type, &area[0], &size) && IsTextType(type);
+        const bool found = ReadValue(key, e.ValueName.c_str(), &type, &area[0], &size);
+        NoteRead(path, e.ValueName, found, type, area.data(), size);
+        if (e.Secret) Note(path, ProtectedName(e.ValueName), nullptr);  // unless read below
+        bool read = found && IsTextType(type);
         // A text that fills the whole buffer with no terminator is too long.
         if (read && size == e.Size && size > 0 && area[size - 1] != '\0') read = false;
         if (read) {
             area.resize(size);
-        } else if (!e.Secret || !ReadProtected(e, key, area, unreadable)) {
+        } else if (!e.Secret || !ReadProtected(e, path, key, area, unreadable)) {
             area = e.DefaultText;
             *fellBack = true;
         }
@@ -89,6 +174,7 @@ std::string ReadEntry(const RegEntry& e, KeyHandle key, bool* fellBack, bool* un
     std::uint32_t size = sizeof area - 1;
     std::int32_t value = e.DefaultNumber;
     bool read = ReadValue(key, e.ValueName.c_str(), &type, area, &size);
+    NoteRead(path, e.ValueName, read, type, area, size);
     if (read && IsTextType(type)) {
         read = ParseNumber(area, &value);
     } else if (read && size == 4) {
@@ -216,30 +302,51 @@ std::vector<std::size_t> KeyByKey(std::size_t count, KeyOf keyOf) {
 }
 }  // namespace
 
-void RegInfo::Write(const StoreSnapshot& values) {
+bool RegInfo::Write(const StoreSnapshot& values) {
     KeyStoreBatch batch;
+    std::lock_guard<std::mutex> known(KnownMutex());
+    CatchUp();
     KeyHandle key = nullptr;
     int opened = 0;
+    bool allOpened = true;
     const std::string* openPath = nullptr;
     for (std::size_t i :
          KeyByKey(values.size(), [&](std::size_t n) -> const std::string& { return values[n].KeyPath; })) {
         const StoredValue& v = values[i];
+        if (Unchanged(v)) continue;
         if (!openPath || v.KeyPath != *openPath) {
             if (opened) CloseKey(key);
             opened = OpenOrCreateKey(v.KeyPath.c_str(), &key);
             openPath = &v.KeyPath;
+            if (!opened) allOpened = false;
         }
         if (!opened) continue;
         if (v.Remove) {
-            DeleteValue(key, v.ValueName.c_str());
-            if (v.Secret) DeleteValue(key, ProtectedName(v.ValueName).c_str());
+            RemoveValue(key, v.KeyPath, v.ValueName);
+            if (v.Secret) RemoveValue(key, v.KeyPath, ProtectedName(v.ValueName));
         } else if (v.Secret) {
             WriteSecret(key, v);
         } else {
-            WriteValue(key, v.ValueName.c_str(), v.Type, v.Data.data(), static_cast<std::uint32_t>(v.Data.size()));
+            Put(key, v, v.ValueName, v.Type, v.Data);
         }
     }
     if (opened) CloseKey(key);
+    Noted();
+    return allOpened;
+}
+
+bool RemoveStoredKey(const std::string& path) {
+    std::lock_guard<std::mutex> known(KnownMutex());
+    CatchUp();
+    if (!DeleteKey(path.c_str())) return false;
+    for (auto i = Known().lower_bound({path, ""}); i != Known().end() && i->first.first == path;) i = Known().erase(i);
+    Noted();
+    return true;
+}
+
+void ForgetStoredValues() {
+    std::lock_guard<std::mutex> known(KnownMutex());
+    Known().clear();
 }
 
 void RegInfo::Store() const {
@@ -267,8 +374,11 @@ int RegInfo::Retrieve(const std::function<void()>& placed) {
     std::size_t failedAt = entries_.size();  // the first entry whose key cannot be opened
     {
         KeyStoreBatch batch;
+        std::lock_guard<std::mutex> known(KnownMutex());
+        CatchUp();
         KeyHandle key = nullptr;
         const std::string* openKey = nullptr;
+        std::string path;
         for (std::size_t i :
              KeyByKey(entries_.size(), [&](std::size_t n) -> const std::string& { return entries_[n].SubKey; })) {
             const RegEntry& e = entries_[i];
@@ -279,12 +389,14 @@ int RegInfo::Retrieve(const std::function<void()>& placed) {
                     failedAt = i;
                     break;
                 }
+                path = KeyPath(e.SubKey.c_str());
             }
             bool fellBack = false, unreadable = false;
-            std::string bytes = ReadEntry(e, key, &fellBack, &unreadable);
+            std::string bytes = ReadEntry(e, path, key, &fellBack, &unreadable);
             read.push_back({i, std::move(bytes), fellBack, unreadable});
         }
         if (openKey) CloseKey(key);
+        Noted();
     }
     // As in list order: the entries after the one that failed stay untouched.
     int result = failedAt < entries_.size() ? -1 : 0;

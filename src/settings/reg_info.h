@@ -68,11 +68,14 @@ public:
     // 0 failed, 1 created, 2 opened; on success the caller closes the handle.
     int OpenKey(const char* subKey, KeyHandle* handle) const;
     bool TestKey() const;
+    // Writes only the values that differ from what the program last wrote or
+    // read there (one it never saw differs), and opens no key without them.
     void Store() const;
     // Store in two steps: the values taken together (the caller holds
     // SharedDataMutex, so no record is seen half-changed), then written.
+    // False when a key with values to write could not be opened.
     StoreSnapshot Snapshot() const;
-    static void Write(const StoreSnapshot& values);
+    static bool Write(const StoreSnapshot& values);
     // -1 a key failed, 1 a value fell back to its default, 0 all read.
     // placed, when given, runs in the same hold of SharedDataMutex as the
     // placing of the values, so nobody sees them without what it does.
@@ -91,3 +94,10 @@ private:
     std::vector<RegEntry> entries_;
     std::vector<std::string> unreadableSecrets_;
 };
+
+// Removes a key that has no key below it (DeleteKey), and what a store
+// compares with there: each value is written at the next store.
+bool RemoveStoredKey(const std::string& path);
+// Forgets what a store compares with, after a store that did not reach the
+// disk or a move to another store: every value is written at the next store.
+void ForgetStoredValues();

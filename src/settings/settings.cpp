@@ -30,17 +30,14 @@ std::mutex& StoreMutex() {
 
 enum class AutoStartOutcome { Enabled, Disabled, NoPath, NoKey };
 
+// Written as the settings are: only when it differs from what the program
+// last wrote there.
 AutoStartOutcome ApplyAutoStart(std::int32_t enabled) {
     char path[ProgramPathSize];  // UTF-8: up to three bytes a character
     std::size_t length = OwnProgramPath(path, sizeof path);
     if (length == 0) return AutoStartOutcome::NoPath;
-    KeyHandle key;
-    if (!OpenOrCreateKey(RunKeyPath, &key)) return AutoStartOutcome::NoKey;
-    if (enabled)
-        WriteValue(key, RunValueName, TypeText, path, static_cast<std::uint32_t>(length));
-    else
-        DeleteValue(key, RunValueName);
-    CloseKey(key);
+    const StoredValue entry{RunKeyPath, RunValueName, TypeText, std::string(path, length), enabled == 0};
+    if (!RegInfo::Write({entry})) return AutoStartOutcome::NoKey;
     return enabled ? AutoStartOutcome::Enabled : AutoStartOutcome::Disabled;
 }
 
@@ -126,7 +123,7 @@ void RemoveAccountKeysFrom(std::int32_t count) {
     if (count < 0 || count > MaxAccounts) return;
     for (int i = count; i < MaxAccounts; ++i) {
         const std::string subKey = AccountSubKey(i);
-        if (DeleteKey(AccountRegInfo.KeyPath(subKey.c_str()).c_str()))
+        if (RemoveStoredKey(AccountRegInfo.KeyPath(subKey.c_str())))
             WriteLog(LogTrace, "Removed the key of deleted account", subKey.c_str());
     }
 }
@@ -226,6 +223,7 @@ void StoreSettings() {
         RemoveAccountKeysFrom(count);
         outcome = ApplyAutoStart(autoStart);
         committed = oneCommit.End(&commitFailure);
+        if (!committed) ForgetStoredValues();  // the file keeps what it held before
         autoStartFailed = outcome == AutoStartOutcome::NoPath || outcome == AutoStartOutcome::NoKey;
         failed = autoStartFailed || !committed;
         if (!failed) {

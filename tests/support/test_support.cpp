@@ -392,6 +392,7 @@ void UseFreshSettingsStore() {
     std::remove((path + ".damaged").c_str());
     CopyText(KeyStoreFile, path.c_str());
 #endif
+    ForgetStoredValues();
     SharedDataGuard guard(SharedDataMutex());
     PreferenceRegInfo.Clear();
     AccountRegInfo.Clear();
