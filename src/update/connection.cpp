@@ -11,6 +11,7 @@
 #include "update/services.h"
 
 int NetworkTimeoutMs = 30000;
+std::atomic<std::uint32_t> HostLookUps{0};
 
 namespace {
 constexpr std::uint32_t NoAddress = 0xFFFFFFFFu;
@@ -48,8 +49,22 @@ std::string KeyOf(const Target& target) { return target.Name + ":" + std::to_str
 
 // After a failed step, once its line is logged: a wait that ran out keeps
 // the target out of the rest of the run.
-void NoteTimeOut(const Target& target, TimedOutHosts* timedOut) {
-    if (timedOut && LastWaitTimedOut()) timedOut->push_back(KeyOf(target));
+void NoteTimeOut(const Target& target, RunHosts* hosts) {
+    if (hosts && LastWaitTimedOut()) hosts->TimedOut.push_back(KeyOf(target));
+}
+
+// The run's lookup of key, made by lookUp the first time the run asks.
+// Without a run, every call looks up.
+template <class LookUp>
+RunHosts::LookUp LookUpOnce(RunHosts* hosts, const std::string& key, LookUp lookUp) {
+    if (hosts)
+        for (const RunHosts::LookUp& known : hosts->LookUps)
+            if (known.Key == key) return known;
+    RunHosts::LookUp made{key, 0, 0, {}};
+    ++HostLookUps;
+    made.Error = lookUp(made);
+    if (hosts) hosts->LookUps.push_back(made);
+    return made;
 }
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -78,12 +93,18 @@ bool LogLookUp(const char* name, bool literal, int error) {
 }
 }  // namespace
 
-std::uint32_t ResolveHost(const char* name) {
+std::uint32_t ResolveHost(const char* name, RunHosts* hosts) {
     WriteLog(LogTrace, "GetAddr for", name);
     if (name[0] == '\0') return 0;
     std::uint32_t address = TextToAddress(name);
     const bool literal = address != NoAddress || std::strcmp(name, "255.255.255.255") == 0;
-    const int error = literal ? 0 : LookUpHost(name, &address);
+    int error = 0;
+    if (!literal) {
+        const RunHosts::LookUp found =
+            LookUpOnce(hosts, name, [&](RunHosts::LookUp& l) { return LookUpHost(name, &l.Address); });
+        error = found.Error;
+        address = found.Address;
+    }
     return LogLookUp(name, literal, error) ? address : 0;
 }
 
@@ -107,11 +128,16 @@ SocketHandle OpenConnection() {
 namespace {
 // Every address of family of a host name or address text, its lines as
 // ResolveHost logs them; false when it has none.
-bool ResolveHostAddresses(const char* name, std::uint16_t port, AddressFamily family,
-                          std::vector<SocketAddress>& found) {
+bool ResolveHostAddresses(const char* name, std::uint16_t port, AddressFamily family, std::vector<SocketAddress>& found,
+                          RunHosts* hosts) {
     WriteLog(LogTrace, "GetAddr for", name);
     if (name[0] == '\0') return false;
-    const int error = LookUpHostAddresses(name, port, found, family == AddressFamily::IPv6);
+    const bool ipv6Only = family == AddressFamily::IPv6;
+    const RunHosts::LookUp lookUp =
+        LookUpOnce(hosts, std::string(name) + (ipv6Only ? " IPv6 port " : " port ") + std::to_string(port),
+                   [&](RunHosts::LookUp& l) { return LookUpHostAddresses(name, port, l.Addresses, ipv6Only); });
+    const int error = lookUp.Error;
+    found = lookUp.Addresses;
     const bool ipv6 = error == 0 && std::strchr(name, ':');  // no name has a colon
     const bool literal = ipv6 || TextToAddress(name) != NoAddress || std::strcmp(name, "255.255.255.255") == 0;
     if (!LogLookUp(name, literal, error)) return false;
@@ -138,8 +164,8 @@ int ConnectToAny(SocketHandle& socket, const std::vector<SocketAddress>& address
 
 // SendRequest's work; with endpoint, socket becomes the one connected (or
 // the last one tried).
-int Send(SocketHandle& socket, const char* host, const char* request, const PreferenceSet& preferences,
-         TimedOutHosts* timedOut, const Endpoint* endpoint) {
+int Send(SocketHandle& socket, const char* host, const char* request, const PreferenceSet& preferences, RunHosts* hosts,
+         const Endpoint* endpoint) {
     WriteLog(LogTrace, "Trying to connect...");
     if (endpoint) host = endpoint->Host.c_str();
     // No DNS name is longer; the request and the certificate check name the host whole, so it is never cut.
@@ -149,7 +175,7 @@ int Send(SocketHandle& socket, const char* host, const char* request, const Pref
         return 0;
     }
     const Target target = TargetOf(preferences, host, endpoint);
-    if (timedOut && std::find(timedOut->begin(), timedOut->end(), KeyOf(target)) != timedOut->end()) {
+    if (hosts && std::find(hosts->TimedOut.begin(), hosts->TimedOut.end(), KeyOf(target)) != hosts->TimedOut.end()) {
         WriteLog(LogTrace, KeyOf(target).c_str(), "timed out earlier in this run and is not contacted again.");
         SetTimedOutError();
         LogSocketFailure(LogFailure, "Request failed, could not connect! (winsock error:");
@@ -158,9 +184,9 @@ int Send(SocketHandle& socket, const char* host, const char* request, const Pref
     // The maker's server is reached at its first IPv4 address alone; any
     // other server at each of its addresses, IPv6 or IPv4, in turn.
     std::vector<SocketAddress> addresses;
-    const std::uint32_t address = endpoint ? 0 : ResolveHost(target.Name.c_str());
+    const std::uint32_t address = endpoint ? 0 : ResolveHost(target.Name.c_str(), hosts);
     const AddressFamily family = endpoint && !target.ThroughProxy ? endpoint->Family : AddressFamily::Any;
-    if (endpoint ? !ResolveHostAddresses(target.Name.c_str(), target.Port, family, addresses)
+    if (endpoint ? !ResolveHostAddresses(target.Name.c_str(), target.Port, family, addresses, hosts)
                  : (address == 0 || address == NoAddress)) {
         WriteLog(LogFailure, "Request failed, invalid server address!");
         return 0;
@@ -170,11 +196,11 @@ int Send(SocketHandle& socket, const char* host, const char* request, const Pref
     if ((endpoint ? ConnectToAny(socket, addresses, target.Port, ranOut)
                   : ConnectSocket(socket, address, target.Port, NetworkTimeoutMs)) != 0) {
         LogSocketFailure(LogFailure, "Request failed, could not connect! (winsock error:");
-        if (ranOut) NoteTimeOut(target, timedOut);
+        if (ranOut) NoteTimeOut(target, hosts);
         return 0;
     }
     if (target.Secure && !OpenSecureChannel(socket, host, target.ThroughProxy, target.ServerPort)) {
-        NoteTimeOut(target, timedOut);
+        NoteTimeOut(target, hosts);
         return 0;
     }
     WriteLog(LogIndented, "Connected. Sending update request...");
@@ -183,7 +209,7 @@ int Send(SocketHandle& socket, const char* host, const char* request, const Pref
     // The whole request goes out: a socket may take it in several parts.
     if (!SendAll(socket, request, std::strlen(request))) {
         LogSocketFailure(LogFailure, "Request failed, could not send! (winsock error:");
-        NoteTimeOut(target, timedOut);
+        NoteTimeOut(target, hosts);
         return 0;
     }
     WriteLog(LogIndented, "Sent. Waiting for response...");
@@ -192,8 +218,8 @@ int Send(SocketHandle& socket, const char* host, const char* request, const Pref
 }  // namespace
 
 int SendRequest(SocketHandle socket, const char* host, const char* request, const PreferenceSet& preferences,
-                TimedOutHosts* timedOut) {
-    return Send(socket, host, request, preferences, timedOut, nullptr);
+                RunHosts* hosts) {
+    return Send(socket, host, request, preferences, hosts, nullptr);
 }
 
 void CloseConnection(SocketHandle socket) {
@@ -244,19 +270,19 @@ int AnswerStatus(const char* answer) {
 }
 
 void ExchangeOnce(const char* host, char* transfer, std::size_t size, const RequestBuilder& build,
-                  const std::function<void(int received)>& take, TimedOutHosts* timedOut, ReplyReading reading,
+                  const std::function<void(int received)>& take, RunHosts* hosts, ReplyReading reading,
                   const Endpoint* endpoint, HttpReply* reply) {
     // A change to the preferences meanwhile (an OK in Properties) waits for the next exchange.
     const PreferenceSet preferences = PreferenceSnapshot();
     SocketHandle socket = OpenConnection();
     if (endpoint) host = endpoint->Host.c_str();
-    if (build(transfer, size, preferences) && Send(socket, host, transfer, preferences, timedOut, endpoint)) {
+    if (build(transfer, size, preferences) && Send(socket, host, transfer, preferences, hosts, endpoint)) {
         int received = reading == ReplyReading::WholeAnswer
                            ? ReceiveWholeAnswer(socket, transfer, static_cast<int>(size - 1), reply)
                            : ReceiveReply(socket, transfer, ReplyLimit);
         if (received > 0) transfer[received] = '\0';
         take(received);
-        if (received == -1) NoteTimeOut(TargetOf(preferences, host, endpoint), timedOut);
+        if (received == -1) NoteTimeOut(TargetOf(preferences, host, endpoint), hosts);
     }
     CloseConnection(socket);
 }

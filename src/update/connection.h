@@ -2,6 +2,7 @@
 // open, send one request (directly or through the proxy), receive once, close.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -21,13 +22,29 @@ void LogSocketFailure(int flags, const char* message);
 // Decimal text of a signed number, as ltoa with radix 10 gives it.
 std::string NumberToText(std::int32_t value);
 
-// Address of a host name or dotted address (network order); 0 when unusable.
-std::uint32_t ResolveHost(const char* name);
+// What one update run learnt of the hosts it contacts, owned by the run.
+struct RunHosts {
+    // Each name's lookup, a failed one too: a later account of the same host
+    // takes its addresses, and a name that gave none is not asked again.
+    struct LookUp {
+        std::string Key;  // the name and what was asked of it
+        int Error;
+        std::uint32_t Address;  // the first IPv4 address (the maker's hosts)
+        std::vector<SocketAddress> Addresses;
+    };
+    std::vector<LookUp> LookUps;
+    // The servers and proxies ("name:port") that let a wait run out. The run
+    // contacts them no more: a host that accepts and then stalls costs a run
+    // one time limit, not one for every step of every account.
+    std::vector<std::string> TimedOut;
+};
 
-// The servers and proxies ("name:port") that let a wait run out during one
-// update run. The run contacts them no more: a host that accepts and then
-// stalls costs a run one time limit, not one for every step of every account.
-using TimedOutHosts = std::vector<std::string>;
+// How many names the exchanges have looked up so far, for the tests and the bench.
+extern std::atomic<std::uint32_t> HostLookUps;
+
+// Address of a host name or dotted address (network order); 0 when unusable.
+// hosts, when given, is the run's record of names looked up.
+std::uint32_t ResolveHost(const char* name, RunHosts* hosts = nullptr);
 
 // Which of a server's addresses an exchange tries when it connects to the
 // server itself (a proxy is reached at any of its addresses).
@@ -46,12 +63,12 @@ SocketHandle OpenConnection();
 // Connects (to the proxy when it is on, else to host) and sends the whole
 // request; with "UseHTTPS" on, through a TLS channel with host (and a tunnel
 // through the proxy). The preferences are the exchange's snapshot. A target
-// in timedOut is not contacted and fails as a connect that timed out; one
-// whose wait runs out is added. 1 when sent, 0 on any failure (a host name
-// longer than MaxHostNameLength is refused, never cut). Only the first IPv4
-// address of the host (or the proxy) is tried.
+// that timed out earlier in the run (hosts) is not contacted and fails as a
+// connect that timed out; one whose wait runs out is added. 1 when sent, 0
+// on any failure (a host name longer than MaxHostNameLength is refused, never
+// cut). Only the first IPv4 address of the host (or the proxy) is tried.
 int SendRequest(SocketHandle socket, const char* host, const char* request,
-                const PreferenceSet& preferences = PreferenceSnapshot(), TimedOutHosts* timedOut = nullptr);
+                const PreferenceSet& preferences = PreferenceSnapshot(), RunHosts* hosts = nullptr);
 void CloseConnection(SocketHandle socket);
 
 // One receive of at most length bytes within the time limit, decrypted on a
@@ -89,13 +106,13 @@ enum class ReplyReading { OneReceive, WholeAnswer };
 // and hand the result to take before the connection is closed. take gets the
 // bytes received (> 0, the text terminated after them), 0 when the server
 // closed without a byte, or the reading's failure (-1 the receive failed).
-// timedOut, when given, is the run's record of hosts that timed out. transfer
-// holds at least ReplyLimit + 1 bytes. endpoint, when given, replaces host
+// hosts, when given, is the run's record of its hosts (lookups, time-outs).
+// transfer holds at least ReplyLimit + 1 bytes. endpoint, when given, replaces host
 // and the preferences' port and TLS choice, and each address of its host (or
 // of the proxy), IPv6 and IPv4 in the resolver's order, is tried until one
 // connects; a target is recorded as timed out when every attempt ran out.
 // reply: the whole answer's reading (ReplyReading::WholeAnswer only).
 void ExchangeOnce(const char* host, char* transfer, std::size_t size, const RequestBuilder& build,
-                  const std::function<void(int received)>& take, TimedOutHosts* timedOut = nullptr,
+                  const std::function<void(int received)>& take, RunHosts* hosts = nullptr,
                   ReplyReading reading = ReplyReading::OneReceive, const Endpoint* endpoint = nullptr,
                   HttpReply* reply = nullptr);

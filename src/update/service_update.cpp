@@ -18,7 +18,7 @@ enum class Asked { Answered, Failed, Unreadable };
 // plain HTTP proxy (its line then names the server). An API's answers name
 // the owner's zones and account: the detailed log shows only their verdict.
 Asked AskService(const ServiceTarget& target, const std::function<std::string(bool proxyForm)>& build, HttpReply& reply,
-                 TimedOutHosts& timedOut, bool apiAnswers = false) {
+                 RunHosts& hosts, bool apiAnswers = false) {
     std::vector<char> transfer(HttpReplyLimit + 1);
     const Endpoint endpoint{target.Host, target.Port, target.Secure};
     Asked asked = Asked::Failed;
@@ -50,7 +50,7 @@ Asked AskService(const ServiceTarget& target, const std::function<std::string(bo
                 WriteLog(LogFailure, "Update failed, the service closed the connection without an answer!");
             }
         },
-        &timedOut, ReplyReading::WholeAnswer, &endpoint, &reply);
+        &hosts, ReplyReading::WholeAnswer, &endpoint, &reply);
     return asked;
 }
 
@@ -126,11 +126,11 @@ std::vector<std::string> ZoneNames(const Account& account) {
 
 // One request of a service's API, judged: true when accepted, else its outcome is taken into the account (result).
 bool AskApi(const ServiceEntry& service, Account& account, const std::string& request, HttpReply& reply, int& result,
-            TimedOutHosts& timedOut) {
+            RunHosts& hosts) {
     ServiceTarget target;
     target.Host = service.UpdateHost;
     const Asked asked = AskService(
-        target, [&](bool) { return request; }, reply, timedOut, true);
+        target, [&](bool) { return request; }, reply, hosts, true);
     if (asked != Asked::Answered) {
         result = TakeAsked(service, account, asked);
         return false;
@@ -147,12 +147,12 @@ bool IsCloudflareId(const char* text) {
 
 // Zone, record, then the record's new content, for the A record and the
 // AAAA record as sent; a missing zone or record is refused, never created.
-int SendCloudflareUpdate(const ServiceEntry& service, Account& account, Sent sent, TimedOutHosts& timedOut) {
+int SendCloudflareUpdate(const ServiceEntry& service, Account& account, Sent sent, RunHosts& hosts) {
     const std::string token = account.ServicePassword;
     auto ask = [&](const char* method, const std::string& path, const std::string& body, HttpReply& reply,
                    int& result) {
         return AskApi(service, account, BuildCloudflareRequest(method, path, token.c_str(), body), reply, result,
-                      timedOut);
+                      hosts);
     };
     int result = -1;
     HttpReply reply;
@@ -208,7 +208,7 @@ int SendCloudflareUpdate(const ServiceEntry& service, Account& account, Sent sen
 
 // DigitalOcean: each family's record looked up by type and full name, then
 // its data set; a missing record is refused, never created.
-int SendDigitalOceanUpdate(const ServiceEntry& service, Account& account, Sent sent, TimedOutHosts& timedOut) {
+int SendDigitalOceanUpdate(const ServiceEntry& service, Account& account, Sent sent, RunHosts& hosts) {
     const std::string token = account.ServicePassword;
     const std::string records = "/domains/" + UrlEncoded(account.ServiceUserName) + "/records";
     for (const Sent one : {Sent{sent.V4, ""}, Sent{"", sent.V6}}) {
@@ -219,7 +219,7 @@ int SendDigitalOceanUpdate(const ServiceEntry& service, Account& account, Sent s
         int result = -1;
         const std::string find = records + "?type=" + type + "&name=" + UrlEncoded(account.HostName);
         if (!AskApi(service, account, BuildDigitalOceanRequest(service, "GET", find, token.c_str(), ""), reply, result,
-                    timedOut))
+                    hosts))
             return result;
         const std::vector<std::string> found = DigitalOceanRecordIds(reply.Body);
         // None is the user's to create; of several, which one is meant is the user's to say.
@@ -231,7 +231,7 @@ int SendDigitalOceanUpdate(const ServiceEntry& service, Account& account, Sent s
         const std::string body = DigitalOceanAddressBody(address);
         if (!AskApi(service, account,
                     BuildDigitalOceanRequest(service, "PATCH", records + "/" + found[0], token.c_str(), body), reply,
-                    result, timedOut))
+                    result, hosts))
             return result;
         result = TakeJudgement(service, account, JudgeServiceReply(service, reply), one);
         if (result != 0) return result;
@@ -241,14 +241,13 @@ int SendDigitalOceanUpdate(const ServiceEntry& service, Account& account, Sent s
 
 // One request with the families given, judged.
 int SendOneRequest(const ServiceEntry& service, const ServiceTarget& target, Account& account, Sent sent,
-                   TimedOutHosts& timedOut) {
+                   RunHosts& hosts) {
     ServiceRequestInput input{account.HostName,       account.ServiceUserName, account.ServicePassword, sent.V4,
                               account.Wildcards != 0, account.MailExtender,    account.BackupMX != 0,   sent.V6,
                               account.UpdateServer};
     HttpReply reply;
     const Asked asked = AskService(
-        target, [&](bool proxyForm) { return BuildServiceRequest(service, target, input, proxyForm); }, reply,
-        timedOut);
+        target, [&](bool proxyForm) { return BuildServiceRequest(service, target, input, proxyForm); }, reply, hosts);
     if (asked != Asked::Answered) return TakeAsked(service, account, asked);
     return TakeJudgement(service, account, JudgeServiceReply(service, reply), sent);
 }
@@ -264,10 +263,8 @@ bool WaitsForService(const ServiceEntry& service, const Account& account, int lo
     return true;
 }
 
-int SendServiceUpdate(const ServiceEntry& service, Account& account, const char* v4, const char* v6,
-                      TimedOutHosts& timedOut) {
-    if (service.Shape == ServiceShape::Cloudflare)
-        return SendCloudflareUpdate(service, account, Sent{v4, v6}, timedOut);
+int SendServiceUpdate(const ServiceEntry& service, Account& account, const char* v4, const char* v6, RunHosts& hosts) {
+    if (service.Shape == ServiceShape::Cloudflare) return SendCloudflareUpdate(service, account, Sent{v4, v6}, hosts);
     ServiceTarget target, target6;
     const char* why = "has no usable update server";
     if (!FindServiceTarget(service, account.UpdateServer, target, why) ||
@@ -282,11 +279,11 @@ int SendServiceUpdate(const ServiceEntry& service, Account& account, const char*
         return -1;
     }
     if (service.Shape == ServiceShape::DigitalOcean)
-        return SendDigitalOceanUpdate(service, account, Sent{v4, v6}, timedOut);
+        return SendDigitalOceanUpdate(service, account, Sent{v4, v6}, hosts);
     // A service that takes one family a request gets two, the second only after the first went well.
     if (service.IPv6 == IPv6Style::PerFamily && v4[0] && v6[0]) {
-        const int first = SendOneRequest(service, target, account, Sent{v4, ""}, timedOut);
-        return first != 0 ? first : SendOneRequest(service, target6, account, Sent{"", v6}, timedOut);
+        const int first = SendOneRequest(service, target, account, Sent{v4, ""}, hosts);
+        return first != 0 ? first : SendOneRequest(service, target6, account, Sent{"", v6}, hosts);
     }
-    return SendOneRequest(service, v4[0] ? target : target6, account, Sent{v4, v6}, timedOut);
+    return SendOneRequest(service, v4[0] ? target : target6, account, Sent{v4, v6}, hosts);
 }

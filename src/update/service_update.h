@@ -18,5 +18,4 @@ bool WaitsForService(const ServiceEntry& service, const Account& account, int lo
 // accepted (LastIP and LastUpdate, LastIP6 and LastUpdate6 for what was
 // sent), refused for good (Update 0) or a wait (RetryAt). 0 accepted, -1
 // anything else.
-int SendServiceUpdate(const ServiceEntry& service, Account& account, const char* v4, const char* v6,
-                      TimedOutHosts& timedOut);
+int SendServiceUpdate(const ServiceEntry& service, Account& account, const char* v4, const char* v6, RunHosts& hosts);

@@ -88,7 +88,7 @@ int UpdateAtService(const ServiceEntry& service, Account& account, UpdateMode mo
     }
     const std::string both = std::string(v4) + (v4[0] && v6[0] ? " and " : "") + v6;
     WriteLog(LogMilestone, "Updating", account.HostName, name.c_str(), "to", both.c_str());
-    const int sent = SendServiceUpdate(service, account, v4, v6, run.TimedOut);
+    const int sent = SendServiceUpdate(service, account, v4, v6, run.Hosts);
     return sent != 0 ? sent : result;
 }
 }  // namespace
@@ -173,6 +173,6 @@ int UpdateAccount(Account& account, UpdateMode mode, RunContext& run) {
                          ")");
             }
         },
-        &run.TimedOut);
+        &run.Hosts);
     return result;
 }

@@ -18,8 +18,8 @@ int ClassifyReply(Account& account, const char* reply);
 
 // What one update run carries from account to account.
 struct RunContext {
-    RunAddress Address;      // the current address, asked on the web once per run at most
-    TimedOutHosts TimedOut;  // hosts that timed out, not contacted again in the run
+    RunAddress Address;  // the current address, asked on the web once per run at most
+    RunHosts Hosts;      // each host looked up once, and those that timed out
 };
 
 // Updates the account when it needs it and records the outcome in the given

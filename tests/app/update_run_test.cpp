@@ -212,8 +212,10 @@ TEST_F(UpdateRunTest, OneFailingAccountFailsTheRunButAllAreTried) {
     AutoExit = 1;
     AddAccounts({{"home", "secret"}, {"office", "wrong"}, {"proxy", "secret"}});
     int home = ServerRequestCount(Full("home")), proxy = ServerRequestCount(Full("proxy"));
+    const std::uint32_t lookUps = HostLookUps;
     LogCapture log(false);
     UpdateRun(Forced);
+    EXPECT_EQ(HostLookUps - lookUps, 1u);  // their one update host, looked up once in the run
     // The tooltip names the first account that failed, and the log says why, without details too; no quit.
     EXPECT_EQ(calls, (Calls{"blink 0", "tray Busy", "tray Failed Update failed: " + Full("office") + " refused by the service",
                             "blink 1"}));

@@ -71,6 +71,12 @@ TEST_F(ConnectionTest, ResolveHostCases) {
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[1].rfind(FileOnly("Failed to resolve hostname " + bad + "  (winsock error: "), 0), 0u) << lines[1];
     EXPECT_EQ(lines[1].back(), ')');
+    // Within a run each name is looked up once, one that failed too.
+    RunHosts run;
+    const std::uint32_t lookUps = HostLookUps;
+    for (int i = 0; i < 2; ++i)
+        EXPECT_TRUE(ResolveHost("localhost", &run) == Address("127.0.0.1") && ResolveHost(bad.c_str(), &run) == 0);
+    EXPECT_EQ(HostLookUps - lookUps, 2u);
     StopSockets();
 }
 
