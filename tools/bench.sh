@@ -20,7 +20,7 @@ echo "== native, Release ($(sed -n 's/^CMAKE_CXX_FLAGS_RELEASE:STRING=//p' "$nat
 (cd "$state" && "$native/tools/bench/vastrel_bench" "$port")
 echo "== Windows build under Wine, Release, same server"
 exe="$windows/src/vastrel.exe"
-(cd "$state" && "$here/tools/wine-env.sh" bash -c \
+(cd "$state" && "$here/tools/wine-env.sh" --prefix "$build/wine-prefix" bash -c \
     'wine "$0" "$1" 15 30000 "$(winepath -w "$2")"' "$windows/tools/bench/vastrel_bench.exe" "$port" "$exe")
 shipped="$windows/tools/dist/stage/vastrel.exe"
 echo "== vastrel.exe: $(stat -c %s "$exe") bytes static, $(stat -c %s "$shipped") bytes stripped as shipped"

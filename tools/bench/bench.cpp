@@ -1,6 +1,7 @@
 // Benchmark: one update run over 32 accounts against the reference server on
 // loopback, beside a bare request/answer baseline measured in the same run,
-// with the run's parts apart: the exchanges, the store and the log. On
+// with the run's parts apart: the exchanges, the store and the log; and the
+// steady run that timers make all day, where no address changed. On
 // Windows, given the program, also its peak memory during an /autoexit run
 // of the same accounts (through the server as their proxy).
 //   usage: vastrel_bench PORT [RUNS] [TIMEOUT_MS] [PROGRAM]
@@ -62,8 +63,16 @@ double Time(Work work) {
     work();
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
-double TimeRun() {
-    return Time([] { UpdateRun(Forced); });
+
+// What a forced run minutes after the last one finds: every account updated
+// a minute ago, so that its store writes each account's new LastUpdate.
+void AgeAccounts() {
+    SharedDataGuard guard(SharedDataMutex());
+    for (int i = 0; i < AccountTable.Count; ++i) AccountTable.Accounts[i].LastUpdate -= 60;
+}
+double TimeRun(UpdateMode mode = Forced) {
+    if (mode == Forced) AgeAccounts();
+    return Time([mode] { UpdateRun(mode); });
 }
 
 // The same exchanges with nothing of the program around them.
@@ -138,36 +147,54 @@ int main(int argc, char** argv) {
 
     char request[TransferBufferSize];
     BuildUpdateRequest(AccountTable.Accounts[0], request, sizeof request);
-    std::vector<double> runTimes, quietTimes, storeTimes, baseTimes;
+    std::vector<double> runTimes, quietTimes, storeTimes, baseTimes, steadyTimes;
     const std::string logFile = "bench.log";
     TimeRun();  // warm-up
-    std::uint32_t opens = 0;
+    std::uint32_t opens = 0, writes = 0, lookUps = 0, steadyOpens = 0, steadyWrites = 0;
     for (int i = 0; i < runs; ++i) {
         CopyText(LogFilePath, logFile.c_str());
+        lookUps = HostLookUps;
         runTimes.push_back(TimeRun());
+        lookUps = HostLookUps - lookUps;
         LogFilePath[0] = '\0';  // the same run without its log file
         quietTimes.push_back(TimeRun());
-        const std::uint32_t before = KeyOpens;
+        AgeAccounts();
+        const std::uint32_t before = KeyOpens, written = ValueWrites;
         storeTimes.push_back(Time(StoreSettings));
         opens = KeyOpens - before;
+        writes = ValueWrites - written;
         baseTimes.push_back(TimeBaseline(port, request));
     }
+    // Timers' runs with every address as registered: nothing to send, nothing to store.
+    CopyText(LogFilePath, logFile.c_str());
+    for (int i = 0; i < runs; ++i) {
+        const std::uint32_t before = KeyOpens, written = ValueWrites;
+        steadyTimes.push_back(TimeRun(Timer));
+        steadyOpens += KeyOpens - before;
+        steadyWrites += ValueWrites - written;
+    }
+    LogFilePath[0] = '\0';
     std::remove(logFile.c_str());
     double run = Median(runTimes), base = Median(baseTimes), store = Median(storeTimes);
     double log = run - Median(quietTimes);
     std::printf(
         "update run, %d accounts:      median %6.1f ms over %d runs = %.3f ms an account"
-        " (settings stored each run)\n",
+        " (each storing 32 new LastUpdate)\n",
         MaxAccounts, run, runs, run / MaxAccounts);
-    std::printf("  the %d exchanges:           %6.1f ms (the run less its store and its log)\n", MaxAccounts,
-                run - store - log);
-    std::printf("  the store:                  %6.1f ms (median alone, %u keys opened)\n", store,
-                static_cast<unsigned>(opens));
+    std::printf("  the %d exchanges:           %6.1f ms (the run less its store and its log; %u host lookups)\n",
+                MaxAccounts, run - store - log, static_cast<unsigned>(lookUps));
+    std::printf("  the store:                  %6.1f ms (median alone, %u keys opened, %u values written)\n", store,
+                static_cast<unsigned>(opens), static_cast<unsigned>(writes));
     std::printf("  the log:                    %6.1f ms (the run with its log file less the run without)\n", log);
     std::printf("bare loopback exchanges, %d:  median %6.1f ms = %.3f ms an exchange\n", MaxAccounts, base,
                 base / MaxAccounts);
     std::printf("ratio run / baseline:         %.2f, the program's own cost %.3f ms an account\n", run / base,
                 (run - base) / MaxAccounts);
+    std::printf(
+        "steady run, %d accounts:      median %6.1f ms over %d runs (no address changed); in all of them"
+        " keys opened: %u, values written: %u\n",
+        MaxAccounts, Median(steadyTimes), runs, static_cast<unsigned>(steadyOpens),
+        static_cast<unsigned>(steadyWrites));
 
     UseAccounts("silent");
     CreateAccountRegInfo();
