@@ -72,8 +72,12 @@ void RecordAccountState(const Account& before, Account& after, int result, const
         after.LastResult = ResultFailed;
         reason = failure.empty() ? "the update failed" : PlainReason(failure);
     }
-    after.LastTry = static_cast<std::int32_t>(now);
-    CopyUtf8Text(after.LastReason, reason.c_str());  // a longer reason is cut between characters
+    // The time kept is when this outcome began: a run that finds the account as it was writes nothing.
+    char cut[sizeof after.LastReason];
+    CopyUtf8Text(cut, reason.c_str());  // a longer reason is cut between characters
+    if (after.LastResult != before.LastResult || std::strncmp(cut, before.LastReason, sizeof cut) != 0)
+        after.LastTry = static_cast<std::int32_t>(now);
+    std::memcpy(after.LastReason, cut, sizeof cut);
 }
 
 std::string NotUpdatedLine(const Account& account) {
@@ -124,7 +128,7 @@ std::string AccountStateText(const Account& account) {
                                           "not reached: ",
                                           "failed: "};
     if (account.LastResult > ResultNone && account.LastResult <= ResultFailed)
-        text += "\r\nLast try " + Stamp(account.LastTry) + ": " + Results[account.LastResult] + reason;
+        text += "\r\nState since " + Stamp(account.LastTry) + ": " + Results[account.LastResult] + reason;
     else
         text += "\r\nNot tried yet";
     return text;

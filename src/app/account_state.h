@@ -9,8 +9,9 @@
 #include "model/account.h"
 
 // Records a run's step in after: result is the transaction's (0 or -1),
-// failure the last marked line it wrote. A disabled account, which is not
-// tried, keeps the state it had.
+// failure the last marked line it wrote. LastTry moves only when the
+// outcome changes, so a run that finds the account as it was changes nothing
+// to store. A disabled account, which is not tried, keeps the state it had.
 void RecordAccountState(const Account& before, Account& after, int result, const std::string& failure,
                         std::int64_t now);
 

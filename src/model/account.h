@@ -31,7 +31,7 @@ struct Account {
     // The outcome of the last try, as Accounts shows it; stored for a
     // catalogue account, kept in memory for the maker's rows.
     std::int32_t LastResult;  // AccountResult
-    std::int32_t LastTry;     // seconds since 1970
+    std::int32_t LastTry;     // since when that outcome holds (seconds since 1970)
     char LastReason[96];      // why, in the program's own words
 };
 

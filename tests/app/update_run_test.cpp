@@ -141,6 +141,11 @@ TEST(AccountState, EachOutcomeInPlainWords) {
     Account untouched = disabled;
     RecordAccountState(disabled, untouched, 0, "", now);  // not tried: keeps its state
     EXPECT_EQ(untouched.LastTry, 0);
+    Account steady = duck;  // up to date as before: the time it began stays, and nothing is there to store
+    steady.LastResult = ResultUnchanged, steady.LastTry = 5;
+    Account next = steady;
+    RecordAccountState(steady, next, 0, "", now);
+    EXPECT_EQ(next.LastTry, 5);
     RestoreClock();
 }
 

@@ -75,11 +75,12 @@ shot tray-menu-snooze-grayed
 wine "$poke" close-menu >/dev/null 2>&1
 sleep 0.5
 
-# 4. "Exit" stores the settings and ends with the terminated line.
-wine reg add "$product" /v SleepTime /t REG_DWORD /d 0 /f >/dev/null 2>&1
+# 4. "Exit" stores what changed and ends with the terminated line; a value
+#    changed by hand meanwhile is left as it is.
+wine reg add "$product" /v SleepTime /t REG_DWORD /d 600000 /f >/dev/null 2>&1
 wine "$poke" command $IDM_EXIT >/dev/null 2>&1
 check "Exit ends the program" wait_for 20 stopped
-check "Exit stored the settings again" test "$(query "$product" SleepTime)" = 0x493e0
+check "Exit leaves a value changed by hand" test "$(query "$product" SleepTime)" = 0x927c0
 check "last line is the terminated line" test "$(tail -n 1 "$log" | tr -d '\r' | cut -c 20-)" = "Vastrel terminated properly."
 
 # 5. /autoexit in any letter case: one successful run, then the program ends.
