@@ -2,4 +2,8 @@
 // Tests replace it to act out a write interrupted before the rename.
 #pragma once
 
+#include <cstdint>
+
 extern bool (*CommitKeyStoreFile)(const char* temporary, const char* path);
+// How many times the settings file was read: a store with nothing to write reads none.
+extern std::uint32_t KeyStoreFileReads;

@@ -27,6 +27,7 @@ char KeyStoreFile[4096];
 std::atomic<std::uint32_t> KeyOpens{0};
 std::atomic<std::uint32_t> ValueWrites{0};
 std::atomic<std::uint32_t> KeyRemovals{0};
+std::uint32_t KeyStoreFileReads = 0;
 bool (*CommitKeyStoreFile)(const char* temporary, const char* path) = [](const char* temporary, const char* path) {
     return std::rename(temporary, path) == 0;
 };
@@ -164,6 +165,7 @@ void KeepCopy(const std::string& text, const std::string& path, const std::strin
 // the store for the user) and reported, and the store starts empty; so does
 // a file that cannot be read, which stays where it is.
 Store LoadFile() {
+    ++KeyStoreFileReads;
     static bool reportedUnreadable = false;
     Store store;
     std::string path = FilePath();

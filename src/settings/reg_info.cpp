@@ -6,6 +6,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <set>
 #include <utility>
 
 #include "log/log.h"
@@ -34,6 +35,12 @@ std::map<ValueId, KnownValue>& Known() {
     static std::map<ValueId, KnownValue> known;
     return known;
 }
+// The keys known to be gone, removed or found absent: a store does not ask
+// the store again for them, so a run with nothing to write reads nothing.
+std::set<std::string>& AbsentKeys() {
+    static std::set<std::string> absent;
+    return absent;
+}
 std::mutex& KnownMutex() {
     static std::mutex mutex;
     return mutex;
@@ -43,7 +50,9 @@ std::uint32_t notedChanges = 0;  // StoreChanges() when the notes were last up t
 
 // Under KnownMutex: each store or retrieval begins with CatchUp and ends with Noted.
 void CatchUp() {
-    if (StoreChanges() != notedChanges) Known().clear();
+    if (StoreChanges() == notedChanges) return;
+    Known().clear();
+    AbsentKeys().clear();
 }
 void Noted() { notedChanges = StoreChanges(); }
 
@@ -317,6 +326,7 @@ bool RegInfo::Write(const StoreSnapshot& values) {
         if (!openPath || v.KeyPath != *openPath) {
             if (opened) CloseKey(key);
             opened = OpenOrCreateKey(v.KeyPath.c_str(), &key);
+            if (opened) AbsentKeys().erase(v.KeyPath);
             openPath = &v.KeyPath;
             if (!opened) allOpened = false;
         }
@@ -338,15 +348,21 @@ bool RegInfo::Write(const StoreSnapshot& values) {
 bool RemoveStoredKey(const std::string& path) {
     std::lock_guard<std::mutex> known(KnownMutex());
     CatchUp();
-    if (!DeleteKey(path.c_str())) return false;
-    for (auto i = Known().lower_bound({path, ""}); i != Known().end() && i->first.first == path;) i = Known().erase(i);
+    if (AbsentKeys().count(path)) return false;
+    const bool removed = DeleteKey(path.c_str());
+    if (removed || !KeyExists(path.c_str())) {
+        for (auto i = Known().lower_bound({path, ""}); i != Known().end() && i->first.first == path;)
+            i = Known().erase(i);
+        AbsentKeys().insert(path);
+    }
     Noted();
-    return true;
+    return removed;
 }
 
 void ForgetStoredValues() {
     std::lock_guard<std::mutex> known(KnownMutex());
     Known().clear();
+    AbsentKeys().clear();
 }
 
 void RegInfo::Store() const {
@@ -390,6 +406,7 @@ int RegInfo::Retrieve(const std::function<void()>& placed) {
                     break;
                 }
                 path = KeyPath(e.SubKey.c_str());
+                AbsentKeys().erase(path);  // opening may have made it
             }
             bool fellBack = false, unreadable = false;
             std::string bytes = ReadEntry(e, path, key, &fellBack, &unreadable);
