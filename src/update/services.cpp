@@ -101,12 +101,12 @@ ReplyJudgement JudgeBody(const ServiceEntry& service, int status, const std::str
         return JudgeDynv6(service, status, body);
     case ServiceShape::Porkbun:
         return JudgePorkbun(service, status, body);
-    case ServiceShape::Gandi:
-        return JudgeGandi(service, status, body);
-    case ServiceShape::DigitalOcean:
-        return JudgeDigitalOcean(service, status, body);
-    case ServiceShape::Hetzner:
-        return JudgeHetzner(service, status, body);
+    case ServiceShape::Gandi:  // {"code":..., "message":..., "object":..., "cause":...}
+        return JudgeApiAnswer(service, status, body, nullptr, "object");
+    case ServiceShape::DigitalOcean:  // {"id":"not_found","message":"..."}
+        return JudgeApiAnswer(service, status, body, nullptr, "id");
+    case ServiceShape::Hetzner:  // {"error":{"code":"not_found","message":"..."}}
+        return JudgeApiAnswer(service, status, body, "error", nullptr);
     case ServiceShape::Cloudflare:
         break;
     }

@@ -19,6 +19,22 @@ std::string BearerRequest(const std::string& method, const std::string& host, co
     return request + "User-Agent: " + ServiceUserAgent() + "\r\nConnection: close\r\n\r\n" + body;
 }
 
+ReplyJudgement JudgeApiAnswer(const ServiceEntry& service, int status, const std::string& body, const char* holder,
+                              const char* marker) {
+    if (status / 100 == 2) return Accepted();
+    const nlohmann::json answer = nlohmann::json::parse(body, nullptr, false);
+    const nlohmann::json* refusal = answer.is_object() ? &answer : nullptr;
+    if (refusal && holder) {
+        const auto held = answer.find(holder);
+        refusal = held != answer.end() && held->is_object() ? &*held : nullptr;
+    }
+    const auto message = refusal ? refusal->find("message") : answer.end();
+    if (!refusal || message == refusal->end() || !message->is_string() || (marker && !refusal->contains(marker)))
+        return UnknownReply(service, status, body);
+    if (status == 403) return RefusedReply(AuthorizationFailed);
+    return RefusedSaying(service, status, message->get<std::string>());
+}
+
 std::string CloudflareAddressBody(const char* address) { return nlohmann::json{{"content", address}}.dump(); }
 
 std::vector<std::string> CloudflareResultIds(const std::string& body, bool activeOnly) {

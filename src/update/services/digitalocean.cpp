@@ -22,14 +22,3 @@ std::vector<std::string> DigitalOceanRecordIds(const std::string& body) {
             ids.push_back(std::to_string(record["id"].get<std::uint64_t>()));
     return ids;
 }
-
-ReplyJudgement JudgeDigitalOcean(const ServiceEntry& service, int status, const std::string& body) {
-    if (status / 100 == 2) return Accepted();
-    // The API's refusals: {"id":"not_found","message":"..."}.
-    const nlohmann::json answer = nlohmann::json::parse(body, nullptr, false);
-    const auto message = answer.is_object() ? answer.find("message") : answer.end();
-    if (message == answer.end() || !message->is_string() || !answer.contains("id"))
-        return UnknownReply(service, status, body);
-    if (status == 403) return RefusedReply(AuthorizationFailed);
-    return RefusedSaying(service, status, message->get<std::string>());
-}

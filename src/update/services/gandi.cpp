@@ -15,14 +15,3 @@ std::string BuildGandiRequest(const ServiceTarget& target, const ServiceRequestI
     const std::string body = nlohmann::json{{"rrset_values", {v4[0] ? v4 : v6}}}.dump();
     return BearerRequest("PUT", target.Host, path, in.Password, body);
 }
-
-ReplyJudgement JudgeGandi(const ServiceEntry& service, int status, const std::string& body) {
-    if (status / 100 == 2) return Accepted();
-    // A refusal of the API names itself: {"code":..., "message":..., "object":..., "cause":...}.
-    const nlohmann::json answer = nlohmann::json::parse(body, nullptr, false);
-    const auto message = answer.is_object() ? answer.find("message") : answer.end();
-    if (message == answer.end() || !message->is_string() || !answer.contains("object"))
-        return UnknownReply(service, status, body);
-    if (status == 403) return RefusedReply(AuthorizationFailed);
-    return RefusedSaying(service, status, message->get<std::string>());
-}

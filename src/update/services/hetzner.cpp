@@ -17,14 +17,3 @@ std::string BuildHetznerRequest(const ServiceTarget& target, const ServiceReques
     const std::string body = nlohmann::json{{"records", {{{"value", v4[0] ? v4 : v6}}}}}.dump();
     return BearerRequest("POST", target.Host, path, in.Password, body);
 }
-
-ReplyJudgement JudgeHetzner(const ServiceEntry& service, int status, const std::string& body) {
-    if (status / 100 == 2) return Accepted();
-    // The API's refusals: {"error":{"code":"not_found","message":"..."}}.
-    const nlohmann::json answer = nlohmann::json::parse(body, nullptr, false);
-    const auto error = answer.is_object() ? answer.find("error") : answer.end();
-    if (error == answer.end() || !error->is_object() || !error->contains("message") || !(*error)["message"].is_string())
-        return UnknownReply(service, status, body);
-    if (status == 403) return RefusedReply(AuthorizationFailed);
-    return RefusedSaying(service, status, (*error)["message"].get<std::string>());
-}

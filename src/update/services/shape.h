@@ -51,6 +51,9 @@ ReplyJudgement JudgeNamecheap(const ServiceEntry& service, int status, const std
 ReplyJudgement JudgeCloudflare(const ServiceEntry& service, int status, const std::string& body);
 ReplyJudgement JudgeDynv6(const ServiceEntry& service, int status, const std::string& body);
 ReplyJudgement JudgePorkbun(const ServiceEntry& service, int status, const std::string& body);
-ReplyJudgement JudgeGandi(const ServiceEntry& service, int status, const std::string& body);
-ReplyJudgement JudgeDigitalOcean(const ServiceEntry& service, int status, const std::string& body);
-ReplyJudgement JudgeHetzner(const ServiceEntry& service, int status, const std::string& body);
+// A JSON API's answer: a 2xx is taken; a refusal in the API's own form, an
+// object (the answer, or its member holder) with a "message" text and the
+// member marker, is refused in its words (a 403 as a refused token); anything
+// else is no answer of the API's.
+ReplyJudgement JudgeApiAnswer(const ServiceEntry& service, int status, const std::string& body, const char* holder,
+                              const char* marker);
