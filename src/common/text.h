@@ -80,12 +80,13 @@ void TerminateText(char (&buffer)[N]) {
     buffer[N - 1] = '\0';
 }
 
+// An ASCII capital as its small letter; any other byte as it is.
+inline char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+
 // ASCII-only case-insensitive equality; other bytes compare exactly.
 inline bool EqualNoCase(const char* a, const char* b) {
     for (;; ++a, ++b) {
-        unsigned char x = static_cast<unsigned char>(*a), y = static_cast<unsigned char>(*b);
-        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
-        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
+        const char x = LowerAscii(*a), y = LowerAscii(*b);
         if (x != y) return false;
         if (x == 0) return true;
     }
@@ -96,10 +97,7 @@ inline bool EqualNoCase(const char* a, const char* b) {
 inline bool StartsWithNoCase(const char* text, const char* prefix, std::size_t size = static_cast<std::size_t>(-1)) {
     for (std::size_t i = 0; prefix[i]; ++i) {
         if (i >= size) return false;
-        unsigned char x = static_cast<unsigned char>(text[i]), y = static_cast<unsigned char>(prefix[i]);
-        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
-        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
-        if (x != y) return false;
+        if (LowerAscii(text[i]) != LowerAscii(prefix[i])) return false;
     }
     return true;
 }

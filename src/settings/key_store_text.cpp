@@ -6,6 +6,7 @@
 #include <cstring>
 #include <sstream>
 
+#include "common/text.h"
 #include "settings/key_store.h"
 
 namespace {
@@ -170,8 +171,6 @@ StoreTextResult ParseStoreText(const std::string& text, StoreKeys& store) {
 }
 
 bool StoredTextNoCase::operator()(const std::string& a, const std::string& b) const {
-    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-        return lower(x) < lower(y);
-    });
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                        [](char x, char y) { return LowerAscii(x) < LowerAscii(y); });
 }

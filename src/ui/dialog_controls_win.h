@@ -10,6 +10,8 @@
 #include <cstring>
 #include <string>
 
+#include "common/text.h"
+
 inline void Check(HWND dialog, int control, std::int32_t on) {
     CheckDlgButton(dialog, control, on ? BST_CHECKED : BST_UNCHECKED);
 }
@@ -31,7 +33,6 @@ inline void SetNumber(HWND dialog, int control, std::int32_t value, int limit) {
 inline int Selection(HWND dialog, int control) {
     return static_cast<int>(SendDlgItemMessageA(dialog, control, CB_GETCURSEL, 0, 0));
 }
-inline char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
 // A label set at run time, with an access key so that Alt and the key reach
 // the field after it: the first of its letters that no other label or button
 // of the dialog has taken, unless the text marks one with "&" itself.

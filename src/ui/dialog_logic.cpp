@@ -138,7 +138,7 @@ std::string Trimmed(const std::string& text) {
 // "https://home.example.net/path" is the host home.example.net.
 std::string HostOfTyped(std::string host) {
     for (const char* scheme : {"http://", "https://"})
-        if (host.size() > std::strlen(scheme) && EqualNoCase(host.substr(0, std::strlen(scheme)).c_str(), scheme))
+        if (host.size() > std::strlen(scheme) && StartsWithNoCase(host.c_str(), scheme))
             host.erase(0, std::strlen(scheme));
     return host.substr(0, host.find_first_of("/?#"));
 }
@@ -146,8 +146,7 @@ std::string HostOfTyped(std::string host) {
 // The label as a message names it: "User name" is "user name", "API token" stays.
 std::string Named(const char* label) {
     std::string name = label;
-    if (name.size() > 1 && name[0] >= 'A' && name[0] <= 'Z' && !(name[1] >= 'A' && name[1] <= 'Z'))
-        name[0] = static_cast<char>(name[0] - 'A' + 'a');
+    if (name.size() > 1 && LowerAscii(name[1]) == name[1]) name[0] = LowerAscii(name[0]);
     return name;
 }
 }  // namespace
