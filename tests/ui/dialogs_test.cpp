@@ -254,7 +254,9 @@ TEST_F(DialogsTest, TabEnterAndEscWorkInEveryDialog) {
             for (WPARAM key : {WPARAM(VK_TAB), close}) {
                 PostMessageA(GetFocus(), WM_KEYDOWN, key, 0);
                 for (MSG message; PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE);) RouteMessage(message);
-                if (key == VK_TAB) EXPECT_EQ(GetDlgCtrlID(GetFocus()), next) << from;
+                if (key == VK_TAB) {
+                    EXPECT_EQ(GetDlgCtrlID(GetFocus()), next) << from;
+                }
             }
             EXPECT_FALSE(IsWindowVisible(dialog)) << from;
             EXPECT_EQ(Prefs().FirstCheck == 3599, open == OpenProperties && close == VK_RETURN) << from;
